@@ -1,0 +1,5 @@
+// The run driver: owns the whole run and every buffer in it.
+#pragma once
+
+// Runs the program on the argument vector; the result is the exit code.
+int run_program(int argc, char** argv);

@@ -1,0 +1,8 @@
+// One calibration frame: label and learn in a single raster sweep.
+#pragma once
+
+#include "io/plane_set.h"
+
+void calibration_pass(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
+                      unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d, int n,
+                      int width_2d, float threshold);

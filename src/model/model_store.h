@@ -1,0 +1,20 @@
+// The layered background model and the weight kernels of its update.
+#pragma once
+
+#include "io/plane_set.h"
+
+// n layers, each a float plane set of 3 planes of pixel_count elements:
+// first the layer array, then layers 0..n-1.
+PlaneSet<float>* alloc_model(int n, std::size_t pixel_count);
+// Frees layers 0..n-1, then the array; the pointer becomes null.
+void free_model(PlaneSet<float>*& bg_model, int n);
+
+// New kernel of `width` floats (release with free()).
+float* make_kernel_1d(int width, int print_flag);
+// New width x width kernel (release with free_planes(kernel, width)).
+PlaneSet<float> make_kernel_2d(int width, int print_flag);
+void fill_gaussian_2d(int width, float spread, PlaneSet<float> matrix);
+// target(r, c) = factor * source(r, c).
+void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSet<float> target);
+// Copies the image into every layer where search_mask is nonzero.
+void seed_model(PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n);

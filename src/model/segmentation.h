@@ -1,0 +1,13 @@
+// Online segmentation against the model and the 5x5 spatial coherence filter.
+#pragma once
+
+#include "io/plane_set.h"
+
+void segment_frame(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
+                   unsigned char* seg_mask, int n, float threshold, int* match_index);
+
+unsigned char coherence_label(int count, int threshold, unsigned char label);
+
+// in and out are different buffers. Pixels that no region covers, and
+// pixels outside the search mask, keep what `out` held.
+void coherence_filter(int H, int W, const unsigned char* in, unsigned char* out);
