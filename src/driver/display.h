@@ -1,0 +1,16 @@
+// Windows, when a display can be reached. Without one every call here does
+// nothing, and the first window request prints one notice on standard error.
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <string>
+
+// True when windows can be shown; decided once, before any GUI call.
+bool display_available();
+
+void open_window(const std::string& title, int x, int y);
+void show_in_window(const std::string& title, const cv::Mat& image);
+// Waits up to delay_ms for a key in a window; -1 when none came or there
+// is no display.
+int wait_window_key(int delay_ms);
+void close_window(const std::string& title);
