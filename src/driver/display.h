@@ -5,8 +5,13 @@
 #include <opencv2/core.hpp>
 #include <string>
 
-// True when windows can be shown; decided once, before any GUI call.
+// True when windows can be shown; decided once, from DISPLAY, before any
+// GUI call (the GUI toolkit ends the process when it cannot open a display).
 bool display_available();
+
+// True when something accepts connections at the X display named by a
+// DISPLAY value (":N", ":N.S", "unix:N", "host:N", "[v6 address]:N").
+bool x_display_reachable(const std::string& display);
 
 void open_window(const std::string& title, int x, int y);
 void show_in_window(const std::string& title, const cv::Mat& image);
