@@ -1,5 +1,8 @@
 #include "io/frame_source.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +61,29 @@ cv::Mat to_three_byte_channels(const cv::Mat& frame) {
   return colour;
 }
 
+// The PNG decoder prints its own complaint about a damaged file, which names
+// no file; ours does, so the decoder's standard error is muted while it
+// runs. The program is single-threaded, so nothing else is lost.
+struct MutedStandardError {
+  int saved = -1;
+  MutedStandardError() {
+    std::fflush(stderr);
+    const int null_device = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_device < 0) return;
+    saved = dup(STDERR_FILENO);
+    if (saved >= 0) dup2(null_device, STDERR_FILENO);
+    close(null_device);
+  }
+  ~MutedStandardError() {
+    if (saved < 0) return;
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+  }
+  MutedStandardError(const MutedStandardError&) = delete;
+  MutedStandardError& operator=(const MutedStandardError&) = delete;
+};
+
 bool size_is_wrong(const cv::Mat& frame, int want_width, int want_height) {
   return want_width > 0 && want_height > 0 &&
          (frame.cols != want_width || frame.rows != want_height);
@@ -75,6 +101,7 @@ cv::Mat grab_file(const std::string& path, int want_width, int want_height, Grab
   if (read != GRAB_OK) return refuse(read, status);
   cv::Mat frame;
   try {
+    MutedStandardError muted;
     if (!bytes.empty())
       frame = cv::imdecode(bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   } catch (const cv::Exception&) {

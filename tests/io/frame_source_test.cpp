@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+#include <string>
+
+#include "io/frame_source.h"
+#include "support/run_binary.h"
+
+namespace {
+
+class FrameSource : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = make_temp_dir("frames"); }
+  void TearDown() override { remove_tree(dir_); }
+
+  // Grabs `path` in file mode, capturing standard error.
+  cv::Mat grab(const std::string& path, GrabStatus& status, std::string& err, int w = 0, int h = 0) {
+    testing::internal::CaptureStderr();
+    cv::Mat frame = grab_frame(0, nullptr, 0, path, w, h, &status);
+    err = testing::internal::GetCapturedStderr();
+    return frame;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(FrameSource, OtherPngKindsArriveAsThreeByteChannels) {
+  cv::Mat grey(2, 3, CV_8UC1, cv::Scalar(40));
+  cv::Mat deep(2, 3, CV_16UC1, cv::Scalar(200 * 256));
+  cv::Mat alpha(2, 3, CV_8UC4, cv::Scalar(10, 20, 30, 0));
+  const struct { const char* name; cv::Mat image; cv::Vec3b expected; } cases[] = {
+      {"/grey.png", grey, {40, 40, 40}},
+      {"/deep.png", deep, {200, 200, 200}},
+      {"/alpha.png", alpha, {10, 20, 30}},
+      {"/colour.png", cv::Mat(2, 3, CV_8UC3, cv::Scalar(1, 2, 3)), {1, 2, 3}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(cv::imwrite(dir_ + c.name, c.image));
+    GrabStatus status = GRAB_UNUSABLE;
+    std::string err;
+    const cv::Mat frame = grab(dir_ + c.name, status, err, 3, 2);
+    EXPECT_EQ(status, GRAB_OK) << c.name;
+    ASSERT_EQ(frame.type(), CV_8UC3) << c.name;
+    EXPECT_EQ(frame.at<cv::Vec3b>(1, 2), c.expected) << c.name;
+    EXPECT_EQ(err, "");
+  }
+}
+
+TEST_F(FrameSource, MissingCorruptAndWrongSizedFilesAreTold) {
+  GrabStatus status = GRAB_OK;
+  std::string err;
+  EXPECT_TRUE(grab(dir_ + "/none.png", status, err).empty());
+  EXPECT_EQ(status, GRAB_MISSING);
+  EXPECT_EQ(err, "");
+
+  const std::string corrupt = dir_ + "/corrupt.png";
+  std::FILE* file = std::fopen(corrupt.c_str(), "wb");
+  std::fputs("\x89PNG\r\n\x1a\n this is not really an image", file);
+  std::fclose(file);
+  EXPECT_TRUE(grab(corrupt, status, err).empty());
+  EXPECT_EQ(status, GRAB_UNUSABLE);
+  EXPECT_EQ(err, "Strellixplus: cannot decode image file " + corrupt + "\n");
+
+  const std::string small = dir_ + "/small%s%n.png";  // a name that is no format
+  ASSERT_TRUE(cv::imwrite(small, cv::Mat(2, 3, CV_8UC3, cv::Scalar(0))));
+  EXPECT_TRUE(grab(small, status, err, 4, 2).empty());
+  EXPECT_EQ(status, GRAB_UNUSABLE);
+  EXPECT_EQ(err, "Strellixplus: " + small + " is 3x2 pixels, expected 4x2\n");
+}
+
+TEST_F(FrameSource, VideoModeDropsEarlierFramesAndEndsWithNull) {
+  const std::string path = dir_ + "/clip.avi";
+  cv::VideoWriter writer(path, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), 5, cv::Size(8, 6));
+  if (!writer.isOpened()) GTEST_SKIP() << "no lossless video writer here";
+  for (int k = 0; k < 5; ++k) writer.write(cv::Mat(6, 8, CV_8UC3, cv::Scalar(40 * k, 10, 200)));
+  writer.release();
+
+  cv::VideoCapture capture(path);
+  ASSERT_TRUE(capture.isOpened());
+  GrabStatus status = GRAB_MISSING;
+  EXPECT_TRUE(grab_frame(1, &capture, 0, "", 8, 6, &status).empty());  // count < 1
+  cv::Mat frame = grab_frame(1, &capture, 3, "", 8, 6, &status);
+  ASSERT_EQ(status, GRAB_OK);
+  ASSERT_EQ(frame.type(), CV_8UC3);
+  EXPECT_EQ(frame.at<cv::Vec3b>(3, 4), cv::Vec3b(80, 10, 200));  // the third frame
+
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(grab_frame(1, &capture, 1, "f4.png", 9, 6, &status).empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Strellixplus: f4.png is 8x6 pixels, expected 9x6\n");
+  EXPECT_EQ(status, GRAB_UNUSABLE);
+
+  EXPECT_TRUE(grab_frame(1, &capture, 2, "", 0, 0, &status).empty());  // only one left
+  EXPECT_EQ(status, GRAB_MISSING);
+}
+
+}  // namespace
