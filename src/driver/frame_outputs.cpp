@@ -1,0 +1,47 @@
+#include "driver/frame_outputs.h"
+
+#include <cstdio>
+
+#include "colour/model_space.h"
+#include "driver/display.h"
+#include "io/atomic_file.h"
+#include "io/plane_convert.h"
+#include "io/pnm.h"
+#include "model/settings.h"
+
+static void note_unwritten(RunState& run, const std::string& path) {
+  std::fprintf(stderr, "Strellixplus: cannot write %s\n", path.c_str());
+  run.output_failed = true;
+}
+
+void save_run_image(RunState& run, const std::string& path, const cv::Mat& image) {
+  if (!save_image_atomic(path, image)) note_unwritten(run, path);
+}
+
+void save_mask_of_frame(RunState& run, const unsigned char* labels, long long k) {
+  labels_to_image(labels, static_cast<int>(run.N), run.buffers.mask_image);
+  save_run_image(run, mask_file_name(k), run.buffers.mask_image);
+}
+
+static void write_rendering(RunState& run, long long k) {
+  RunBuffers& b = run.buffers;
+  const int pixels = static_cast<int>(run.N);
+  render_background(b.frame_planes, run.H, run.W, b.bg_model, run.settings.n, b.render_planes);
+  model_to_rgb_planes(colour_mode, b.render_planes, pixels, b.render_rgb_planes);
+  const std::string path = rendering_file_name(run.names.base, k);
+  // write_ppm reports the failed open on standard output itself.
+  if (!write_ppm(run.H, run.W, b.render_rgb_planes, path)) note_unwritten(run, path);
+}
+
+void write_frame_outputs(RunState& run, const unsigned char* labels, long long k) {
+  const RunSettings& s = run.settings;
+  if (s.SmaskMOD || s.ShowMask) {
+    labels_to_image(labels, static_cast<int>(run.N), run.buffers.mask_image);
+    if (s.SmaskMOD) save_run_image(run, mask_file_name(k), run.buffers.mask_image);
+    if (s.ShowMask) {
+      show_in_window("Output", run.buffers.mask_image);
+      wait_window_key(display_delay_ms);  // keys here are deliberately ignored
+    }
+  }
+  if (s.SmodBG) write_rendering(run, k);
+}
