@@ -1,0 +1,170 @@
+// End-to-end: starts that end before any frame is processed.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/frames.h"
+#include "support/run_binary.h"
+
+namespace {
+
+const char* const USAGE_HEAD = "Strellixplus: implementation of Strellix+ algorithm\n\n";
+const char* const USAGE_TAIL =
+    "Usage:\n\n"
+    "  Strellixplus <SeqName> [Parameters]\n\n"
+    "<SeqName>:     sequence name (complete path)\n"
+    "[parameters]:  optional, including:\n"
+    "  -ini #:    Number of first sequence frame. Default 1\n"
+    "  -end #:    Number of last sequence frame. Default 2\n"
+    "  -n #:      Number of model layers. Default 5\n"
+    "  -F #:\t     Number of initial frames for model initialization. Default 100\n"
+    "  -e #:      Segmentation threshold in Eq. (10). Default 0.005\n"
+    "  -w2d #:    Halfwidth of 2D neighborhood for model update in Eq. (4). Default 1\n"
+    "  -w1d #:    Halfwidth of 1D neighborhood for model update in Eq. (6). Default 1\n"
+    "  -lr #:     Learning rate gamma=ni in Eqs. (5) and (7). Default 0.05\n"
+    "  -Boot #:   Read from file the initial background (1) or\n"
+    "             compute it through temporal median (0). Default 0\n"
+    "  -SmaskMOD: To save the MOD masks. Default: save\n"
+    "  -SmodBG:   To save the BG models. Default: do not save\n";
+
+// The usage text: fixed head, a five-line indented reference block and an
+// empty line, then the fixed tail. Returns what follows the text.
+std::string expect_usage_and_rest(const std::string& out) {
+  const std::string head = USAGE_HEAD;
+  EXPECT_EQ(out.compare(0, head.size(), head), 0) << out;
+  std::size_t pos = head.size();
+  for (int line = 0; line < 5; ++line) {
+    EXPECT_EQ(out.compare(pos, 2, "  "), 0) << "reference line " << line;
+    std::size_t end = out.find('\n', pos);
+    EXPECT_NE(end, std::string::npos);
+    if (end == std::string::npos) return {};
+    EXPECT_GT(end, pos + 2) << "reference line " << line << " is empty";
+    pos = end + 1;
+  }
+  EXPECT_EQ(out.compare(pos, 1, "\n"), 0);
+  pos += 1;
+  const std::string tail = USAGE_TAIL;
+  EXPECT_EQ(out.compare(pos, tail.size(), tail), 0) << out.substr(pos);
+  return pos + tail.size() <= out.size() ? out.substr(pos + tail.size()) : std::string();
+}
+
+struct TempDir {
+  std::string path = make_temp_dir("cli");
+  ~TempDir() { remove_tree(path); }
+};
+
+}  // namespace
+
+TEST(RunUsage, NoArgumentsPrintsUsageAndPromptWithoutBlocking) {
+  TempDir dir;
+  RunResult r = run_binary({STRELLIX_BINARY}, dir.path, 60);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(expect_usage_and_rest(r.out), "Hit any key to continue...\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(RunUsage, HelpAloneEndsWithoutPrompt) {
+  TempDir dir;
+  for (const char* help : {"-h", "--help"}) {
+    RunResult r = run_binary({STRELLIX_BINARY, help}, dir.path, 60);
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 0) << help;
+    EXPECT_EQ(expect_usage_and_rest(r.out), "") << help;
+  }
+}
+
+TEST(RunSwitches, UnusableValuesEndWithCodeTwoAndTheReaderMessage) {
+  TempDir dir;
+  struct Case {
+    std::vector<std::string> switches;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-end"}, "Lread_switch: Manca arg. dopo \"-end\"\n"},
+      {{"-n", "12abc"}, "Lread_iswitch: Manca arg. per \"-n\"\n"},
+      {{"-ini", "-end", "5"}, "Lread_iswitch: Manca arg. per \"-ini\"\n"},
+      {{"-lr", "0.05x"}, "Lread_dswitch: Manca arg. per \"-lr\"\n"},
+      {{"-SmaskMOD", "-f"}, "Lread_iswitch: Manca arg. per \"-SmaskMOD\"\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run_strellix(c.switches, dir.path + "/seq", dir.path, 60);
+    EXPECT_EQ(r.exit_code, 2) << c.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(RunSwitches, ValuesTheRunCannotUseAreRefusedBeforeAnyFileIsRead) {
+  TempDir dir;
+  // A valid frame exists, so only the refusal can stop these runs.
+  ASSERT_TRUE(write_frame(dir.path + "/seq", 1, solid_frame(8, 6, {10, 20, 30})));
+  struct Case {
+    std::vector<std::string> switches;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-n", "0"}, "Strellixplus: -n must be at least 1 (got 0)\n"},
+      {{"-n", "-3"}, "Strellixplus: -n must be at least 1 (got -3)\n"},
+      {{"-w1d", "4"}, "Strellixplus: -w1d must be between 0 and 3 (got 4)\n"},
+      {{"-w1d", "-1"}, "Strellixplus: -w1d must be between 0 and 3 (got -1)\n"},
+      {{"-w2d", "5"}, "Strellixplus: -w2d must be between 0 and 4 (got 5)\n"},
+      {{"-w2d", "-1"}, "Strellixplus: -w2d must be between 0 and 4 (got -1)\n"},
+      {{"-F", "0"}, "Strellixplus: -F must be at least 1 (got 0)\n"},
+      {{"-f", "-skip", "0"}, "Strellixplus: -skip must be at least 1 (got 0)\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run_strellix(c.switches, dir.path + "/seq", dir.path, 60);
+    EXPECT_EQ(r.exit_code, 2) << c.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "") << c.err;
+  }
+  EXPECT_FALSE(file_exists(dir.path + "/bin000001.png"));
+  EXPECT_FALSE(file_exists(dir.path + "/InitialModel.png"));
+}
+
+TEST(RunSwitches, ValuesOnlyRefusedWhereTheyMatter) {
+  TempDir dir;
+  const std::string seq = dir.path + "/seq";
+  ASSERT_TRUE(write_frames(seq, 1, {solid_frame(8, 6, {10, 20, 30}), solid_frame(8, 6, {10, 20, 30})}));
+  // -F is not used with -Boot, -skip not with PNG input.
+  RunResult first = run_strellix({"-F", "2"}, seq, dir.path, 60);
+  ASSERT_EQ(first.exit_code, 0) << first.err;
+  RunResult r = run_strellix({"-Boot", "1", "-F", "0", "-skip", "0"}, seq, dir.path, 60);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Number of initial frames for model initialization (F):        0\n"),
+            std::string::npos);
+}
+
+TEST(RunStart, MissingFirstFrameEndsWithCodeOneAndNoOutputFile) {
+  TempDir dir;
+  const std::string seq = dir.path + "/seq";
+  RunResult r = run_strellix({"-ini", "7"}, seq, dir.path, 60);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "7.png");
+  EXPECT_FALSE(file_exists(dir.path + "/bin000007.png"));
+}
+
+TEST(RunStart, VideoThatCannotBeOpenedNamesTheFirstFrame) {
+  TempDir dir;
+  const std::string seq = dir.path + "/clip";
+  RunResult r = run_strellix({"-f", "-ini", "3"}, seq, dir.path, 60);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "Output for video " + seq + ".avi\nATTENTION: Cannot grab file " + seq + "3.png");
+}
+
+TEST(RunStart, UnreadableFirstFrameIsRefusedLikeAMissingOne) {
+  TempDir dir;
+  const std::string seq = dir.path + "/seq";
+  {
+    FILE* f = std::fopen((seq + "1.png").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not an image", f);
+    std::fclose(f);
+  }
+  RunResult r = run_strellix({}, seq, dir.path, 60);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "1.png");
+  EXPECT_NE(r.err.find(seq + "1.png"), std::string::npos) << r.err;
+}
