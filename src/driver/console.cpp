@@ -28,22 +28,36 @@ termios terminal_settings_before_wait;
 
 const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int ending_signal_count = sizeof ending_signals / sizeof ending_signals[0];
+struct sigaction action_before_wait[ending_signal_count];
 
-extern "C" void restore_terminal_and_end(int sig) {
+int ending_signal_slot(int sig) {
+  for (int i = 0; i < ending_signal_count; ++i) {
+    if (ending_signals[i] == sig) return i;
+  }
+  return -1;
+}
+
+// Puts the terminal back, then hands the signal on to whatever was in charge
+// of it before the wait (it is delivered again once this handler returns).
+extern "C" void restore_terminal_and_pass_on(int sig) {
   if (raw_terminal_fd >= 0) tcsetattr(raw_terminal_fd, TCSANOW, &terminal_settings_before_wait);
-  signal(sig, SIG_DFL);
+  const int slot = ending_signal_slot(sig);
+  if (slot >= 0) {
+    sigaction(sig, &action_before_wait[slot], nullptr);
+  } else {
+    signal(sig, SIG_DFL);
+  }
   raise(sig);
 }
 
-// Only signals that would end the process anyway get the handler; any
-// handler the program or its host installed stays in charge.
+// A signal the user chose to ignore stays ignored.
 void guard_ending_signals(bool guarded[]) {
   for (int i = 0; i < ending_signal_count; ++i) {
-    struct sigaction current {};
     guarded[i] = false;
-    if (sigaction(ending_signals[i], nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    if (sigaction(ending_signals[i], nullptr, &action_before_wait[i]) != 0) continue;
+    if (action_before_wait[i].sa_handler == SIG_IGN) continue;
     struct sigaction restoring {};
-    restoring.sa_handler = restore_terminal_and_end;
+    restoring.sa_handler = restore_terminal_and_pass_on;
     sigemptyset(&restoring.sa_mask);
     guarded[i] = sigaction(ending_signals[i], &restoring, nullptr) == 0;
   }
@@ -51,7 +65,7 @@ void guard_ending_signals(bool guarded[]) {
 
 void release_ending_signals(const bool guarded[]) {
   for (int i = 0; i < ending_signal_count; ++i) {
-    if (guarded[i]) signal(ending_signals[i], SIG_DFL);
+    if (guarded[i]) sigaction(ending_signals[i], &action_before_wait[i], nullptr);
   }
 }
 

@@ -115,6 +115,8 @@ int listen_abstract(const std::string& name) {
   return fd;
 }
 
+void end_with_code_42(int) { _exit(42); }
+
 constexpr const char* no_display_notice = "Strellixplus: no display available, running without windows\n";
 
 int use_every_window_call() {
@@ -174,6 +176,33 @@ TEST(Console, KeyTypedBeforeTheWaitAnswersIt) {
   }
   EXPECT_TRUE(pty.local_flags() & ICANON);
   EXPECT_FALSE(pty.local_flags() & ECHO);
+}
+
+TEST(Console, SignalDuringTheKeyWaitRestoresTheTerminalAndReachesTheEarlierHandler) {
+  for (const bool earlier_handler : {false, true}) {
+    PseudoTerminal pty;
+    ASSERT_GE(pty.slave, 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      alarm(10);
+      if (earlier_handler) signal(SIGTERM, end_with_code_42);
+      wait_key_on_terminal(pty.slave);
+      _exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    const bool went_raw = wait_until([&] { return !(pty.local_flags() & ICANON); });
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(went_raw);
+    if (earlier_handler) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42);
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    }
+    EXPECT_TRUE(pty.local_flags() & ICANON);
+    EXPECT_TRUE(pty.local_flags() & ECHO);
+  }
 }
 
 TEST(Console, KeyWaitReturnsAtOnceWithoutATerminal) {
