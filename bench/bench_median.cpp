@@ -4,11 +4,14 @@
 // several repeats: decoding (VideoCapture::read), filling the frame store
 // (allocation plus store_frame for every frame), compute_median, and a
 // plain reference that sorts the values of every pixel-channel in full.
-// Prints the median time of each and the ratio compute / decode, and checks
-// that the reference and compute_median agree byte for byte.
+// Prints the median wall-clock and process CPU time of each and the ratios
+// compute / decode (the machine may be shared, so CPU time is the steadier
+// figure), and checks that the reference and compute_median agree byte for
+// byte.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -25,9 +28,35 @@ constexpr int FRAME_COUNT = 100;
 constexpr int REPEATS = 5;
 constexpr int SORT_REPEATS = 2;
 
-double seconds_since(std::chrono::steady_clock::time_point start)
+// Wall-clock and CPU time of all the process's threads (the decoder may
+// use several).
+struct Stamp {
+    std::chrono::steady_clock::time_point wall;
+    double cpu;
+};
+
+struct Timing {
+    std::vector<double> wall;
+    std::vector<double> cpu;
+};
+
+double process_cpu_seconds()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+Stamp now()
+{
+    return Stamp{std::chrono::steady_clock::now(), process_cpu_seconds()};
+}
+
+void record_since(const Stamp& start, Timing& timing)
+{
+    const Stamp end = now();
+    timing.wall.push_back(std::chrono::duration<double>(end.wall - start.wall).count());
+    timing.cpu.push_back(end.cpu - start.cpu);
 }
 
 double median_of(std::vector<double> times)
@@ -85,45 +114,67 @@ bool same_planes(const PlaneSet<unsigned char> a, const PlaneSet<unsigned char> 
     return true;
 }
 
-void run_for_frame_count(const std::vector<PlaneSet<unsigned char>>& planes, int frame_count,
-                         std::size_t pixel_count, double decode_time)
+// Median wall and CPU seconds of a timing.
+struct Figures {
+    double wall;
+    double cpu;
+};
+
+Figures figures_of(const Timing& timing)
 {
-    std::vector<double> store_times;
-    std::vector<double> compute_times;
+    return Figures{median_of(timing.wall), median_of(timing.cpu)};
+}
+
+void print_line(const char* what, const Figures& f)
+{
+    std::printf("  %-30s wall %8.1f ms   cpu %8.1f ms\n", what, f.wall * 1e3, f.cpu * 1e3);
+}
+
+void print_ratio(const char* what, const Figures& numerator, const Figures& denominator)
+{
+    std::printf("  %-30s wall %8.3f      cpu %8.3f\n", what, numerator.wall / denominator.wall,
+                numerator.cpu / denominator.cpu);
+}
+
+void run_for_frame_count(const std::vector<PlaneSet<unsigned char>>& planes, int frame_count,
+                         std::size_t pixel_count, const Figures& decode)
+{
+    Timing store_timing;
+    Timing compute_timing;
     PlaneSet<unsigned char> result = alloc_byte_planes(3, pixel_count);
     for (int r = 0; r < REPEATS; ++r) {
-        auto start = std::chrono::steady_clock::now();
+        Stamp start = now();
         FrameStore* store = alloc_frame_store(frame_count, pixel_count);
         for (int k = 0; k < frame_count; ++k) {
             store_frame(store, k, planes[static_cast<std::size_t>(k)]);
         }
-        store_times.push_back(seconds_since(start));
-        start = std::chrono::steady_clock::now();
+        record_since(start, store_timing);
+        start = now();
         compute_median(store, result);
-        compute_times.push_back(seconds_since(start));
+        record_since(start, compute_timing);
         free_frame_store(store);
     }
 
-    std::vector<double> sort_times;
+    Timing sort_timing;
     PlaneSet<unsigned char> reference = alloc_byte_planes(3, pixel_count);
     for (int r = 0; r < SORT_REPEATS; ++r) {
-        const auto start = std::chrono::steady_clock::now();
+        const Stamp start = now();
         full_sort_median(planes, frame_count, pixel_count, reference);
-        sort_times.push_back(seconds_since(start));
+        record_since(start, sort_timing);
     }
 
-    const double store_time = median_of(store_times);
-    const double compute_time = median_of(compute_times);
-    const double sort_time = median_of(sort_times);
+    const Figures store = figures_of(store_timing);
+    const Figures compute = figures_of(compute_timing);
+    const Figures sort = figures_of(sort_timing);
+    const Figures store_and_compute{store.wall + compute.wall, store.cpu + compute.cpu};
     std::printf("F = %d\n", frame_count);
-    std::printf("  store (alloc + store_frame): %8.1f ms\n", store_time * 1e3);
-    std::printf("  compute_median:              %8.1f ms\n", compute_time * 1e3);
-    std::printf("  full-sort reference:         %8.1f ms\n", sort_time * 1e3);
-    std::printf("  ratio compute / decode:      %8.3f\n", compute_time / decode_time);
-    std::printf("  ratio (store + compute) / decode: %.3f\n", (store_time + compute_time) / decode_time);
-    std::printf("  speed-up over full sort:     %8.1fx\n", sort_time / compute_time);
-    std::printf("  results agree with full sort: %s\n",
-                same_planes(result, reference, pixel_count) ? "yes" : "NO");
+    print_line("store (alloc + store_frame)", store);
+    print_line("compute_median", compute);
+    print_line("full-sort reference", sort);
+    print_ratio("compute / decode", compute, decode);
+    print_ratio("(store + compute) / decode", store_and_compute, decode);
+    print_ratio("full sort / compute", sort, compute);
+    std::printf("  results agree with full sort: %s\n", same_planes(result, reference, pixel_count) ? "yes" : "NO");
     free_planes(reference, 3);
     free_planes(result, 3);
 }
@@ -148,22 +199,22 @@ int main(int argc, char** argv)
     }
 
     std::vector<cv::Mat> frames;
-    std::vector<double> decode_times;
+    Timing decode_timing;
     for (int r = 0; r < REPEATS; ++r) {
-        const auto start = std::chrono::steady_clock::now();
+        const Stamp start = now();
         if (!decode_frames(path, FRAME_COUNT, frames)) {
             std::printf("%s does not give %d frames: benchmark skipped\n", path.c_str(), FRAME_COUNT);
             return 0;
         }
-        decode_times.push_back(seconds_since(start));
+        record_since(start, decode_timing);
     }
-    const double decode_time = median_of(decode_times);
+    const Figures decode = figures_of(decode_timing);
     const int width = frames[0].cols;
     const int height = frames[0].rows;
     const std::size_t pixel_count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::printf("%d frames of %dx%d from %s, median of %d repeats (full sort: %d)\n", FRAME_COUNT,
                 width, height, path.c_str(), REPEATS, SORT_REPEATS);
-    std::printf("decode (VideoCapture::read): %8.1f ms\n", decode_time * 1e3);
+    print_line("decode (VideoCapture::read)", decode);
 
     std::vector<PlaneSet<unsigned char>> planes(FRAME_COUNT);
     for (int k = 0; k < FRAME_COUNT; ++k) {
@@ -172,8 +223,8 @@ int main(int argc, char** argv)
                         planes[static_cast<std::size_t>(k)]);
     }
 
-    run_for_frame_count(planes, FRAME_COUNT, pixel_count, decode_time);
-    run_for_frame_count(planes, FRAME_COUNT - 1, pixel_count, decode_time);
+    run_for_frame_count(planes, FRAME_COUNT, pixel_count, decode);
+    run_for_frame_count(planes, FRAME_COUNT - 1, pixel_count, decode);
 
     for (auto& p : planes) {
         free_planes(p, 3);

@@ -5,10 +5,10 @@
 // values of one pixel-channel lie within one tile and a whole tile stays in
 // the first-level cache while it is searched. The median of every lane is
 // then found at once by a bitwise search over the eight value bits: each
-// step counts, lane by lane, the values below a per-lane threshold. The
-// counting loops have a fixed lane count and no branches, so the compiler
-// turns them into vector code. The result is exactly the element (or pair)
-// that sorting each pixel-channel would give.
+// step counts, lane by lane, the values that reach a per-lane threshold.
+// The counting loops work on whole vectors of byte lanes without branches.
+// The result is exactly the element (or pair) that sorting each
+// pixel-channel would give.
 #include "model/temporal_median.h"
 
 #include <algorithm>
@@ -18,26 +18,137 @@
 
 namespace {
 
-// Sixteen byte lanes handled as one value; the compiler maps the arithmetic
-// on it to vector instructions where the target has them.
-typedef unsigned char ByteLanes __attribute__((vector_size(16)));
-constexpr std::size_t LANES_PER_VECTOR = sizeof(ByteLanes);
-// Four vectors per tile keep the counters and thresholds in registers.
-constexpr std::size_t VECTORS_PER_TILE = 4;
-constexpr std::size_t TILE_LANES = LANES_PER_VECTOR * VECTORS_PER_TILE;
+constexpr std::size_t TILE_LANES = 64;
 // Byte counters are flushed before they can wrap.
 constexpr int MAX_FRAMES_PER_FLUSH = 255;
 
-ByteLanes load_lanes(const unsigned char* bytes)
+// Byte lanes handled as one value; the compiler maps the arithmetic on them
+// to vector instructions. The narrow kind suits every x86-64 processor, the
+// wide kind those with 32-byte integer vectors. Both count exactly, so the
+// result does not depend on which one runs. Vectors never cross a function
+// boundary, so no calling convention depends on the target.
+typedef unsigned char NarrowLanes __attribute__((vector_size(16)));
+typedef unsigned char WideLanes __attribute__((vector_size(32)));
+
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+
+// count[l] = number of frames in [first, last) (at most 255 of them) whose
+// value in lane l is at least threshold[l]. A tile of vectors keeps the
+// counters and thresholds in registers.
+template <class Lanes>
+ALWAYS_INLINE void count_at_least_chunk(const unsigned char* tile, int first, int last,
+                                        const unsigned char* threshold, unsigned char* count)
 {
-    ByteLanes lanes;
-    std::memcpy(&lanes, bytes, sizeof lanes);
-    return lanes;
+    constexpr std::size_t width = sizeof(Lanes);
+    constexpr std::size_t vectors = TILE_LANES / width;
+    Lanes limit[vectors];
+    Lanes counter[vectors];
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < vectors; ++g) {
+        std::memcpy(&limit[g], threshold + g * width, width);
+        counter[g] = Lanes{};
+    }
+    for (int f = first; f < last; ++f) {
+        const unsigned char* row = tile + static_cast<std::size_t>(f) * TILE_LANES;
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < vectors; ++g) {
+            Lanes v;
+            std::memcpy(&v, row + g * width, width);
+            // A true lane compares as all ones, that is -1.
+            counter[g] -= (Lanes)(v >= limit[g]);
+        }
+    }
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < vectors; ++g) {
+        std::memcpy(count + g * width, &counter[g], width);
+    }
 }
 
-void store_lanes(unsigned char* bytes, ByteLanes lanes)
+// count[l] = number of frames in [first, last) (at most 255) whose value
+// in lane l is at most pivot[l]; above[l] is lowered to the smallest value
+// greater than pivot[l] among them.
+template <class Lanes>
+ALWAYS_INLINE void count_not_above_chunk(const unsigned char* tile, int first, int last,
+                                         const unsigned char* pivot, unsigned char* count,
+                                         unsigned char* above)
 {
-    std::memcpy(bytes, &lanes, sizeof lanes);
+    constexpr std::size_t width = sizeof(Lanes);
+    constexpr std::size_t vectors = TILE_LANES / width;
+    Lanes limit[vectors];
+    Lanes counter[vectors];
+    Lanes smallest[vectors];
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < vectors; ++g) {
+        std::memcpy(&limit[g], pivot + g * width, width);
+        std::memcpy(&smallest[g], above + g * width, width);
+        counter[g] = Lanes{};
+    }
+    for (int f = first; f < last; ++f) {
+        const unsigned char* row = tile + static_cast<std::size_t>(f) * TILE_LANES;
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < vectors; ++g) {
+            Lanes v;
+            std::memcpy(&v, row + g * width, width);
+            const Lanes not_above = (Lanes)(v <= limit[g]);
+            counter[g] -= not_above;
+            // Values not above the pivot read as 255, which never lowers the minimum.
+            const Lanes candidate = v | not_above;
+            smallest[g] = smallest[g] < candidate ? smallest[g] : candidate;
+        }
+    }
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < vectors; ++g) {
+        std::memcpy(count + g * width, &counter[g], width);
+        std::memcpy(above + g * width, &smallest[g], width);
+    }
+}
+
+using CountAtLeast = void (*)(const unsigned char*, int, int, const unsigned char*, unsigned char*);
+using CountNotAbove = void (*)(const unsigned char*, int, int, const unsigned char*, unsigned char*,
+                               unsigned char*);
+
+struct CountingKernels {
+    CountAtLeast at_least;
+    CountNotAbove not_above;
+};
+
+void count_at_least_narrow(const unsigned char* tile, int first, int last, const unsigned char* threshold,
+                           unsigned char* count)
+{
+    count_at_least_chunk<NarrowLanes>(tile, first, last, threshold, count);
+}
+
+void count_not_above_narrow(const unsigned char* tile, int first, int last, const unsigned char* pivot,
+                            unsigned char* count, unsigned char* above)
+{
+    count_not_above_chunk<NarrowLanes>(tile, first, last, pivot, count, above);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define HAVE_WIDE_KERNELS 1
+
+__attribute__((target("avx2"))) void count_at_least_wide(const unsigned char* tile, int first, int last,
+                                                          const unsigned char* threshold, unsigned char* count)
+{
+    count_at_least_chunk<WideLanes>(tile, first, last, threshold, count);
+}
+
+__attribute__((target("avx2"))) void count_not_above_wide(const unsigned char* tile, int first, int last,
+                                                           const unsigned char* pivot, unsigned char* count,
+                                                           unsigned char* above)
+{
+    count_not_above_chunk<WideLanes>(tile, first, last, pivot, count, above);
+}
+#endif
+
+CountingKernels choose_counting_kernels()
+{
+#ifdef HAVE_WIDE_KERNELS
+    if (__builtin_cpu_supports("avx2")) {
+        return CountingKernels{count_at_least_wide, count_not_above_wide};
+    }
+#endif
+    return CountingKernels{count_at_least_narrow, count_not_above_narrow};
 }
 
 }  // namespace
@@ -58,43 +169,45 @@ unsigned char* tile_start(const FrameStore* store, int channel, std::size_t tile
 }
 
 // at_least[l] = number of frames whose value in lane l is at least threshold[l].
-void count_at_least(const unsigned char* tile, int frame_count, const unsigned char* threshold,
-                    std::uint32_t* at_least)
+void count_at_least(const CountingKernels& kernels, const unsigned char* tile, int frame_count,
+                    const unsigned char* threshold, std::uint32_t* at_least)
 {
-    ByteLanes limit[VECTORS_PER_TILE];
-#pragma GCC unroll 4
-    for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-        limit[g] = load_lanes(threshold + g * LANES_PER_VECTOR);
-    }
     for (std::size_t l = 0; l < TILE_LANES; ++l) {
         at_least[l] = 0;
     }
+    unsigned char partial[TILE_LANES];
     for (int first = 0; first < frame_count; first += MAX_FRAMES_PER_FLUSH) {
         const int last = std::min(frame_count, first + MAX_FRAMES_PER_FLUSH);
-        ByteLanes count[VECTORS_PER_TILE] = {};
-        for (int f = first; f < last; ++f) {
-            const unsigned char* row = tile + static_cast<std::size_t>(f) * TILE_LANES;
-#pragma GCC unroll 4
-            for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-                // A true lane compares as all ones, that is -1.
-                count[g] -= (ByteLanes)(load_lanes(row + g * LANES_PER_VECTOR) >= limit[g]);
-            }
-        }
-        unsigned char partial[TILE_LANES];
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-            store_lanes(partial + g * LANES_PER_VECTOR, count[g]);
-        }
+        kernels.at_least(tile, first, last, threshold, partial);
         for (std::size_t l = 0; l < TILE_LANES; ++l) {
             at_least[l] += partial[l];
         }
     }
 }
 
+// For lane l: at_most[l] = number of values <= pivot[l], and above[l] = the
+// smallest value greater than pivot[l] (255 when there is none).
+void count_and_next_above(const CountingKernels& kernels, const unsigned char* tile, int frame_count,
+                          const unsigned char* pivot, std::uint32_t* at_most, unsigned char* above)
+{
+    for (std::size_t l = 0; l < TILE_LANES; ++l) {
+        at_most[l] = 0;
+        above[l] = 255;
+    }
+    unsigned char partial[TILE_LANES];
+    for (int first = 0; first < frame_count; first += MAX_FRAMES_PER_FLUSH) {
+        const int last = std::min(frame_count, first + MAX_FRAMES_PER_FLUSH);
+        kernels.not_above(tile, first, last, pivot, partial, above);
+        for (std::size_t l = 0; l < TILE_LANES; ++l) {
+            at_most[l] += partial[l];
+        }
+    }
+}
+
 // selected[l] = the value of rank `rank` (0 = smallest) in lane l: the
 // largest v that at least F - rank values reach, built bit by bit.
-void select_rank(const unsigned char* tile, int frame_count, std::uint32_t rank,
-                 unsigned char* selected)
+void select_rank(const CountingKernels& kernels, const unsigned char* tile, int frame_count,
+                 std::uint32_t rank, unsigned char* selected)
 {
     const std::uint32_t needed = static_cast<std::uint32_t>(frame_count) - rank;
     unsigned char candidate[TILE_LANES];
@@ -106,64 +219,20 @@ void select_rank(const unsigned char* tile, int frame_count, std::uint32_t rank,
         for (std::size_t l = 0; l < TILE_LANES; ++l) {
             candidate[l] = static_cast<unsigned char>(selected[l] | (1u << bit));
         }
-        count_at_least(tile, frame_count, candidate, at_least);
+        count_at_least(kernels, tile, frame_count, candidate, at_least);
         for (std::size_t l = 0; l < TILE_LANES; ++l) {
             selected[l] = at_least[l] >= needed ? candidate[l] : selected[l];
         }
     }
 }
 
-// For lane l: at_most[l] = number of values <= pivot[l], and above[l] = the
-// smallest value greater than pivot[l] (255 when there is none).
-void count_and_next_above(const unsigned char* tile, int frame_count, const unsigned char* pivot,
-                          std::uint32_t* at_most, unsigned char* above)
-{
-    ByteLanes limit[VECTORS_PER_TILE];
-    ByteLanes smallest[VECTORS_PER_TILE];
-#pragma GCC unroll 4
-    for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-        limit[g] = load_lanes(pivot + g * LANES_PER_VECTOR);
-        smallest[g] = ByteLanes{} - 1;
-    }
-    for (std::size_t l = 0; l < TILE_LANES; ++l) {
-        at_most[l] = 0;
-    }
-    for (int first = 0; first < frame_count; first += MAX_FRAMES_PER_FLUSH) {
-        const int last = std::min(frame_count, first + MAX_FRAMES_PER_FLUSH);
-        ByteLanes count[VECTORS_PER_TILE] = {};
-        for (int f = first; f < last; ++f) {
-            const unsigned char* row = tile + static_cast<std::size_t>(f) * TILE_LANES;
-#pragma GCC unroll 4
-            for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-                const ByteLanes v = load_lanes(row + g * LANES_PER_VECTOR);
-                const ByteLanes not_above = (ByteLanes)(v <= limit[g]);
-                count[g] -= not_above;
-                // Values not above the pivot read as 255, which never lowers the minimum.
-                const ByteLanes candidate = v | not_above;
-                smallest[g] = smallest[g] < candidate ? smallest[g] : candidate;
-            }
-        }
-        unsigned char partial[TILE_LANES];
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-            store_lanes(partial + g * LANES_PER_VECTOR, count[g]);
-        }
-        for (std::size_t l = 0; l < TILE_LANES; ++l) {
-            at_most[l] += partial[l];
-        }
-    }
-#pragma GCC unroll 4
-    for (std::size_t g = 0; g < VECTORS_PER_TILE; ++g) {
-        store_lanes(above + g * LANES_PER_VECTOR, smallest[g]);
-    }
-}
-
-void median_of_tile(const unsigned char* tile, int frame_count, unsigned char* median)
+void median_of_tile(const CountingKernels& kernels, const unsigned char* tile, int frame_count,
+                    unsigned char* median)
 {
     // Element (F-1)/2 is the middle one for odd F and the lower middle one
     // for even F.
     const std::uint32_t lower_rank = static_cast<std::uint32_t>(frame_count - 1) / 2;
-    select_rank(tile, frame_count, lower_rank, median);
+    select_rank(kernels, tile, frame_count, lower_rank, median);
     if (frame_count % 2 != 0) {
         return;
     }
@@ -171,7 +240,7 @@ void median_of_tile(const unsigned char* tile, int frame_count, unsigned char* m
     // fills rank F/2, and is otherwise the next larger value present.
     std::uint32_t at_most[TILE_LANES];
     unsigned char above[TILE_LANES];
-    count_and_next_above(tile, frame_count, median, at_most, above);
+    count_and_next_above(kernels, tile, frame_count, median, at_most, above);
     for (std::size_t l = 0; l < TILE_LANES; ++l) {
         const unsigned upper = at_most[l] >= lower_rank + 2 ? median[l] : above[l];
         median[l] = static_cast<unsigned char>((median[l] + upper) / 2);
@@ -224,11 +293,12 @@ void store_frame(FrameStore* store, int k, const PlaneSet<unsigned char> planes)
 
 void compute_median(const FrameStore* store, PlaneSet<unsigned char> result)
 {
+    static const CountingKernels kernels = choose_counting_kernels();
     unsigned char median[TILE_LANES];
     for (int c = 0; c < 3; ++c) {
         unsigned char* plane = result[c];
         for (std::size_t t = 0; t < store->tiles_per_channel; ++t) {
-            median_of_tile(tile_start(store, c, t), store->frame_count, median);
+            median_of_tile(kernels, tile_start(store, c, t), store->frame_count, median);
             const std::size_t first_pixel = t * TILE_LANES;
             const std::size_t lanes = std::min(TILE_LANES, store->pixel_count - first_pixel);
             std::memcpy(plane + first_pixel, median, lanes);
