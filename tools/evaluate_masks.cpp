@@ -276,7 +276,8 @@ int main(int argc, char** argv) {
 
   cv::Mat roi;
   if (!options.roi_path.empty()) {
-    cv::Mat roi_image = read_image(options.roi_path, cv::IMREAD_UNCHANGED);
+    cv::Mat roi_image;
+    if (file_present(options.roi_path)) roi_image = read_image(options.roi_path, cv::IMREAD_UNCHANGED);
     if (roi_image.empty()) {
       std::fprintf(stderr, "evaluate_masks: cannot read the region of interest %s\n",
                    options.roi_path.c_str());
@@ -291,7 +292,8 @@ int main(int argc, char** argv) {
   bool roi_size_checked = false;
   for (long long k = options.first; k <= options.last; ++k) {
     std::string truth_path = (fs::path(options.truth_dir) / format_number(truth_pattern, k)).string();
-    cv::Mat truth = read_image(truth_path, cv::IMREAD_GRAYSCALE);
+    cv::Mat truth;
+    if (file_present(truth_path)) truth = read_image(truth_path, cv::IMREAD_GRAYSCALE);
     if (truth.empty()) {
       std::fprintf(stderr, "evaluate_masks: cannot read the ground truth %s\n", truth_path.c_str());
       return 1;
