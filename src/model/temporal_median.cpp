@@ -16,11 +16,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 constexpr std::size_t TILE_LANES = 64;
 // Byte counters are flushed before they can wrap.
 constexpr int MAX_FRAMES_PER_FLUSH = 255;
+constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{2} << 20;
 
 // Byte lanes handled as one value; the compiler maps the arithmetic on them
 // to vector instructions. The narrow kind suits every x86-64 processor, the
@@ -158,6 +163,7 @@ struct FrameStore {
     std::size_t pixel_count;
     std::size_t tiles_per_channel;
     unsigned char* values;  // 3 * tiles_per_channel tiles of TILE_LANES * frame_count bytes
+    void* block;            // the allocation that holds `values`
 };
 
 namespace {
@@ -256,11 +262,29 @@ FrameStore* alloc_frame_store(int frame_count, std::size_t pixel_count)
     store->frame_count = frame_count > 0 ? frame_count : 1;
     store->pixel_count = pixel_count;
     store->tiles_per_channel = (pixel_count + TILE_LANES - 1) / TILE_LANES;
-    // calloc itself refuses a product that overflows, so a huge store ends
-    // in the out-of-memory report instead of a short buffer.
-    const std::size_t tiles = std::max<std::size_t>(3 * store->tiles_per_channel, 1);
-    store->values = static_cast<unsigned char*>(
-        checked_calloc(tiles * TILE_LANES, static_cast<std::size_t>(store->frame_count)));
+    const std::size_t frames = static_cast<std::size_t>(store->frame_count);
+    const std::size_t limit = SIZE_MAX - HUGE_PAGE_BYTES;
+    if (store->tiles_per_channel > limit / (3 * TILE_LANES) ||
+        frames > limit / (std::max<std::size_t>(3 * store->tiles_per_channel, 1) * TILE_LANES)) {
+        checked_calloc(SIZE_MAX, 2);  // a size past all memory: reported, and the process ends
+    }
+    const std::size_t tile_bytes = std::max<std::size_t>(3 * store->tiles_per_channel, 1) * TILE_LANES;
+    const std::size_t bytes = tile_bytes * frames;
+    // The store is written once, scattered over its whole extent; on large
+    // pages that costs a few hundred page faults instead of tens of
+    // thousands. A store that fills large pages starts on a page boundary.
+    // The block is zero-filled by the allocator.
+    const std::size_t alignment = bytes >= HUGE_PAGE_BYTES ? HUGE_PAGE_BYTES : 1;
+    store->block = checked_calloc(bytes + alignment - 1, 1);
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(store->block);
+    const std::uintptr_t aligned = (start + alignment - 1) / alignment * alignment;
+    store->values = static_cast<unsigned char*>(store->block) + (aligned - start);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const std::size_t whole_pages = bytes / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+    if (whole_pages > 0) {
+        madvise(store->values, whole_pages, MADV_HUGEPAGE);  // only advice: failure changes nothing
+    }
+#endif
     return store;
 }
 
@@ -269,7 +293,7 @@ void free_frame_store(FrameStore*& store)
     if (store == nullptr) {
         return;
     }
-    std::free(store->values);
+    std::free(store->block);
     std::free(store);
     store = nullptr;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -193,4 +194,17 @@ TEST(TemporalMedian, MatchesFullSortBeyondTheByteCounterRange)
         EXPECT_EQ(median_by_store(saturated, 3), Image(3, std::vector<unsigned char>(3, 255)))
             << "F = " << frame_count;
     }
+}
+
+TEST(TemporalMedian, MatchesFullSortOnAStoreOfSeveralMegabytes)
+{
+    std::mt19937 rng(99);
+    const std::size_t pixels = 20001;
+    const Frames frames = random_frames(rng, 38, pixels, 3);
+    EXPECT_EQ(median_by_store(frames, pixels), median_by_sorting(frames, pixels));
+}
+
+TEST(TemporalMedianDeathTest, AStoreLargerThanMemoryIsReportedNotTruncated)
+{
+    EXPECT_EXIT(alloc_frame_store(INT_MAX, SIZE_MAX / 4), testing::ExitedWithCode(4), "Out of memory");
 }
