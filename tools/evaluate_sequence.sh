@@ -20,7 +20,7 @@ root="$(cd "$(dirname "$0")/.." && pwd -P)"
 seq_dir="$(cd "$1" && pwd -P)" || { echo "evaluate_sequence: no directory $1" >&2; exit 1; }
 shift
 name="$(basename "$seq_dir")"
-scratch="${SCRATCH_DIR:-${TMPDIR:-/tmp}/strellix-eval/$name}"
+scratch="$(realpath -m "${SCRATCH_DIR:-${TMPDIR:-/tmp}/strellix-eval/$name}")"
 
 # The program reads a number as strtol does with base 0 (so 010 is 8);
 # bash arithmetic agrees, once the text is known to be a plain number.
