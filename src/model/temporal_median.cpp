@@ -2,8 +2,8 @@
 //
 // The store is laid out in tiles: a tile holds TILE_LANES consecutive
 // pixels of one channel across all F frames, frame after frame, so the F
-// values of one pixel-channel lie within one tile and a whole tile stays in
-// the first-level cache while it is searched. The median of every lane is
+// values of one pixel-channel lie within one tile, and for the usual frame
+// counts a whole tile stays in the first-level cache while it is searched. The median of every lane is
 // then found at once by a bitwise search over the eight value bits: each
 // step counts, lane by lane, the values that reach a per-lane threshold.
 // The counting loops work on whole vectors of byte lanes without branches.
@@ -174,6 +174,13 @@ unsigned char* tile_start(const FrameStore* store, int channel, std::size_t tile
     return store->values + tile_index * TILE_LANES * static_cast<std::size_t>(store->frame_count);
 }
 
+// End of the chunk of frames that starts at `first`, never past frame_count
+// (and never overflowing, whatever frame_count is).
+int last_of_chunk(int first, int frame_count)
+{
+    return frame_count - first > MAX_FRAMES_PER_FLUSH ? first + MAX_FRAMES_PER_FLUSH : frame_count;
+}
+
 // at_least[l] = number of frames whose value in lane l is at least threshold[l].
 void count_at_least(const CountingKernels& kernels, const unsigned char* tile, int frame_count,
                     const unsigned char* threshold, std::uint32_t* at_least)
@@ -182,8 +189,8 @@ void count_at_least(const CountingKernels& kernels, const unsigned char* tile, i
         at_least[l] = 0;
     }
     unsigned char partial[TILE_LANES];
-    for (int first = 0; first < frame_count; first += MAX_FRAMES_PER_FLUSH) {
-        const int last = std::min(frame_count, first + MAX_FRAMES_PER_FLUSH);
+    for (int first = 0; first < frame_count; first = last_of_chunk(first, frame_count)) {
+        const int last = last_of_chunk(first, frame_count);
         kernels.at_least(tile, first, last, threshold, partial);
         for (std::size_t l = 0; l < TILE_LANES; ++l) {
             at_least[l] += partial[l];
@@ -201,8 +208,8 @@ void count_and_next_above(const CountingKernels& kernels, const unsigned char* t
         above[l] = 255;
     }
     unsigned char partial[TILE_LANES];
-    for (int first = 0; first < frame_count; first += MAX_FRAMES_PER_FLUSH) {
-        const int last = std::min(frame_count, first + MAX_FRAMES_PER_FLUSH);
+    for (int first = 0; first < frame_count; first = last_of_chunk(first, frame_count)) {
+        const int last = last_of_chunk(first, frame_count);
         kernels.not_above(tile, first, last, pivot, partial, above);
         for (std::size_t l = 0; l < TILE_LANES; ++l) {
             at_most[l] += partial[l];
