@@ -1,0 +1,258 @@
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "model/best_match.h"
+#include "model/fast_passes.h"
+#include "model/segmentation.h"
+#include "model/settings.h"
+#include "model/worker_pool.h"
+
+namespace {
+
+// Two pixels per vector, two vectors at a time. The vector operations are
+// the scalar ones lane by lane (IEEE double, no contraction), so every
+// distance and every rounding is that of find_best_match.
+typedef float f2 __attribute__((vector_size(8)));
+typedef double d2 __attribute__((vector_size(16)));
+typedef long long l2 __attribute__((vector_size(16)));
+
+constexpr int LANES = 4;
+
+d2 load_wide(const float* src) {
+    return d2{static_cast<double>(src[0]), static_cast<double>(src[1])};
+}
+
+d2 select(l2 take_a, d2 a, d2 b) {
+    l2 ia, ib;
+    std::memcpy(&ia, &a, sizeof ia);
+    std::memcpy(&ib, &b, sizeof ib);
+    const l2 r = (take_a & ia) | (~take_a & ib);
+    d2 out;
+    std::memcpy(&out, &r, sizeof out);
+    return out;
+}
+
+// One step of the running minimum of find_best_match for two pixels.
+void match_step(d2 f0, d2 f1, d2 f2v, const PlaneSet<float> layer, std::size_t p, long long i,
+                d2 limit, d2& best, l2& match) {
+    const d2 d3 = load_wide(layer[2] + p) - f2v;
+    const d2 dy = load_wide(layer[1] + p) - f1;
+    const d2 d1 = load_wide(layer[0] + p) - f0;
+    const d2 d = d3 * d3 + dy * dy + d1 * d1;
+    const l2 closer = (l2)(d < best);  // false for NaN
+    const d2 rounded = __builtin_convertvector(__builtin_convertvector(d, f2), d2);
+    best = select(closer, rounded, best);
+    const l2 accept = closer & (l2)(d <= limit);
+    const l2 index = {i, i};
+    match = (accept & index) | (~accept & match);
+}
+
+unsigned char label_for_match(int result) {
+    if (result == MATCH_FOUND) return LABEL_BACKGROUND;
+    if (result == MATCH_SHADOW) return LABEL_SHADOW;
+    return LABEL_FOREGROUND;
+}
+
+// Best layer of pixels p .. p+3 by the distance alone (-1 when none is
+// within the threshold).
+void best_layers(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n,
+                 double threshold, long long out[LANES]) {
+    const d2 a0 = load_wide(frame[0] + p), a1 = load_wide(frame[1] + p), a2 = load_wide(frame[2] + p);
+    const d2 b0 = load_wide(frame[0] + p + 2), b1 = load_wide(frame[1] + p + 2),
+             b2 = load_wide(frame[2] + p + 2);
+    const double start = static_cast<double>(MATCH_START_DISTANCE);
+    d2 best_a = {start, start}, best_b = {start, start};
+    l2 match_a = {-1, -1}, match_b = {-1, -1};
+    const d2 limit = {threshold, threshold};
+    for (int i = 0; i < n; ++i) {
+        match_step(a0, a1, a2, bg_model[i], p, i, limit, best_a, match_a);
+        match_step(b0, b1, b2, bg_model[i], p + 2, i, limit, best_b, match_b);
+    }
+    std::memcpy(out, &match_a, sizeof match_a);
+    std::memcpy(out + 2, &match_b, sizeof match_b);
+}
+
+void store_label(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n,
+                 int best, unsigned char* seg_mask, int* match_index) {
+    int result = MATCH_FOUND;
+    match_index[p] = best;
+    if (best < 0) {
+        result = MATCH_NONE;
+        if (use_shadow_test != 0 &&
+            shadow_test(frame[0][p], frame[1][p], frame[2][p], bg_model, static_cast<int>(p), n,
+                        match_index[p]) == 1)
+            result = MATCH_SHADOW;
+    }
+    seg_mask[p] = label_for_match(result);
+}
+
+void segment_span(const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask,
+                  int n, float threshold, int* match_index, std::size_t begin, std::size_t end) {
+    std::size_t p = begin;
+    for (; p + LANES <= end; p += LANES) {
+        bool any = false;
+        for (int k = 0; k < LANES; ++k) any = any || search_mask[p + k] != 0;
+        if (!any) continue;
+        long long best[LANES];
+        best_layers(frame, bg_model, p, n, static_cast<double>(threshold), best);
+        for (int k = 0; k < LANES; ++k) {
+            if (search_mask[p + k] == 0) continue;
+            store_label(frame, bg_model, p + k, n, static_cast<int>(best[k]), seg_mask, match_index);
+        }
+    }
+    for (; p < end; ++p) {
+        if (search_mask[p] == 0) continue;
+        const int result = find_best_match(frame[0][p], frame[1][p], frame[2][p], bg_model,
+                                           static_cast<int>(p), n, threshold, match_index[p]);
+        seg_mask[p] = label_for_match(result);
+    }
+}
+
+// ---- coherence filter ----
+
+typedef unsigned char u16b __attribute__((vector_size(16)));
+
+u16b load16(const unsigned char* src) {
+    u16b v;
+    std::memcpy(&v, src, sizeof v);
+    return v;
+}
+
+u16b splat(unsigned char x) {
+    return u16b{x, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x};
+}
+
+u16b pick(u16b take_a, u16b a, u16b b) {
+    return (take_a & a) | (~take_a & b);
+}
+
+// 1 where the label counts as background-like.
+u16b background_like(const unsigned char* src) {
+    return reinterpret_cast<u16b>(load16(src) < splat(LABEL_FILTERED_FOREGROUND)) & splat(1);
+}
+
+// Interior rows [row_begin, row_end): counts of the 5x5 window from sums of
+// five rows per column, then of five columns.
+void filter_interior_rows(int W, const unsigned char* in, unsigned char* out, int row_begin,
+                          int row_end, unsigned char* column_sums) {
+    const u16b twelve = splat(12);
+    for (int row = row_begin; row < row_end; ++row) {
+        const unsigned char* top = in + static_cast<std::size_t>(row - 2) * W;
+        int c = 0;
+        for (; c + 16 <= W; c += 16) {
+            u16b s = background_like(top + c);
+            for (int k = 1; k < 5; ++k) s += background_like(top + static_cast<std::size_t>(k) * W + c);
+            std::memcpy(column_sums + c, &s, sizeof s);
+        }
+        for (; c < W; ++c) {
+            unsigned char s = 0;
+            for (int k = 0; k < 5; ++k) s += top[static_cast<std::size_t>(k) * W + c] < LABEL_FILTERED_FOREGROUND;
+            column_sums[c] = s;
+        }
+        const std::size_t base = static_cast<std::size_t>(row) * W;
+        const unsigned char* label = in + base;
+        const unsigned char* mask = search_mask + base;
+        unsigned char* dst = out + base;
+        c = 2;
+        for (; c + 16 <= W - 2; c += 16) {
+            const u16b count = load16(column_sums + c - 2) + load16(column_sums + c - 1) +
+                               load16(column_sums + c) + load16(column_sums + c + 1) +
+                               load16(column_sums + c + 2);
+            const u16b l = load16(label + c);
+            const u16b many = reinterpret_cast<u16b>(count > twelve);
+            const u16b kept = pick(reinterpret_cast<u16b>(l == splat(LABEL_FOREGROUND)),
+                                   splat(LABEL_FILTERED_FOREGROUND), l);
+            const u16b dropped = pick(reinterpret_cast<u16b>(l == splat(LABEL_SHADOW)),
+                                      splat(LABEL_SHADOW), splat(LABEL_FOREGROUND));
+            const u16b labelled = pick(many, kept, dropped);
+            const u16b in_area = reinterpret_cast<u16b>(load16(mask + c) != splat(0));
+            const u16b result = pick(in_area, labelled, load16(dst + c));
+            std::memcpy(dst + c, &result, sizeof result);
+        }
+        for (; c < W - 2; ++c) {
+            if (mask[c] == 0) continue;
+            const int count = column_sums[c - 2] + column_sums[c - 1] + column_sums[c] +
+                              column_sums[c + 1] + column_sums[c + 2];
+            dst[c] = coherence_label(count, 12, label[c]);
+        }
+    }
+}
+
+// The edge bands and corners, as the plain filter judges them.
+struct FilterRegion {
+    int row_first, row_last;
+    int col_first, col_last;
+    int dr_first, dr_last;
+    int dc_first, dc_last;
+    int threshold;
+};
+
+bool region_fits(const FilterRegion& g, int H, int W) {
+    if (g.row_first > g.row_last || g.col_first > g.col_last) return false;
+    return g.row_first + g.dr_first >= 0 && g.row_last + g.dr_last < H &&
+           g.col_first + g.dc_first >= 0 && g.col_last + g.dc_last < W;
+}
+
+void filter_region(const FilterRegion& g, int W, const unsigned char* in, unsigned char* out) {
+    for (int row = g.row_first; row <= g.row_last; ++row) {
+        for (int col = g.col_first; col <= g.col_last; ++col) {
+            const std::size_t p = static_cast<std::size_t>(row) * W + col;
+            if (search_mask[p] == 0) continue;
+            int count = 0;
+            for (int dr = g.dr_first; dr <= g.dr_last; ++dr) {
+                const unsigned char* line = in + static_cast<std::size_t>(row + dr) * W;
+                for (int dc = g.dc_first; dc <= g.dc_last; ++dc) count += line[col + dc] < LABEL_FILTERED_FOREGROUND;
+            }
+            out[p] = coherence_label(count, g.threshold, in[p]);
+        }
+    }
+}
+
+void filter_edges(int H, int W, const unsigned char* in, unsigned char* out) {
+    const FilterRegion regions[] = {
+        {1, 1, 2, W - 3, -1, 2, -2, 2, 9},
+        {0, 0, 2, W - 3, 0, 2, -2, 2, 6},
+        {H - 2, H - 2, 2, W - 3, -2, 1, -2, 2, 9},
+        {H - 1, H - 1, 2, W - 3, -2, 0, -2, 2, 6},
+        {2, H - 3, 1, 1, -2, 2, -1, 2, 9},
+        {2, H - 3, 0, 0, -2, 2, 0, 2, 6},
+        {2, H - 3, W - 2, W - 2, -2, 2, -2, 1, 9},
+        {2, H - 3, W - 1, W - 1, -2, 2, -2, 0, 6},
+        {0, 0, 0, 0, 0, 1, 0, 1, 1},
+        {0, 0, W - 1, W - 1, 0, 1, -1, 0, 1},
+        {H - 1, H - 1, 0, 0, -1, 0, 0, 1, 1},
+        {H - 1, H - 1, W - 1, W - 1, -1, 0, -1, 0, 1},
+    };
+    for (const FilterRegion& g : regions) {
+        if (region_fits(g, H, W)) filter_region(g, W, in, out);
+    }
+}
+
+}  // namespace
+
+void segment_frame_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
+                        unsigned char* seg_mask, int n, float threshold, int* match_index) {
+    if (H <= 0 || W <= 0) return;
+    // Only the cone and RGB distances are computed in vectors.
+    if (colour_mode == 2) {
+        segment_frame(frame_planes, H, W, bg_model, seg_mask, n, threshold, match_index);
+        return;
+    }
+    run_split(H, 8, [&](int begin, int end) {
+        segment_span(frame_planes, bg_model, seg_mask, n, threshold, match_index,
+                     static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
+    });
+}
+
+void coherence_filter_fast(int H, int W, const unsigned char* in, unsigned char* out) {
+    if (H <= 0 || W <= 0) return;
+    if (H >= 5 && W >= 5) {
+        run_split(H - 4, 16, [&](int begin, int end) {
+            thread_local std::vector<unsigned char> column_sums;
+            if (column_sums.size() < static_cast<std::size_t>(W)) column_sums.resize(W);
+            filter_interior_rows(W, in, out, begin + 2, end + 2, column_sums.data());
+        });
+    }
+    filter_edges(H, W, in, out);
+}
