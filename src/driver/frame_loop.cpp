@@ -1,18 +1,23 @@
 #include "driver/frame_loop.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "colour/model_space.h"
 #include "driver/console.h"
 #include "driver/display.h"
 #include "driver/frame_outputs.h"
+#include "driver/frame_prefetch.h"
+#include "driver/output_writer.h"
 #include "io/frame_source.h"
 #include "model/calibration_pass.h"
 #include "model/model_store.h"
 #include "model/segmentation.h"
 #include "model/selective_update.h"
 #include "model/settings.h"
+
+bool overlap_frame_io = true;
 
 namespace {
 
@@ -24,15 +29,50 @@ enum StretchEnd {
 
 constexpr int ESC_KEY = 27;
 
+// The helper threads of the loop; both null when everything runs in line.
+struct LoopIo {
+  FramePrefetch* prefetch = nullptr;
+  OutputWriter* writer = nullptr;
+};
+
+// Offset of the frame the loop reads after the frame at offset t came back
+// (t = 0: the first of the loop), or -1 when the range ends there.
+long long next_offset(const RunSettings& s, long long t) {
+  const long long last_t = range_size(s) - 1;
+  if (t + 1 < s.n && t + 1 <= last_t) return t + 1;  // the calibration stretch goes on
+  const long long next = t < s.n ? s.n : t + 1;
+  return next <= last_t ? next : -1;
+}
+
+// Lets every queued output reach the disk, so that what is printed next
+// follows its messages, as it would if they had been written in line.
+void settle_outputs(const LoopIo& io) {
+  if (io.writer != nullptr) wait_until_written(*io.writer);
+}
+
 // Frame k of the input, converted into frame_planes; the status tells why
 // no frame came back.
-cv::Mat read_loop_frame(RunState& run, long long k, GrabStatus& status) {
+cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
+  const long long k = frame_number(run.settings, t);
   status = GRAB_OK;
-  const std::string name = frame_file_name(run.names.prefix, k);
-  cv::Mat frame =
-      grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &status);
-  if (!frame.empty()) frame_to_model(frame, static_cast<int>(run.N), run.buffers.frame_planes);
-  return frame;
+  if (io.prefetch == nullptr) {
+    const std::string name = frame_file_name(run.names.prefix, k);
+    cv::Mat frame = grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &status);
+    if (!frame.empty()) frame_to_model(frame, static_cast<int>(run.N), run.buffers.frame_planes);
+    return frame;
+  }
+  LoadedFrame got = take_frame(*io.prefetch, k, run.buffers.frame_planes);
+  if (!got.complaint.empty()) {
+    settle_outputs(io);
+    print_standard_error(got.complaint);
+  }
+  status = got.status;
+  if (!got.image.empty()) {
+    // This frame will be processed, so the loop surely reads the next one.
+    const long long next = next_offset(run.settings, t);
+    if (next >= 0) request_frame(*io.prefetch, frame_number(run.settings, next));
+  }
+  return got.image;
 }
 
 // Shows a video frame in the input window and returns the key, or -1.
@@ -48,7 +88,7 @@ float calibration_rate(const RunState& run, long long t) {
   return static_cast<float>(a - step);
 }
 
-StretchEnd run_calibration_stretch(RunState& run) {
+StretchEnd run_calibration_stretch(RunState& run, const LoopIo& io) {
   const RunSettings& s = run.settings;
   RunBuffers& b = run.buffers;
   const long long last = std::min<long long>(s.n, range_size(s));
@@ -56,9 +96,10 @@ StretchEnd run_calibration_stretch(RunState& run) {
     const long long k = frame_number(s, t);
     console_print(" %lld ", k);
     GrabStatus status;
-    cv::Mat frame = read_loop_frame(run, k, status);
+    cv::Mat frame = read_loop_frame(run, io, t, status);
     if (frame.empty()) {
       if (status == GRAB_UNUSABLE) return STRETCH_UNUSABLE_FRAME;
+      settle_outputs(io);
       console_print("ATTENTION: Cannot grab file %s", frame_file_name(run.names.prefix, k).c_str());
       return STRETCH_DONE;
     }
@@ -67,12 +108,12 @@ StretchEnd run_calibration_stretch(RunState& run) {
                      s.width_2d, calibration_threshold);
     if (s.video) show_input_frame(run, frame);  // keys are ignored while calibrating
     frame.release();
-    write_frame_outputs(run, b.seg_mask, k);
+    write_frame_outputs(run, b.seg_mask, k, io.writer);
   }
   return STRETCH_DONE;
 }
 
-StretchEnd run_online_stretch(RunState& run) {
+StretchEnd run_online_stretch(RunState& run, const LoopIo& io) {
   const RunSettings& s = run.settings;
   RunBuffers& b = run.buffers;
   const long long last_t = static_cast<long long>(s.end) - s.ini;
@@ -80,7 +121,7 @@ StretchEnd run_online_stretch(RunState& run) {
     const long long k = frame_number(s, t);
     console_print(" %lld ", k);
     GrabStatus status;
-    cv::Mat frame = read_loop_frame(run, k, status);
+    cv::Mat frame = read_loop_frame(run, io, t, status);
     if (frame.empty()) return status == GRAB_UNUSABLE ? STRETCH_UNUSABLE_FRAME : STRETCH_DONE;
     segment_frame(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, s.n, s.e, b.match_index);
     coherence_filter(run.H, run.W, b.seg_mask, b.filtered_mask);
@@ -91,17 +132,58 @@ StretchEnd run_online_stretch(RunState& run) {
       if (key >= 0 && (key & 0xFF) == ESC_KEY) return STRETCH_ESCAPE;
     }
     frame.release();
-    write_frame_outputs(run, b.filtered_mask, k);
+    write_frame_outputs(run, b.filtered_mask, k, io.writer);
     // This frame's filtered labels are where the next frame is segmented.
     std::swap(b.seg_mask, b.filtered_mask);
   }
   return STRETCH_DONE;
 }
 
+int run_stretches(RunState& run, const LoopIo& io) {
+  if (run_calibration_stretch(run, io) == STRETCH_UNUSABLE_FRAME) return 5;
+  if (run_online_stretch(run, io) == STRETCH_UNUSABLE_FRAME) return 5;
+  return 0;
+}
+
+// Stops both threads however the loop is left.
+struct LoopThreads {
+  FramePrefetch prefetch;
+  OutputWriter writer;
+  LoopThreads() = default;
+  LoopThreads(const LoopThreads&) = delete;
+  LoopThreads& operator=(const LoopThreads&) = delete;
+  ~LoopThreads() {
+    stop_frame_prefetch(prefetch);
+    stop_output_writer(writer);
+  }
+};
+
+bool start_loop_threads(LoopThreads& threads, RunState& run) {
+  try {
+    start_frame_prefetch(threads.prefetch, run);
+    start_output_writer(threads.writer);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int run_frame_loop(RunState& run) {
-  if (run_calibration_stretch(run) == STRETCH_UNUSABLE_FRAME) return 5;
-  if (run_online_stretch(run) == STRETCH_UNUSABLE_FRAME) return 5;
-  return 0;
+  if (!overlap_frame_io) return run_stretches(run, LoopIo{});
+  LoopThreads threads;
+  // Without threads the loop does the same work in line.
+  if (!start_loop_threads(threads, run)) {
+    stop_frame_prefetch(threads.prefetch);
+    stop_output_writer(threads.writer);
+    return run_stretches(run, LoopIo{});
+  }
+  const long long first = next_offset(run.settings, 0);
+  if (first >= 0) request_frame(threads.prefetch, frame_number(run.settings, first));
+  const int code = run_stretches(run, LoopIo{&threads.prefetch, &threads.writer});
+  stop_frame_prefetch(threads.prefetch);
+  if (stop_output_writer(threads.writer)) run.output_failed = true;
+  rethrow_writer_fault(threads.writer);
+  return code;
 }

@@ -1,7 +1,5 @@
 #include "driver/frame_outputs.h"
 
-#include <cstdio>
-
 #include "colour/model_space.h"
 #include "driver/display.h"
 #include "io/atomic_file.h"
@@ -10,7 +8,7 @@
 #include "model/settings.h"
 
 static void note_unwritten(RunState& run, const std::string& path) {
-  std::fprintf(stderr, "Strellixplus: cannot write %s\n", path.c_str());
+  print_standard_error(unwritten_note(path));
   run.output_failed = true;
 }
 
@@ -23,25 +21,31 @@ void save_mask_of_frame(RunState& run, const unsigned char* labels, long long k)
   save_run_image(run, mask_file_name(k), run.buffers.mask_image);
 }
 
-static void write_rendering(RunState& run, long long k) {
+static void write_rendering(RunState& run, long long k, OutputWriter* writer) {
   RunBuffers& b = run.buffers;
   const int pixels = static_cast<int>(run.N);
   render_background(b.frame_planes, run.H, run.W, b.bg_model, run.settings.n, b.render_planes);
   model_to_rgb_planes(colour_mode, b.render_planes, pixels, b.render_rgb_planes);
   const std::string path = rendering_file_name(run.names.base, k);
+  if (writer != nullptr) wait_until_written(*writer);
   // write_ppm reports the failed open on standard output itself.
   if (!write_ppm(run.H, run.W, b.render_rgb_planes, path)) note_unwritten(run, path);
 }
 
-void write_frame_outputs(RunState& run, const unsigned char* labels, long long k) {
+void write_frame_outputs(RunState& run, const unsigned char* labels, long long k,
+                         OutputWriter* writer) {
   const RunSettings& s = run.settings;
+  cv::Mat& mask_image = run.buffers.mask_image;
   if (s.SmaskMOD || s.ShowMask) {
-    labels_to_image(labels, static_cast<int>(run.N), run.buffers.mask_image);
-    if (s.SmaskMOD) save_run_image(run, mask_file_name(k), run.buffers.mask_image);
+    labels_to_image(labels, static_cast<int>(run.N), mask_image);
+    if (s.SmaskMOD && writer != nullptr)
+      queue_image(*writer, mask_file_name(k), mask_image.clone());
+    else if (s.SmaskMOD)
+      save_run_image(run, mask_file_name(k), mask_image);
     if (s.ShowMask) {
-      show_in_window("Output", run.buffers.mask_image);
+      show_in_window("Output", mask_image);
       wait_window_key(display_delay_ms);  // keys here are deliberately ignored
     }
   }
-  if (s.SmodBG) write_rendering(run, k);
+  if (s.SmodBG) write_rendering(run, k, writer);
 }

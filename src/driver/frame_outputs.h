@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "driver/output_writer.h"
 #include "driver/run_state.h"
 
 // Saves an image atomically; a failure is reported on standard error and
@@ -16,5 +17,9 @@ void save_run_image(RunState& run, const std::string& path, const cv::Mat& image
 void save_mask_of_frame(RunState& run, const unsigned char* labels, long long k);
 
 // The per-frame outputs of frame k from its current labels, as the
-// switches ask: mask file, mask window, background rendering.
-void write_frame_outputs(RunState& run, const unsigned char* labels, long long k);
+// switches ask: mask file, mask window, background rendering. With a
+// writer the mask file is queued on it; the rendering is written in line
+// once the writer is idle, so that only one thread writes files at a time
+// and the message of a failed rendering keeps its place on the console.
+void write_frame_outputs(RunState& run, const unsigned char* labels, long long k,
+                         OutputWriter* writer = nullptr);
