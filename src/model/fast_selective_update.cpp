@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "model/fast_passes.h"
@@ -12,17 +13,39 @@
 // around it make in raster order, with the 1D update of its own centre at
 // its place in that order. Targets are then independent and each is written
 // by one thread only, with the same sequence of roundings as the plain pass.
+//
+// A target's blends form one long chain of dependent roundings, so targets
+// are interleaved: inside the image, all targets of a row take their blend
+// from one centre offset before any takes the next, which keeps every
+// target's own order and lets the processor overlap the chains.
 
 namespace {
 
 // Per-call tables: the window rows and columns of every centre, cut to the
 // image exactly as update_neighbourhood_2d cuts them, the 2D weights and
-// their complements in double, and the layer each pixel teaches (-1 when it
-// does not learn).
+// their complements in double, the layer each pixel teaches (-1 when it
+// does not learn), and the planes of every layer.
+// One blend of the 1D update: the layer and its weights.
+struct OneDStep {
+    int layer;
+    double w, keep;
+};
+
 struct UpdatePlan {
     std::vector<int> row_first, row_end, col_first, col_end;
     std::vector<double> weight, keep;  // width_2d x width_2d
     std::vector<int> layer;
+    std::vector<float*> planes;  // layer j, component k at 3j+k
+    std::vector<std::vector<OneDStep>> one_d;  // per matched layer
+};
+
+struct Pass {
+    const PlaneSet<float> frame;
+    int H, W;
+    const unsigned char* labels;
+    int width_2d;
+    int start_row;
+    const UpdatePlan* plan;
 };
 
 void window_bounds(int extent, int width, std::vector<int>& first, std::vector<int>& end) {
@@ -35,26 +58,50 @@ void window_bounds(int extent, int width, std::vector<int>& first, std::vector<i
     }
 }
 
-inline void blend_at(PlaneSet<float> planes, std::size_t q, const double value[3], double w, double keep) {
-    for (int k = 0; k < 3; ++k)
-        planes[k][q] = static_cast<float>(w * value[k] + keep * static_cast<double>(planes[k][q]));
+// One blend of the frame value at p into a layer at q, in the arithmetic of
+// update_neighbourhood_2d and update_layers_1d. Every load comes before the
+// first store: the planes are separate allocations whose addresses tend to
+// agree in their low bits, and a load behind a store to such an address
+// waits for it.
+inline void blend_at(float* const* layer, std::size_t q, const PlaneSet<float> frame, std::size_t p,
+                     double w, double keep) {
+    float* const l0 = layer[0];
+    float* const l1 = layer[1];
+    float* const l2 = layer[2];
+    const double v0 = frame[0][p], v1 = frame[1][p], v2 = frame[2][p];
+    const double o0 = l0[q], o1 = l1[q], o2 = l2[q];
+    const float n0 = static_cast<float>(w * v0 + keep * o0);
+    const float n1 = static_cast<float>(w * v1 + keep * o1);
+    const float n2 = static_cast<float>(w * v2 + keep * o2);
+    l0[q] = n0;
+    l1[q] = n1;
+    l2[q] = n2;
 }
 
-// The 1D update of a learnt pixel q, around its layer m.
-void update_other_layers(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t q, int m) {
-    if (width_1d < 1) return;
-    const int hw = width_1d / 2;
-    const int lo = std::max(0, m - hw);
-    const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
-    const double value[3] = {frame[0][q], frame[1][q], frame[2][q]};
-    for (int j = lo; j < hi; ++j) {
-        if (j == m) continue;
-        const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
-        blend_at(bg_model[j], q, value, w, 1.0 - w);
+// The blends of the 1D update around each layer m, as update_layers_1d
+// makes them.
+void plan_one_d(std::vector<std::vector<OneDStep>>& one_d) {
+    one_d.resize(layer_count > 0 ? layer_count : 0);
+    for (int m = 0; m < layer_count; ++m) {
+        one_d[m].clear();
+        if (width_1d < 1) continue;
+        const int hw = width_1d / 2;
+        const int lo = std::max(0, m - hw);
+        const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
+        for (int j = lo; j < hi; ++j) {
+            if (j == m) continue;
+            const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
+            one_d[m].push_back({j, w, 1.0 - w});
+        }
     }
 }
 
-void learning_layers(const unsigned char* filtered_mask, const int* match_index, int W, int start_row,
+void update_other_layers(const Pass& s, std::size_t q, int m) {
+    for (const OneDStep& step : s.plan->one_d[m])
+        blend_at(&s.plan->planes[3 * static_cast<std::size_t>(step.layer)], q, s.frame, q, step.w, step.keep);
+}
+
+void learning_layers(const unsigned char* labels, const int* match_index, int W, int start_row,
                      int row_begin, int row_end, int* layer) {
     for (int row = row_begin; row < row_end; ++row) {
         const std::size_t base = static_cast<std::size_t>(row) * W;
@@ -62,44 +109,126 @@ void learning_layers(const unsigned char* filtered_mask, const int* match_index,
             const std::size_t p = base + col;
             const int m = match_index[p];
             const bool learns = row >= start_row && search_mask[p] != 0 &&
-                                filtered_mask[p] == LABEL_BACKGROUND && m >= 0 && m < layer_count;
+                                labels[p] == LABEL_BACKGROUND && m >= 0 && m < layer_count;
             layer[p] = learns ? m : -1;
         }
     }
 }
 
-// Replays, for every background target of rows [row_begin, row_end), the
-// blends of the centres whose windows cover it, in raster order of centres.
-void update_targets(const PlaneSet<float> frame, int H, int W, PlaneSet<float>* bg_model,
-                    const unsigned char* filtered_mask, int width_2d, int start_row,
-                    const UpdatePlan& plan, int row_begin, int row_end) {
-    const int hw = width_2d / 2;
-    const int* layer = plan.layer.data();
-    for (int qr = row_begin; qr < row_end; ++qr) {
-        const int y_first = std::max(start_row, qr - hw);
-        const int y_last = std::min(H - 1, qr + hw);
-        for (int qc = 0; qc < W; ++qc) {
-            const std::size_t q = static_cast<std::size_t>(qr) * W + qc;
-            if (filtered_mask[q] != LABEL_BACKGROUND) continue;
-            const int x_first = std::max(0, qc - hw);
-            const int x_last = std::min(W - 1, qc + hw);
-            for (int y = y_first; y <= y_last; ++y) {
-                if (qr < plan.row_first[y] || qr >= plan.row_end[y]) continue;
-                const std::size_t weight_row = static_cast<std::size_t>(qr - plan.row_first[y]) * width_2d;
-                const std::size_t centre_row = static_cast<std::size_t>(y) * W;
-                for (int x = x_first; x <= x_last; ++x) {
-                    const std::size_t p = centre_row + x;
-                    const int m = layer[p];
+// Any target: the centres around it one by one, each window cut as the
+// plain update cuts it.
+void update_target(const Pass& s, int qr, int qc) {
+    const UpdatePlan& plan = *s.plan;
+    const std::size_t q = static_cast<std::size_t>(qr) * s.W + qc;
+    if (s.labels[q] != LABEL_BACKGROUND) return;
+    const int hw = s.width_2d / 2;
+    const int y_last = std::min(s.H - 1, qr + hw);
+    const int x_first = std::max(0, qc - hw);
+    const int x_last = std::min(s.W - 1, qc + hw);
+    for (int y = std::max(s.start_row, qr - hw); y <= y_last; ++y) {
+        if (qr < plan.row_first[y] || qr >= plan.row_end[y]) continue;
+        const std::size_t weight_row = static_cast<std::size_t>(qr - plan.row_first[y]) * s.width_2d;
+        const std::size_t centre_row = static_cast<std::size_t>(y) * s.W;
+        for (int x = x_first; x <= x_last; ++x) {
+            const std::size_t p = centre_row + x;
+            const int m = plan.layer[p];
+            if (m < 0) continue;
+            if (qc >= plan.col_first[x] && qc < plan.col_end[x]) {
+                const std::size_t wi = weight_row + (qc - plan.col_first[x]);
+                blend_at(&plan.planes[3 * static_cast<std::size_t>(m)], q, s.frame, p, plan.weight[wi],
+                         plan.keep[wi]);
+            }
+            if (p == q) update_other_layers(s, q, m);
+        }
+    }
+}
+
+// Largest window half-width and layer count of the interleaved path.
+constexpr int INNER_MAX_HALF = 4;
+constexpr int INNER_MAX_LAYERS = 16;
+constexpr int PIECE = 32;
+
+// Targets of row qr, columns [c_begin, c_end), whose centres all have
+// uncut windows (odd width): every offset has one weight. The span goes in
+// pieces; each piece copies its layer values and the frame values around
+// it into small local arrays (the planes are separate allocations that tend
+// to share their low address bits, and would evict one another from the
+// first-level cache), takes every offset in turn over all its targets, and
+// copies the layer values back. Copies keep every bit.
+void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
+    const UpdatePlan& plan = *s.plan;
+    const int hw = s.width_2d / 2;
+    const int plane_count = 3 * layer_count;
+    const std::size_t row_base = static_cast<std::size_t>(qr) * s.W;
+    const unsigned char* labels = s.labels + row_base;
+    float* const* planes = plan.planes.data();
+    float cell[3 * INNER_MAX_LAYERS][PIECE];
+    double value[3][2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF];
+    for (int piece = c_begin; piece < c_end; piece += PIECE) {
+        const int len = std::min(c_end - piece, PIECE);
+        for (int i = 0; i < plane_count; ++i)
+            std::memcpy(cell[i], planes[i] + row_base + piece, len * sizeof(float));
+        for (int k = 0; k < 3; ++k) {
+            for (int dy = -hw; dy <= hw; ++dy) {
+                const float* src = s.frame[k] + static_cast<std::size_t>(qr + dy) * s.W + (piece - hw);
+                double* dst = value[k][dy + hw];
+                for (int i = 0; i < len + 2 * hw; ++i) dst[i] = src[i];
+            }
+        }
+        for (int dy = -hw; dy <= hw; ++dy) {
+            for (int dx = -hw; dx <= hw; ++dx) {
+                const std::size_t wi = static_cast<std::size_t>(hw - dy) * s.width_2d + (hw - dx);
+                const double w = plan.weight[wi];
+                const double keep = plan.keep[wi];
+                const int* centre_layer =
+                    plan.layer.data() + row_base + piece + static_cast<std::ptrdiff_t>(dy) * s.W + dx;
+                const double* v0 = value[0][dy + hw] + hw + dx;
+                const double* v1 = value[1][dy + hw] + hw + dx;
+                const double* v2 = value[2][dy + hw] + hw + dx;
+                const unsigned char* label = labels + piece;
+                for (int i = 0; i < len; ++i) {
+                    if (label[i] != LABEL_BACKGROUND) continue;
+                    const int m = centre_layer[i];
                     if (m < 0) continue;
-                    if (qc >= plan.col_first[x] && qc < plan.col_end[x]) {
-                        const std::size_t wi = weight_row + (qc - plan.col_first[x]);
-                        const double value[3] = {frame[0][p], frame[1][p], frame[2][p]};
-                        blend_at(bg_model[m], q, value, plan.weight[wi], plan.keep[wi]);
+                    float* c0 = cell[3 * m];
+                    float* c1 = cell[3 * m + 1];
+                    float* c2 = cell[3 * m + 2];
+                    c0[i] = static_cast<float>(w * v0[i] + keep * static_cast<double>(c0[i]));
+                    c1[i] = static_cast<float>(w * v1[i] + keep * static_cast<double>(c1[i]));
+                    c2[i] = static_cast<float>(w * v2[i] + keep * static_cast<double>(c2[i]));
+                    if (dy != 0 || dx != 0) continue;
+                    // The centre's own 1D update, right after its own blend.
+                    for (const OneDStep& step : plan.one_d[m]) {
+                        float* d0 = cell[3 * step.layer];
+                        float* d1 = cell[3 * step.layer + 1];
+                        float* d2 = cell[3 * step.layer + 2];
+                        d0[i] = static_cast<float>(step.w * v0[i] + step.keep * static_cast<double>(d0[i]));
+                        d1[i] = static_cast<float>(step.w * v1[i] + step.keep * static_cast<double>(d1[i]));
+                        d2[i] = static_cast<float>(step.w * v2[i] + step.keep * static_cast<double>(d2[i]));
                     }
-                    if (p == q) update_other_layers(frame, bg_model, q, m);
                 }
             }
         }
+        for (int i = 0; i < plane_count; ++i)
+            std::memcpy(planes[i] + row_base + piece, cell[i], len * sizeof(float));
+    }
+}
+
+void update_rows(const Pass& s, int row_begin, int row_end) {
+    const int hw = s.width_2d / 2;
+    // Targets whose centres' windows are all uncut.
+    const bool odd = s.width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS;
+    const int inner_first = 2 * hw;
+    const int inner_col_end = s.W - 2 * hw;
+    for (int qr = row_begin; qr < row_end; ++qr) {
+        const bool inner_row = odd && qr >= inner_first && qr < s.H - 2 * hw && inner_first < inner_col_end;
+        if (!inner_row) {
+            for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
+            continue;
+        }
+        for (int qc = 0; qc < inner_first; ++qc) update_target(s, qr, qc);
+        update_inner_span(s, qr, inner_first, inner_col_end);
+        for (int qc = inner_col_end; qc < s.W; ++qc) update_target(s, qr, qc);
     }
 }
 
@@ -111,19 +240,23 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
     const int start_row = first_search_row < 0 ? 0 : first_search_row;
     if (start_row >= H || W <= 0) return;
     // Kept between calls, so a frame allocates nothing; the workers see this
-    // thread's tables through the reference.
-    thread_local UpdatePlan plan_store;
-    UpdatePlan& plan = plan_store;
+    // thread's tables through the pass.
+    thread_local UpdatePlan plan;
     plan.layer.resize(static_cast<std::size_t>(H) * W);
+    plan.planes.resize(3 * static_cast<std::size_t>(layer_count > 0 ? layer_count : 0));
+    for (int j = 0; j < layer_count; ++j)
+        for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
+    plan_one_d(plan.one_d);
     int* layer = plan.layer.data();
     run_split(H, 16, [&](int begin, int end) {
         learning_layers(filtered_mask, match_index, W, start_row, begin, end, layer);
     });
+    const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan};
     if (width_2d < 1) {
         // No window: only the 1D updates, each at its own pixel.
         run_split(H, 16, [&](int begin, int end) {
             for (std::size_t q = static_cast<std::size_t>(begin) * W; q < static_cast<std::size_t>(end) * W; ++q)
-                if (layer[q] >= 0) update_other_layers(frame_planes, bg_model, q, layer[q]);
+                if (layer[q] >= 0) update_other_layers(pass, q, layer[q]);
         });
         return;
     }
@@ -139,7 +272,5 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
             plan.keep[static_cast<std::size_t>(r) * width_2d + c] = 1.0 - w;
         }
     }
-    run_split(H, 8, [&](int begin, int end) {
-        update_targets(frame_planes, H, W, bg_model, filtered_mask, width_2d, start_row, plan, begin, end);
-    });
+    run_split(H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
 }

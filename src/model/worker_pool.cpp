@@ -20,7 +20,23 @@ void cpu_relax() {
 // Between the passes of one frame the workers stay awake a short while, so a
 // pass does not pay a wake-up; after that they sleep and leave the core to
 // whatever else the program runs (decoding, writing).
-constexpr auto SPIN_TIME = std::chrono::microseconds(100);
+constexpr auto SPIN_TIME = std::chrono::microseconds(200);
+
+// Pieces per thread: enough that a thread the system holds back leaves its
+// share to the others.
+constexpr int PIECES_PER_THREAD = 8;
+
+// The claim word: job number, piece count and next unclaimed piece. A
+// claim is one atomic add, so a worker that wakes late can only claim a
+// piece of the job that is current at that moment, never one of a job that
+// has ended.
+constexpr int NEXT_BITS = 20;
+constexpr int COUNT_BITS = 20;
+constexpr std::uint64_t FIELD_MASK = (std::uint64_t{1} << NEXT_BITS) - 1;
+
+std::uint64_t job_of(std::uint64_t word) { return word >> (NEXT_BITS + COUNT_BITS); }
+int pieces_of(std::uint64_t word) { return static_cast<int>((word >> NEXT_BITS) & FIELD_MASK); }
+int next_of(std::uint64_t word) { return static_cast<int>(word & FIELD_MASK); }
 
 int default_threads() {
     const unsigned cores = std::thread::hardware_concurrency();
@@ -33,13 +49,12 @@ struct Pool {
     std::condition_variable wake;
     std::condition_variable done;
     std::vector<std::thread> workers;
-    std::atomic<std::uint64_t> generation{0};
-    std::atomic<int> remaining{0};
+    std::atomic<std::uint64_t> claim{0};
+    std::atomic<int> finished{0};
     bool stop = false;
-    // The current job, published before `generation` moves on.
+    // The current job; stable while any of its pieces is unfinished.
     const std::function<void(int, int)>* part = nullptr;
     int count = 0;
-    int parts = 1;
     int threads = default_threads();
 
     ~Pool() { shut_down(); }
@@ -61,31 +76,42 @@ Pool& pool() {
     return instance;
 }
 
-int part_begin(int count, int parts, int k) {
-    return static_cast<int>(static_cast<long long>(count) * k / parts);
+int piece_begin(int count, int pieces, int k) {
+    return static_cast<int>(static_cast<long long>(count) * k / pieces);
 }
 
-bool wait_for_generation(Pool& p, std::uint64_t seen) {
+// Claims and runs pieces of the current job until none is left.
+void run_pieces(Pool& p) {
+    for (;;) {
+        const std::uint64_t word = p.claim.fetch_add(1, std::memory_order_acq_rel);
+        const int pieces = pieces_of(word);
+        const int k = next_of(word);
+        if (k >= pieces) return;
+        (*p.part)(piece_begin(p.count, pieces, k), piece_begin(p.count, pieces, k + 1));
+        if (p.finished.fetch_add(1, std::memory_order_acq_rel) + 1 == pieces) {
+            std::lock_guard<std::mutex> lock(p.mutex);
+            p.done.notify_all();
+        }
+    }
+}
+
+// Waits for a job other than `seen`; false when the pool stops.
+bool wait_for_job(Pool& p, std::uint64_t seen) {
     const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
-    for (int i = 0; p.generation.load(std::memory_order_acquire) == seen; ++i) {
+    for (int i = 0; job_of(p.claim.load(std::memory_order_acquire)) == seen; ++i) {
         if ((i & 63) == 0 && std::chrono::steady_clock::now() > until) break;
         cpu_relax();
     }
     std::unique_lock<std::mutex> lock(p.mutex);
-    p.wake.wait(lock, [&] { return p.stop || p.generation.load(std::memory_order_acquire) != seen; });
+    p.wake.wait(lock, [&] { return p.stop || job_of(p.claim.load(std::memory_order_acquire)) != seen; });
     return !p.stop;
 }
 
-void worker_main(Pool& p, int index, std::uint64_t seen) {
-    while (wait_for_generation(p, seen)) {
-        seen = p.generation.load(std::memory_order_acquire);
-        if (index < p.parts) {
-            (*p.part)(part_begin(p.count, p.parts, index), part_begin(p.count, p.parts, index + 1));
-        }
-        if (p.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            std::lock_guard<std::mutex> lock(p.mutex);
-            p.done.notify_all();
-        }
+void worker_main(Pool& p) {
+    std::uint64_t seen = job_of(p.claim.load(std::memory_order_acquire));
+    while (wait_for_job(p, seen)) {
+        seen = job_of(p.claim.load(std::memory_order_acquire));
+        run_pieces(p);
     }
 }
 
@@ -93,8 +119,7 @@ void start_workers(Pool& p) {
     const int wanted = p.threads - 1;
     if (static_cast<int>(p.workers.size()) == wanted) return;
     p.shut_down();
-    const std::uint64_t seen = p.generation.load();
-    for (int i = 1; i <= wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p), i, seen);
+    for (int i = 0; i < wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p));
 }
 
 }  // namespace
@@ -111,13 +136,14 @@ int worker_threads() {
     return p.threads;
 }
 
-void run_split(int count, int min_per_thread, const std::function<void(int, int)>& part) {
+void run_split(int count, int min_piece, const std::function<void(int, int)>& part) {
     if (count <= 0) return;
     Pool& p = pool();
     std::lock_guard<std::mutex> call(p.call_mutex);
-    const int by_size = min_per_thread > 0 ? count / min_per_thread : count;
-    const int parts = std::max(1, std::min(p.threads, by_size));
-    if (parts == 1) {
+    const int by_size = min_piece > 0 ? count / min_piece : count;
+    const int pieces = std::max(1, std::min({p.threads * PIECES_PER_THREAD, by_size,
+                                             static_cast<int>(FIELD_MASK / 2)}));
+    if (p.threads == 1 || pieces == 1) {
         part(0, count);
         return;
     }
@@ -126,13 +152,14 @@ void run_split(int count, int min_per_thread, const std::function<void(int, int)
         std::lock_guard<std::mutex> lock(p.mutex);
         p.part = &part;
         p.count = count;
-        p.parts = parts;
-        p.remaining.store(static_cast<int>(p.workers.size()), std::memory_order_relaxed);
-        p.generation.fetch_add(1, std::memory_order_acq_rel);
+        p.finished.store(0, std::memory_order_relaxed);
+        const std::uint64_t job = job_of(p.claim.load(std::memory_order_relaxed)) + 1;
+        p.claim.store((job << (NEXT_BITS + COUNT_BITS)) | (static_cast<std::uint64_t>(pieces) << NEXT_BITS),
+                      std::memory_order_release);
     }
     p.wake.notify_all();
-    part(part_begin(count, parts, 0), part_begin(count, parts, 1));
-    for (int i = 0; p.remaining.load(std::memory_order_acquire) != 0 && i < 20000; ++i) cpu_relax();
+    run_pieces(p);
+    for (int i = 0; i < 4000 && p.finished.load(std::memory_order_acquire) != pieces; ++i) cpu_relax();
     std::unique_lock<std::mutex> lock(p.mutex);
-    p.done.wait(lock, [&] { return p.remaining.load(std::memory_order_acquire) == 0; });
+    p.done.wait(lock, [&] { return p.finished.load(std::memory_order_acquire) == pieces; });
 }
