@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The speed benchmark in one command: builds the program and the benchmarks
+# (Release, in build-bench), prepares the highway frames in a scratch
+# directory outside the project, then times the passes, OpenCV's
+# subtractors, the unavoidable I/O and whole runs of the program, and prints
+# the table and the ratios. Takes about five minutes on two cores.
+#
+#   bench/run_bench.sh [bench_stages options, e.g. --reps 3 --runs 1]
+#
+# Skips with a message and exit code 0 when the shared data is absent.
+# SHARED_DATA (default: ../shared/data beside the checkout) and
+# BENCH_SCRATCH (default: ${TMPDIR:-/tmp}/strellix-bench) can be set.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd -P)"
+data="${SHARED_DATA:-$root/../shared/data}"
+scratch="${BENCH_SCRATCH:-${TMPDIR:-/tmp}/strellix-bench}"
+build="$root/build-bench"
+
+if [ ! -d "$data/highway/input" ]; then
+  echo "run_bench: no highway frames under $data: benchmark skipped"
+  exit 0
+fi
+scratch="$(realpath -m "$scratch")"
+case "$scratch/" in
+  "$root"/*)
+    echo "run_bench: the scratch directory $scratch lies inside the project; choose another" >&2
+    exit 2 ;;
+esac
+mkdir -p "$scratch"
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTRELLIX_BENCH=ON \
+  -DSTRELLIX_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target Strellixplus convert_frames bench_stages >/dev/null
+
+BUILD_DIR="$build" "$root/tools/prepare_sequence.sh" "$data/highway" "$scratch/highway" in \
+  >/dev/null
+
+video="$data/vtest.avi"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+echo "commit:  $(git -C "$root" log -1 --format='%h %s' 2>/dev/null || echo unknown)"
+status=0
+"$build/bench_stages" --frames "$scratch/highway/in" --video "$video" \
+  --scratch "$scratch/work" --program "$build/Strellixplus" --end 1700 "$@" \
+  | tee "$scratch/bench_stages.txt" || status=$?
+echo "(this output is also in $scratch/bench_stages.txt)"
+exit "$status"
