@@ -143,6 +143,21 @@ void update_target(const Pass& s, int qr, int qc) {
     }
 }
 
+typedef float float4 __attribute__((vector_size(16)));
+typedef double double4 __attribute__((vector_size(32)));
+
+// dst[i] = src[i] in double, four at a time where possible.
+void widen(const float* src, double* dst, int count) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        float4 v;
+        std::memcpy(&v, src + i, sizeof v);
+        const double4 d = __builtin_convertvector(v, double4);
+        std::memcpy(dst + i, &d, sizeof d);
+    }
+    for (; i < count; ++i) dst[i] = src[i];
+}
+
 // Largest window half-width and layer count of the interleaved path.
 constexpr int INNER_MAX_HALF = 4;
 constexpr int INNER_MAX_LAYERS = 16;
@@ -166,13 +181,17 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
     double value[3][2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF];
     for (int piece = c_begin; piece < c_end; piece += PIECE) {
         const int len = std::min(c_end - piece, PIECE);
-        for (int i = 0; i < plane_count; ++i)
-            std::memcpy(cell[i], planes[i] + row_base + piece, len * sizeof(float));
+        // Whole pieces copy a fixed size, which compiles to plain moves.
+        if (len == PIECE) {
+            for (int i = 0; i < plane_count; ++i) std::memcpy(cell[i], planes[i] + row_base + piece, sizeof cell[i]);
+        } else {
+            for (int i = 0; i < plane_count; ++i)
+                std::memcpy(cell[i], planes[i] + row_base + piece, len * sizeof(float));
+        }
         for (int k = 0; k < 3; ++k) {
             for (int dy = -hw; dy <= hw; ++dy) {
                 const float* src = s.frame[k] + static_cast<std::size_t>(qr + dy) * s.W + (piece - hw);
-                double* dst = value[k][dy + hw];
-                for (int i = 0; i < len + 2 * hw; ++i) dst[i] = src[i];
+                widen(src, value[k][dy + hw], len + 2 * hw);
             }
         }
         for (int dy = -hw; dy <= hw; ++dy) {
@@ -209,8 +228,12 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
                 }
             }
         }
-        for (int i = 0; i < plane_count; ++i)
-            std::memcpy(planes[i] + row_base + piece, cell[i], len * sizeof(float));
+        if (len == PIECE) {
+            for (int i = 0; i < plane_count; ++i) std::memcpy(planes[i] + row_base + piece, cell[i], sizeof cell[i]);
+        } else {
+            for (int i = 0; i < plane_count; ++i)
+                std::memcpy(planes[i] + row_base + piece, cell[i], len * sizeof(float));
+        }
     }
 }
 
