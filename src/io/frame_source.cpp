@@ -1,6 +1,7 @@
 #include "io/frame_source.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
+#include <opencv2/videoio/registry.hpp>
 #include <vector>
 
 namespace {
@@ -18,30 +20,82 @@ cv::Mat refuse(GrabStatus why, GrabStatus* status) {
   return cv::Mat();
 }
 
+// Limits that keep a damaged or hostile file from costing more than any
+// real frame could: no video frame comes near 2^27 pixels (16384x8192), and
+// no PNG of such a frame near 1 GiB.
+constexpr long long max_frame_pixels = 1LL << 27;
+constexpr long long max_frame_file_bytes = 1LL << 30;
+
+void report_unreadable(const std::string& path, const char* what) {
+  std::fprintf(stderr, "Strellixplus: cannot read image file %s: %s\n", path.c_str(), what);
+}
+
 // The whole file in memory. Reading it ourselves tells a missing file from
-// an unreadable one, which the decoder alone cannot.
+// an unreadable one, which the decoder alone cannot. Only regular files are
+// read: a FIFO would block the run and a device would never end.
 GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return GRAB_MISSING;
-    const int error = errno;
-    std::fprintf(stderr, "Strellixplus: cannot read image file %s: %s\n", path.c_str(),
-                 std::strerror(error));
+    report_unreadable(path, std::strerror(errno));
     return GRAB_UNUSABLE;
   }
-  unsigned char chunk[65536];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  std::fclose(file);
-  if (failed) {
-    std::fprintf(stderr, "Strellixplus: cannot read image file %s: %s\n", path.c_str(),
-                 std::strerror(error));
-    return GRAB_UNUSABLE;
+  struct stat info;
+  GrabStatus result = GRAB_OK;
+  if (fstat(fd, &info) != 0) {
+    report_unreadable(path, std::strerror(errno));
+    result = GRAB_UNUSABLE;
+  } else if (S_ISDIR(info.st_mode)) {
+    report_unreadable(path, std::strerror(EISDIR));
+    result = GRAB_UNUSABLE;
+  } else if (!S_ISREG(info.st_mode)) {
+    report_unreadable(path, "not a regular file");
+    result = GRAB_UNUSABLE;
+  } else if (info.st_size > max_frame_file_bytes) {
+    std::fprintf(stderr, "Strellixplus: cannot read image file %s: %lld bytes, more than the %lld a frame may have\n",
+                 path.c_str(), static_cast<long long>(info.st_size), max_frame_file_bytes);
+    result = GRAB_UNUSABLE;
   }
-  return GRAB_OK;
+  if (result == GRAB_OK) {
+    // One byte beyond the size tells a file that grew meanwhile.
+    bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        report_unreadable(path, std::strerror(errno));
+        result = GRAB_UNUSABLE;
+        break;
+      }
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    if (result == GRAB_OK && got > static_cast<std::size_t>(info.st_size)) {
+      report_unreadable(path, "the file changed while it was read");
+      result = GRAB_UNUSABLE;
+    }
+    bytes.resize(got);
+  }
+  close(fd);
+  return result;
+}
+
+// Width and height from a PNG header, before anything is decoded; false
+// when the bytes do not start like a PNG file.
+bool png_header_size(const std::vector<unsigned char>& bytes, unsigned long& width,
+                     unsigned long& height) {
+  static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (bytes.size() < 24 || std::memcmp(bytes.data(), signature, 8) != 0 ||
+      std::memcmp(bytes.data() + 12, "IHDR", 4) != 0)
+    return false;
+  auto big_endian = [&](std::size_t at) {
+    return (static_cast<unsigned long>(bytes[at]) << 24) | (static_cast<unsigned long>(bytes[at + 1]) << 16) |
+           (static_cast<unsigned long>(bytes[at + 2]) << 8) | static_cast<unsigned long>(bytes[at + 3]);
+  };
+  width = big_endian(16);
+  height = big_endian(20);
+  return true;
 }
 
 // Video backends may deliver grey, 16-bit or four-channel frames; the rest
@@ -95,20 +149,51 @@ void report_wrong_size(const std::string& name, const cv::Mat& frame, int want_w
                frame.cols, frame.rows, want_width, want_height);
 }
 
+void report_undecodable(const std::string& path, const char* what) {
+  std::fprintf(stderr, "Strellixplus: cannot decode image file %s: %s\n", path.c_str(), what);
+}
+
+// A PNG header is judged before decoding, so that a damaged or hostile one
+// never makes the decoder allocate for it. Other formats rely on the
+// decoder's own size limit.
+bool png_header_refused(const std::string& path, const std::vector<unsigned char>& bytes,
+                        int want_width, int want_height) {
+  unsigned long width = 0, height = 0;
+  if (!png_header_size(bytes, width, height) || width == 0 || height == 0) return false;
+  const double pixels = static_cast<double>(width) * static_cast<double>(height);
+  if (pixels > static_cast<double>(max_frame_pixels)) {
+    std::fprintf(stderr,
+                 "Strellixplus: %s declares %lux%lu pixels, more than the %lld a frame may have\n",
+                 path.c_str(), width, height, max_frame_pixels);
+    return true;
+  }
+  if (want_width > 0 && want_height > 0 &&
+      (width != static_cast<unsigned long>(want_width) || height != static_cast<unsigned long>(want_height))) {
+    std::fprintf(stderr, "Strellixplus: %s is %lux%lu pixels, expected %dx%d\n", path.c_str(), width,
+                 height, want_width, want_height);
+    return true;
+  }
+  return false;
+}
+
 cv::Mat grab_file(const std::string& path, int want_width, int want_height, GrabStatus* status) {
   std::vector<unsigned char> bytes;
   const GrabStatus read = read_whole_file(path, bytes);
   if (read != GRAB_OK) return refuse(read, status);
+  if (bytes.empty()) {
+    report_undecodable(path, "the file is empty");
+    return refuse(GRAB_UNUSABLE, status);
+  }
+  if (png_header_refused(path, bytes, want_width, want_height)) return refuse(GRAB_UNUSABLE, status);
   cv::Mat frame;
   try {
     MutedStandardError muted;
-    if (!bytes.empty())
-      frame = cv::imdecode(bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+    frame = cv::imdecode(bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
   } catch (const cv::Exception&) {
     frame = cv::Mat();
   }
   if (frame.empty() || frame.type() != CV_8UC3) {
-    std::fprintf(stderr, "Strellixplus: cannot decode image file %s\n", path.c_str());
+    report_undecodable(path, "not an image, or damaged or truncated");
     return refuse(GRAB_UNUSABLE, status);
   }
   if (size_is_wrong(frame, want_width, want_height)) {
@@ -140,6 +225,39 @@ cv::Mat grab_video(cv::VideoCapture* capture, int count, const std::string& path
 }
 
 }  // namespace
+
+bool open_video(cv::VideoCapture& capture, const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    std::fprintf(stderr, "Strellixplus: cannot open video file %s: %s\n", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  // A FIFO or a device could block the run or never end.
+  if (!S_ISREG(info.st_mode)) {
+    std::fprintf(stderr, "Strellixplus: cannot open video file %s: not a regular file\n", path.c_str());
+    return false;
+  }
+  // A relative name starting with "word:" would be taken for a network
+  // address by the video library, so it is anchored to the directory.
+  const std::string local = path[0] == '/' ? path : "./" + path;
+  bool opened = false;
+  try {
+    // The explicit backend keeps the other backends from trying a damaged
+    // file in turn and filling standard error with their complaints.
+    if (cv::videoio_registry::hasBackend(cv::CAP_FFMPEG))
+      opened = capture.open(local, cv::CAP_FFMPEG);
+    else
+      opened = capture.open(local);
+  } catch (const cv::Exception&) {
+    opened = false;
+  }
+  if (!opened) {
+    capture.release();
+    std::fprintf(stderr, "Strellixplus: cannot open video file %s: not a video this program can read\n",
+                 path.c_str());
+  }
+  return opened;
+}
 
 cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::string& path,
                    int want_width, int want_height, GrabStatus* status) {

@@ -26,3 +26,8 @@ enum GrabStatus {
 // GRAB_MISSING and no message.
 cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::string& path,
                    int want_width = 0, int want_height = 0, GrabStatus* status = nullptr);
+
+// Opens a video file for grab_frame. Only a regular file is opened; when it
+// cannot be opened the capture stays closed, one message on standard error
+// names the file and says what is wrong, and the result is false.
+bool open_video(cv::VideoCapture& capture, const std::string& path);

@@ -62,7 +62,7 @@ TEST_F(FrameSource, MissingCorruptAndWrongSizedFilesAreTold) {
   std::fclose(file);
   EXPECT_TRUE(grab(corrupt, status, err).empty());
   EXPECT_EQ(status, GRAB_UNUSABLE);
-  EXPECT_EQ(err, "Strellixplus: cannot decode image file " + corrupt + "\n");
+  EXPECT_EQ(err, "Strellixplus: cannot decode image file " + corrupt + ": not an image, or damaged or truncated\n");
 
   const std::string small = dir_ + "/small%s%n.png";  // a name that is no format
   ASSERT_TRUE(cv::imwrite(small, cv::Mat(2, 3, CV_8UC3, cv::Scalar(0))));
