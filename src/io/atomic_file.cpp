@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -13,15 +14,29 @@
 
 namespace {
 
-// The signal handler may only look at plain static memory, so the path of
-// the file in progress is kept here rather than in a std::string.
-char in_progress_path[4096];
-volatile std::sig_atomic_t in_progress_active = 0;
+// Files in progress, for the signal handler: writers on several threads may
+// each have one. The handler may only look at plain static memory and
+// lock-free atomics, so paths are kept in fixed buffers.
+constexpr int in_progress_slots = 16;
+constexpr int SLOT_FREE = 0;
+constexpr int SLOT_FILLING = 1;
+constexpr int SLOT_ACTIVE = 2;
+struct InProgress {
+  char path[4096];
+  std::atomic<int> state{SLOT_FREE};
+};
+InProgress in_progress[in_progress_slots];
+thread_local int own_slot = -1;
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads these");
 
-const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
+const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The usual limit on one file name component.
+constexpr std::size_t max_name_length = 255;
 
 extern "C" void remove_in_progress_and_reraise(int signal_number) {
-  if (in_progress_active) unlink(in_progress_path);
+  for (InProgress& slot : in_progress)
+    if (slot.state.load(std::memory_order_acquire) == SLOT_ACTIVE) unlink(slot.path);
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
@@ -31,6 +46,12 @@ std::string extension_of(const std::string& path) {
   const std::size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
   return path.substr(dot);
+}
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool write_all(int fd, const unsigned char* data, std::size_t size) {
@@ -46,7 +67,8 @@ bool write_all(int fd, const unsigned char* data, std::size_t size) {
   return true;
 }
 
-bool write_bytes_atomic(const std::string& path, const std::vector<unsigned char>& bytes) {
+// Written under the temporary name, then renamed into place.
+bool write_through_named_temporary(const std::string& path, const std::vector<unsigned char>& bytes) {
   const std::string temporary = temporary_name_for(path);
   begin_temporary_file(temporary);
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -62,13 +84,61 @@ bool write_bytes_atomic(const std::string& path, const std::vector<unsigned char
   return ok;
 }
 
+// Written into a file without a name, which gets one only once it is
+// complete: a run killed meanwhile, even by SIGKILL, leaves nothing. Only
+// the moment between naming and renaming is covered by the signal cleanup.
+// False, with nothing left behind, when the file system or /proc does not
+// allow it.
+bool write_through_unnamed_file(const std::string& path, const std::vector<unsigned char>& bytes,
+                                bool& ok) {
+#ifdef O_TMPFILE
+  const int fd = open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  if (!write_all(fd, bytes.data(), bytes.size())) {
+    close(fd);
+    ok = false;
+    return true;
+  }
+  const std::string temporary = temporary_name_for(path);
+  const std::string handle = "/proc/self/fd/" + std::to_string(fd);
+  begin_temporary_file(temporary);
+  unlink(temporary.c_str());  // a leftover of a process that had this number
+  const bool named = linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  if (!named) {
+    end_temporary_file();
+    close(fd);
+    return false;
+  }
+  ok = close(fd) == 0;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) unlink(temporary.c_str());
+  end_temporary_file();
+  return true;
+#else
+  (void)path;
+  (void)bytes;
+  (void)ok;
+  return false;
+#endif
+}
+
 }  // namespace
+
+bool write_file_atomic(const std::string& path, const std::vector<unsigned char>& bytes) {
+  bool ok = false;
+  if (write_through_unnamed_file(path, bytes, ok)) return ok;
+  return write_through_named_temporary(path, bytes);
+}
 
 std::string temporary_name_for(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return dir + "." + name + ".tmp." + std::to_string(static_cast<long>(getpid()));
+  const std::string suffix = ".tmp." + std::to_string(static_cast<long>(getpid()));
+  // The temporary name must fit wherever the final one fits: a long name
+  // is shortened, not refused.
+  const std::size_t room = max_name_length - 1 - suffix.size();
+  return dir + "." + name.substr(0, room) + suffix;
 }
 
 bool save_image_atomic(const std::string& path, const cv::Mat& image) {
@@ -80,7 +150,7 @@ bool save_image_atomic(const std::string& path, const cv::Mat& image) {
   } catch (const cv::Exception&) {
     return false;
   }
-  return write_bytes_atomic(path, bytes);
+  return write_file_atomic(path, bytes);
 }
 
 void install_temporary_file_cleanup() {
@@ -98,12 +168,22 @@ void install_temporary_file_cleanup() {
 }
 
 void begin_temporary_file(const std::string& temporary_path) {
-  in_progress_active = 0;
+  end_temporary_file();
   // A path that does not fit is not registered: a truncated copy could name
   // some other file.
-  if (temporary_path.size() >= sizeof in_progress_path) return;
-  std::memcpy(in_progress_path, temporary_path.c_str(), temporary_path.size() + 1);
-  in_progress_active = 1;
+  if (temporary_path.size() >= sizeof in_progress[0].path) return;
+  for (int k = 0; k < in_progress_slots; ++k) {
+    int expected = SLOT_FREE;
+    if (!in_progress[k].state.compare_exchange_strong(expected, SLOT_FILLING)) continue;
+    std::memcpy(in_progress[k].path, temporary_path.c_str(), temporary_path.size() + 1);
+    in_progress[k].state.store(SLOT_ACTIVE, std::memory_order_release);
+    own_slot = k;
+    return;
+  }
 }
 
-void end_temporary_file() { in_progress_active = 0; }
+void end_temporary_file() {
+  if (own_slot < 0) return;
+  in_progress[own_slot].state.store(SLOT_FREE, std::memory_order_release);
+  own_slot = -1;
+}

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "io/atomic_file.h"
 
@@ -133,26 +135,19 @@ int write_ppm(int height, int width, const PlaneSet<unsigned char> planes, const
     std::printf("Errore apertura file %s\n", path.c_str());
     return 0;
   }
-  const std::string temporary = temporary_name_for(path);
-  begin_temporary_file(temporary);
-  std::FILE* output = std::fopen(temporary.c_str(), "wb");
-  bool ok = output != nullptr;
-  if (ok) {
-    std::fprintf(output, "P6\n%d %d\n%d\n", width, height, 255);
-    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    for (std::size_t i = 0; i < pixels; ++i) {
-      std::putc(planes[0][i], output);
-      std::putc(planes[1][i], output);
-      std::putc(planes[2][i], output);
-    }
-    if (std::ferror(output)) ok = false;
-    // The buffered tail is written by fclose, so its failure counts too.
-    if (std::fclose(output) != 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) std::remove(temporary.c_str());
+  // The whole file is formed in memory, so that it can appear at once.
+  char header[64];
+  const int header_length = std::snprintf(header, sizeof header, "P6\n%d %d\n%d\n", width, height, 255);
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(header_length) + 3 * pixels);
+  std::memcpy(bytes.data(), header, static_cast<std::size_t>(header_length));
+  unsigned char* out = bytes.data() + header_length;
+  for (std::size_t i = 0; i < pixels; ++i) {
+    *out++ = planes[0][i];
+    *out++ = planes[1][i];
+    *out++ = planes[2][i];
   }
-  end_temporary_file();
-  if (!ok) {
+  if (!write_file_atomic(path, bytes)) {
     std::printf("Errore apertura file %s\n", path.c_str());
     return 0;
   }
