@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <signal.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -19,6 +21,10 @@
 namespace {
 
 constexpr int connect_timeout_ms = 500;
+constexpr int probe_timeout_ms = 5000;
+constexpr int probe_attempts = 3;
+constexpr int probe_retry_pause_ms = 200;
+const char* const probe_window_title = "Strellixplus display check";
 constexpr int x_tcp_base_port = 6000;
 
 // Waits for a non-blocking connect to finish; true when it succeeded.
@@ -119,10 +125,109 @@ bool x_display_reachable(const std::string& display) {
   return tcp_reachable(host, port);
 }
 
+namespace {
+
+// The GUI toolkit ends the process when the display refuses it (no
+// authorisation, a server that is not X, a server in the middle of a reset)
+// and can wait forever on one that never answers. So a child opens a window
+// first, and windows are used only if it succeeds in time. The child then
+// stays connected until this process has its own connection: a server
+// whose last client leaves resets itself, and would refuse us meanwhile.
+pid_t probe_child = -1;
+int probe_release_fd = -1;
+
+enum ProbeResult { PROBE_WINDOW_OPENED, PROBE_REFUSED, PROBE_NO_ANSWER };
+
+ProbeResult wait_for_ready_byte(int fd) {
+  pollfd entry = {fd, POLLIN, 0};
+  int ready;
+  while ((ready = poll(&entry, 1, probe_timeout_ms)) < 0 && errno == EINTR) {
+  }
+  if (ready == 0) return PROBE_NO_ANSWER;
+  if (ready < 0) return PROBE_REFUSED;
+  char byte = 0;
+  ssize_t got;
+  while ((got = read(fd, &byte, 1)) < 0 && errno == EINTR) {
+  }
+  return got == 1 ? PROBE_WINDOW_OPENED : PROBE_REFUSED;
+}
+
+void reap_probe_child(bool kill_it) {
+  if (probe_release_fd >= 0) close(probe_release_fd);  // the child's cue to leave
+  probe_release_fd = -1;
+  if (probe_child <= 0) return;
+  if (kill_it) kill(probe_child, SIGKILL);
+  int status = 0;
+  while (waitpid(probe_child, &status, 0) < 0 && errno == EINTR) {
+  }
+  probe_child = -1;
+}
+
+[[noreturn]] void run_probe_child(int ready_fd, int release_fd) {
+  const int null_device = open("/dev/null", O_RDWR);
+  if (null_device >= 0) {
+    dup2(null_device, STDOUT_FILENO);
+    dup2(null_device, STDERR_FILENO);
+  }
+  try {
+    cv::namedWindow(probe_window_title, cv::WINDOW_AUTOSIZE);
+    cv::destroyWindow(probe_window_title);
+  } catch (...) {
+    _exit(1);
+  }
+  const char ready = 1;
+  if (write(ready_fd, &ready, 1) != 1) _exit(1);
+  char byte;
+  while (read(release_fd, &byte, 1) < 0 && errno == EINTR) {
+  }
+  _exit(0);  // no exit handlers: they belong to the parent
+}
+
+ProbeResult probe_in_child() {
+  int ready_pipe[2], release_pipe[2];
+  if (pipe(ready_pipe) != 0) return PROBE_REFUSED;
+  if (pipe(release_pipe) != 0) {
+    close(ready_pipe[0]);
+    close(ready_pipe[1]);
+    return PROBE_REFUSED;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready_pipe[0]);
+    close(release_pipe[1]);
+    run_probe_child(ready_pipe[1], release_pipe[0]);
+  }
+  close(ready_pipe[1]);
+  close(release_pipe[0]);
+  probe_child = child;
+  probe_release_fd = release_pipe[1];
+  const ProbeResult result = child > 0 ? wait_for_ready_byte(ready_pipe[0]) : PROBE_REFUSED;
+  close(ready_pipe[0]);
+  if (result != PROBE_WINDOW_OPENED) reap_probe_child(true);
+  return result;
+}
+
+// A refusal can be passing (a reset under way), so the probe is tried again
+// a few times before the windows are given up; a display that does not
+// answer at all is given up at once.
+bool windows_can_be_opened() {
+  for (int attempt = 0; attempt < probe_attempts; ++attempt) {
+    if (attempt > 0) usleep(probe_retry_pause_ms * 1000);
+    const ProbeResult result = probe_in_child();
+    if (result == PROBE_WINDOW_OPENED) return true;
+    if (result == PROBE_NO_ANSWER) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool display_available() {
   static const bool available = [] {
     const char* display = std::getenv("DISPLAY");
-    return display && *display && x_display_reachable(display);
+    return display && *display && x_display_reachable(display) && windows_can_be_opened();
   }();
   return available;
 }
@@ -138,6 +243,8 @@ void open_window(const std::string& title, int x, int y) {
   } catch (const std::exception&) {
     switch_windows_off();
   }
+  // Connected now (or given up): the probe's child may leave.
+  reap_probe_child(false);
 }
 
 void show_in_window(const std::string& title, const cv::Mat& image) {
