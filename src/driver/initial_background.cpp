@@ -27,7 +27,8 @@ cv::Mat read_median_frame(int video, cv::VideoCapture& capture, int count,
 cv::Mat median_background(int first_number, int frame_count, int video, int skip,
                           const std::string& seq_prefix, int want_width, int want_height) {
   cv::VideoCapture capture;
-  if (video) capture.open(video_file_name(seq_prefix));
+  // A failed open is reported, and shows up as a missing first frame.
+  if (video) open_video(capture, video_file_name(seq_prefix));
 
   std::string name = frame_file_name(seq_prefix, first_number);
   cv::Mat first = read_median_frame(video, capture, skip, name, want_width, want_height);

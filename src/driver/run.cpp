@@ -12,11 +12,15 @@
 //   4  out of memory, or a model too large for the machine's memory
 //   5  a frame that exists could not be used during the loop (wrong size,
 //      undecodable); the loop stopped there, report and teardown followed
+//   6  an unexpected failure inside a library call, reported on stderr
 // A frame file that does not exist simply ends the range (exit code 0).
 
 #include "driver/run.h"
 
+#include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "driver/console.h"
@@ -47,17 +51,24 @@ void wait_for_key_and_go() {
 // size. Returns 0, or 1 when there is no first frame.
 int open_input(RunState& run) {
   const RunSettings& s = run.settings;
+  bool opened = false;
   if (s.video) {
     open_window(run.names.base, 50, 1);
     run.input_window = true;
     const std::string video_name = video_file_name(run.names.prefix);
     console_print("Output for video %s\n", video_name.c_str());
-    run.capture.open(video_name);  // a failed open shows up as no first frame
+    // A failed open (reported on standard error) shows up as no first frame.
+    opened = open_video(run.capture, video_name);
   }
   // Named after frame ini also in video mode, for the message.
   const std::string name = frame_file_name(run.names.prefix, s.ini);
-  cv::Mat frame = grab_frame(s.video, &run.capture, s.skip, name);
+  GrabStatus status = GRAB_OK;
+  cv::Mat frame = grab_frame(s.video, &run.capture, s.skip, name, 0, 0, &status);
   if (frame.empty()) {
+    if (s.video && opened && status == GRAB_MISSING) {
+      std::fprintf(stderr, "Strellixplus: video file %s has no frame %d\n",
+                   video_file_name(run.names.prefix).c_str(), s.skip);
+    }
     console_print("ATTENTION: Cannot grab file %s", name.c_str());
     return 1;
   }
@@ -86,10 +97,7 @@ int end_early(RunState& run, int code) {
   return code;
 }
 
-}  // namespace
-
-int run_program(int argc, char** argv) {
-  console_init();
+int run_whole_program(int argc, char** argv) {
   install_temporary_file_cleanup();
   if (argc <= 1) {
     print_usage();
@@ -124,4 +132,28 @@ int run_program(int argc, char** argv) {
   close_windows_and_input(run);
   if (loop_code != 0) return loop_code;
   return run.output_failed ? 3 : 0;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  console_init();
+  // The image library reports a failed allocation, and any failure of its
+  // own, by an exception; uncaught, it would end the process by an abort.
+  try {
+    return run_whole_program(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Strellixplus: out of memory\n", stderr);
+    return 4;
+  } catch (const cv::Exception& e) {
+    if (e.code == cv::Error::StsNoMem) {
+      std::fputs("Strellixplus: out of memory\n", stderr);
+      return 4;
+    }
+    std::fprintf(stderr, "Strellixplus: unexpected failure in the image library: %s\n", e.what());
+    return 6;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Strellixplus: unexpected failure: %s\n", e.what());
+    return 6;
+  }
 }

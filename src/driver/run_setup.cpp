@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,14 +65,29 @@ static double physical_memory_bytes() {
   return static_cast<double>(pages) * static_cast<double>(page_size);
 }
 
+// What one heap block of `bytes` really takes: the allocator's header and
+// rounding, and a minimum block. Counts for the model's many small planes
+// (n may be huge while the frame is one pixel).
+static double heap_block_bytes(double bytes) {
+  const double rounded = std::ceil((bytes + 8.0) / 16.0) * 16.0;
+  return rounded < 32.0 ? 32.0 : rounded;
+}
+
 bool memory_refused(const RunSettings& s, std::size_t pixel_count) {
   double available = physical_memory_bytes();
   if (available <= 0.0) return false;  // unknown: let the allocations decide
   // Counted in double: n and F may be any int, far beyond size_t products.
-  double model_bytes = static_cast<double>(s.n) * static_cast<double>(pixel_count) * 12.0;
-  double median_bytes =
-      s.Boot ? 0.0 : 3.0 * static_cast<double>(pixel_count) * static_cast<double>(s.F);
-  double needed = model_bytes + median_bytes;
+  const double pixels = static_cast<double>(pixel_count);
+  const double layers = static_cast<double>(s.n);
+  // Per layer: its entry in the layer array, the plane array, three planes.
+  const double layer_bytes = 8.0 + heap_block_bytes(24.0) + 3.0 * heap_block_bytes(4.0 * pixels);
+  // frame_planes, render_planes (12 bytes a pixel each), render_rgb_planes,
+  // match_index, seg_mask, filtered_mask, search_mask and mask_image.
+  const double run_bytes = 35.0 * pixels;
+  // The median's store keeps every frame, in tiles of 64 pixels.
+  const double tiled_pixels = std::ceil(pixels / 64.0) * 64.0;
+  const double median_bytes = s.Boot ? 0.0 : 3.0 * tiled_pixels * static_cast<double>(s.F) + 9.0 * pixels;
+  const double needed = layers * layer_bytes + run_bytes + median_bytes;
   if (needed <= available) return false;
   std::fprintf(stderr,
                "Strellixplus: not enough memory: %d layers%s of %zu pixels need %.0f bytes, "
