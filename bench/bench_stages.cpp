@@ -59,6 +59,7 @@ struct Options {
     std::string video_path;
     std::string scratch;        // outside the project; the benchmark writes here
     std::string program;        // empty: no whole runs
+    std::string baseline_program;  // another build to time beside it, if any
     int end = 1700;             // last frame of the whole runs
     int frame_count = 400;      // PNG frames driven through the passes
     int video_frame_count = 200;
@@ -564,12 +565,23 @@ bool run_sequence(Sequence& seq, int count, const Options& opt, int default_thre
 namespace {
 
 struct RunFigures {
-    bool ok = false;
-    int frames = 0;  // masks a run writes
-    Figures time;    // medians, seconds per run (cpu: user + system of the child)
+    std::string program;
+    std::string dir;  // working directory of its runs; the last run's masks stay
+    bool ok = true;   // every run so far ended well and wrote every mask
+    int frames = 0;   // masks a run writes
+    Timing timing;    // per run (cpu: user + system of the child)
+    Figures time;     // medians, seconds per run
     long peak_rss_kb = 0;
-    std::string dir;  // the last run's working directory, with its masks
 };
+
+RunFigures whole_run_figures(const Options& opt, const std::string& program, const std::string& dir)
+{
+    RunFigures f;
+    f.program = program;
+    f.dir = opt.scratch + "/" + dir;
+    f.frames = opt.end - RunSettings{}.ini + 1;
+    return f;
+}
 
 int first_missing_mask(const std::string& dir, int ini, int end)
 {
@@ -581,38 +593,65 @@ int first_missing_mask(const std::string& dir, int ini, int end)
     return 0;
 }
 
-RunFigures time_whole_runs(const Options& opt)
+// One timed run in a fresh working directory.
+void add_whole_run(const Options& opt, int r, RunFigures& f)
 {
-    RunFigures f;
-    const int ini = RunSettings{}.ini;
-    f.frames = opt.end - ini + 1;
-    f.dir = opt.scratch + "/whole_run";
-    Timing timing;
-    std::printf("whole runs: %s %s -end %d\n", opt.program.c_str(), opt.frames_prefix.c_str(),
-                opt.end);
-    for (int r = 0; r < opt.runs; ++r) {
-        std::filesystem::remove_all(f.dir);
-        std::filesystem::create_directories(f.dir);
-        const WholeRun w =
-            run_program(opt.program, {opt.frames_prefix, "-end", std::to_string(opt.end)}, f.dir);
-        if (!w.ok) {
-            std::printf("  run %d failed: %s\n", r + 1, w.failure.c_str());
-            return f;
-        }
-        const int missing = first_missing_mask(f.dir, ini, opt.end);
-        if (missing != 0) {
-            std::printf("  run %d wrote no mask for frame %d\n", r + 1, missing);
-            return f;
-        }
-        std::printf("  run %d: %.2f s wall, %.2f s cpu, peak %.1f MB\n", r + 1, w.wall, w.cpu,
-                    static_cast<double>(w.peak_rss_kb) / 1024.0);
-        std::fflush(stdout);
-        record(timing, Figures{w.wall, w.cpu});
-        f.peak_rss_kb = std::max(f.peak_rss_kb, w.peak_rss_kb);
+    if (!f.ok) {
+        return;
     }
-    f.time = figures_of(timing);
-    f.ok = opt.runs > 0;
-    return f;
+    std::filesystem::remove_all(f.dir);
+    std::filesystem::create_directories(f.dir);
+    const WholeRun w =
+        run_program(f.program, {opt.frames_prefix, "-end", std::to_string(opt.end)}, f.dir);
+    if (!w.ok) {
+        std::printf("  %s, run %d failed: %s\n", f.program.c_str(), r + 1, w.failure.c_str());
+        f.ok = false;
+        return;
+    }
+    const int missing = first_missing_mask(f.dir, RunSettings{}.ini, opt.end);
+    if (missing != 0) {
+        std::printf("  %s, run %d wrote no mask for frame %d\n", f.program.c_str(), r + 1, missing);
+        f.ok = false;
+        return;
+    }
+    std::printf("  %s, run %d: %.2f s wall, %.2f s cpu, peak %.1f MB\n", f.program.c_str(), r + 1,
+                w.wall, w.cpu, static_cast<double>(w.peak_rss_kb) / 1024.0);
+    std::fflush(stdout);
+    record(f.timing, Figures{w.wall, w.cpu});
+    f.peak_rss_kb = std::max(f.peak_rss_kb, w.peak_rss_kb);
+    f.time = figures_of(f.timing);
+}
+
+// Runs of the baseline, when there is one, alternate with the program's so
+// that both see the same drift in the machine's load.
+void time_whole_runs(const Options& opt, RunFigures& program, RunFigures* baseline)
+{
+    std::printf("whole runs: PROGRAM %s -end %d\n", opt.frames_prefix.c_str(), opt.end);
+    for (int r = 0; r < opt.runs; ++r) {
+        if (baseline != nullptr) {
+            add_whole_run(opt, r, *baseline);
+        }
+        add_whole_run(opt, r, program);
+    }
+    program.ok = program.ok && !program.timing.wall.empty();
+    if (baseline != nullptr) {
+        baseline->ok = baseline->ok && !baseline->timing.wall.empty();
+    }
+}
+
+// Faster builds must write the very masks of the plain one.
+bool same_mask_files(const std::string& dir_a, const std::string& dir_b, int ini, int end)
+{
+    for (int k = ini; k <= end; ++k) {
+        const cv::Mat a = cv::imread(mask_path_in(dir_a, k), cv::IMREAD_UNCHANGED);
+        const cv::Mat b = cv::imread(mask_path_in(dir_b, k), cv::IMREAD_UNCHANGED);
+        if (a.empty() || a.size() != b.size() || a.type() != b.type() ||
+            cv::countNonZero(a != b) != 0) {
+            std::printf("  the masks of frame %d differ\n", k);
+            return false;
+        }
+    }
+    return true;
 }
 
 // The benchmark drives the passes as a run does, so the masks it got must
@@ -717,20 +756,15 @@ void print_ratio(const std::string& what, const Figures& ratio)
     std::printf("  %-76s wall %6.2f  cpu %6.2f\n", what.c_str(), ratio.wall, ratio.cpu);
 }
 
-void print_stage_ratios(const SequenceResult& r, int F, int default_threads)
+void print_stage_ratios(const SequenceResult& r, int F)
 {
     const Figures* mog2 = find_row(r, "MOG2 apply, 1 thread");
-    const Figures* mog2_many =
-        find_row(r, "MOG2 apply, default threads (" + std::to_string(default_threads) + ")");
     for (const Passes& passes : pass_variants()) {
         const std::string online_row = online_work_row(passes);
         const Figures* online = find_row(r, online_row);
-        if (online == nullptr || mog2 == nullptr || mog2_many == nullptr) {
-            continue;
+        if (online != nullptr && mog2 != nullptr) {
+            print_ratio(online_row + " / MOG2 apply (1 thread), " + r.label, ratio_of(*online, *mog2));
         }
-        print_ratio(online_row + " / MOG2 apply (1 thread), " + r.label, ratio_of(*online, *mog2));
-        print_ratio(online_row + " / MOG2 apply (default threads), " + r.label,
-                    ratio_of(*online, *mog2_many));
     }
     const Figures* decode = find_row(r, "decode (grab_frame)");
     const Figures* store = find_row(r, "median store, per frame of F");
@@ -743,34 +777,60 @@ void print_stage_ratios(const SequenceResult& r, int F, int default_threads)
     }
 }
 
-void print_run_figures(const RunFigures& runs, const SequenceResult& frames, const Figures& floor,
-                       int decodes, int default_threads)
+void print_whole_runs(const std::string& what, const RunFigures& runs)
 {
-    std::printf("\nwhole runs of the program, frames 1-%d, median of the runs:\n",
-                RunSettings{}.ini + runs.frames - 1);
-    std::printf("  wall %.2f s (%.1f frames/s), cpu %.2f s, peak memory %.1f MB\n", runs.time.wall,
+    std::printf("  %-10s wall %6.2f s (%5.1f frames/s), cpu %6.2f s, peak memory %6.1f MB  (%s)\n",
+                what.c_str(), runs.time.wall,
                 runs.time.wall > 0.0 ? runs.frames / runs.time.wall : 0.0, runs.time.cpu,
-                static_cast<double>(runs.peak_rss_kb) / 1024.0);
-    std::printf("  I/O floor (%d decodes, %d images saved, one core): wall %.2f s, cpu %.2f s\n",
-                decodes, runs.frames + 1, floor.wall, floor.cpu);
+                static_cast<double>(runs.peak_rss_kb) / 1024.0, runs.program.c_str());
+}
+
+// The same job done with MOG2: decode, apply and save one mask per frame.
+std::vector<std::pair<std::string, Figures>> mog2_jobs(const SequenceResult& frames, int count,
+                                                       int default_threads)
+{
+    std::vector<std::pair<std::string, Figures>> jobs;
     const Figures* decode = find_row(frames, "decode (grab_frame)");
     const Figures* save = find_row(frames, "mask save (save_image_atomic)");
     const std::string many = "default threads (" + std::to_string(default_threads) + ")";
-    std::vector<std::pair<std::string, Figures>> jobs;
     for (const std::string& threads : {std::string("1 thread"), many}) {
         const Figures* apply = find_row(frames, "MOG2 apply, " + threads);
-        if (decode == nullptr || save == nullptr || apply == nullptr) {
-            return;
+        if (decode != nullptr && save != nullptr && apply != nullptr) {
+            jobs.emplace_back(threads, scaled(sum_of(sum_of(*decode, *apply), *save), count));
         }
-        const Figures job = scaled(sum_of(sum_of(*decode, *apply), *save), runs.frames);
-        std::printf("  MOG2 job, %s (decode + apply + save, x %d frames): wall %.2f s, cpu %.2f s\n",
-                    threads.c_str(), runs.frames, job.wall, job.cpu);
-        jobs.emplace_back(threads, job);
     }
+    return jobs;
+}
+
+void print_run_figures(const RunFigures& runs, const RunFigures* baseline,
+                       const SequenceResult& frames, const Figures& floor, int decodes,
+                       int default_threads)
+{
+    std::printf("\nwhole runs, frames %d-%d, median of %zu:\n", RunSettings{}.ini,
+                RunSettings{}.ini + runs.frames - 1, runs.timing.wall.size());
+    print_whole_runs("program", runs);
+    if (baseline != nullptr) {
+        print_whole_runs("baseline", *baseline);
+    }
+    std::printf("  I/O floor (%d decodes, %d images saved, one core): wall %.2f s, cpu %.2f s\n",
+                decodes, runs.frames + 1, floor.wall, floor.cpu);
+    const auto jobs = mog2_jobs(frames, runs.frames, default_threads);
+    for (const auto& job : jobs) {
+        std::printf("  MOG2 job, %s (decode + apply + save, x %d frames): wall %.2f s, cpu %.2f s\n",
+                    job.first.c_str(), runs.frames, job.second.wall, job.second.cpu);
+    }
+
     std::printf("\nratios:\n");
     print_ratio("run / I/O floor", ratio_of(runs.time, floor));
     for (const auto& job : jobs) {
         print_ratio("run / MOG2 job, " + job.first, ratio_of(runs.time, job.second));
+    }
+    if (baseline != nullptr) {
+        print_ratio("run / baseline run", ratio_of(runs.time, baseline->time));
+        std::printf("  %-76s %.2f\n", "peak memory / baseline's",
+                    baseline->peak_rss_kb > 0 ? static_cast<double>(runs.peak_rss_kb) /
+                                                    static_cast<double>(baseline->peak_rss_kb)
+                                              : 0.0);
     }
 }
 
@@ -793,6 +853,8 @@ bool read_options(int argc, char** argv, Options& opt)
             opt.scratch = value;
         } else if (name == "--program") {
             opt.program = value;
+        } else if (name == "--baseline-program") {
+            opt.baseline_program = value;
         } else if (name == "--end") {
             opt.end = std::atoi(value.c_str());
         } else if (name == "--frame-count") {
@@ -848,10 +910,20 @@ int main(int argc, char** argv)
                 default_threads);
     bool passed = true;
 
-    RunFigures runs;
-    if (!opt.program.empty() && opt.runs > 0) {
-        runs = time_whole_runs(opt);
-        passed = runs.ok;
+    RunFigures runs = whole_run_figures(opt, opt.program, "whole_run");
+    RunFigures baseline = whole_run_figures(opt, opt.baseline_program, "baseline_run");
+    const bool timed_runs = !opt.program.empty() && opt.runs > 0;
+    const bool with_baseline = timed_runs && !opt.baseline_program.empty();
+    if (timed_runs) {
+        time_whole_runs(opt, runs, with_baseline ? &baseline : nullptr);
+        passed = runs.ok && (!with_baseline || baseline.ok);
+    } else {
+        runs.ok = false;
+    }
+    if (runs.ok && with_baseline && baseline.ok) {
+        const bool same = same_mask_files(runs.dir, baseline.dir, RunSettings{}.ini, opt.end);
+        std::printf("  the program writes the baseline's masks: %s\n", same ? "yes" : "NO");
+        passed = passed && same;
     }
 
     std::vector<SequenceResult> results;
@@ -888,12 +960,13 @@ int main(int argc, char** argv)
 
     print_table(results);
     if (runs.ok) {
-        print_run_figures(runs, results.front(), floor, decodes, default_threads);
+        print_run_figures(runs, with_baseline && baseline.ok ? &baseline : nullptr,
+                          results.front(), floor, decodes, default_threads);
     } else {
         std::printf("\nratios:\n");
     }
     for (const SequenceResult& r : results) {
-        print_stage_ratios(r, s.F, default_threads);
+        print_stage_ratios(r, s.F);
     }
     std::printf("\nchecks: %s\n", passed ? "passed" : "FAILED");
     return passed ? 0 : 1;

@@ -10,6 +10,9 @@
 # Skips with a message and exit code 0 when the shared data is absent.
 # SHARED_DATA (default: ../shared/data beside the checkout) and
 # BENCH_SCRATCH (default: ${TMPDIR:-/tmp}/strellix-bench) can be set.
+# BENCH_BASELINE=COMMIT also builds the program of that commit (from a copy
+# in the scratch directory) and times its runs alternating with this one's;
+# both must then write the same masks.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd -P)"
@@ -36,12 +39,30 @@ cmake --build "$build" -j2 --target Strellixplus convert_frames bench_stages >/d
 BUILD_DIR="$build" "$root/tools/prepare_sequence.sh" "$data/highway" "$scratch/highway" in \
   >/dev/null
 
+baseline_args=()
+if [ -n "${BENCH_BASELINE:-}" ]; then
+  sha="$(git -C "$root" rev-parse --short "${BENCH_BASELINE}^{commit}")"
+  base="$scratch/baseline-$sha"
+  if [ ! -x "$base/build/Strellixplus" ]; then
+    rm -rf "$base"
+    mkdir -p "$base/src"
+    git -C "$root" archive "$sha" | tar -x -C "$base/src"
+    cmake -S "$base/src" -B "$base/build" -DCMAKE_BUILD_TYPE=Release -DSTRELLIX_TESTS=OFF >/dev/null
+    cmake --build "$base/build" -j2 --target Strellixplus >/dev/null
+  fi
+  baseline_args=(--baseline-program "$base/build/Strellixplus")
+  echo "baseline: $(git -C "$root" log -1 --format='%h %s' "$sha")"
+fi
+
 video="$data/vtest.avi"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
 echo "commit:  $(git -C "$root" log -1 --format='%h %s' 2>/dev/null || echo unknown)"
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no -- src 2>/dev/null)" ]; then
+  echo "         (built with uncommitted changes under src/)"
+fi
 status=0
 "$build/bench_stages" --frames "$scratch/highway/in" --video "$video" \
-  --scratch "$scratch/work" --program "$build/Strellixplus" --end 1700 "$@" \
+  --scratch "$scratch/work" --program "$build/Strellixplus" --end 1700 "${baseline_args[@]}" "$@" \
   | tee "$scratch/bench_stages.txt" || status=$?
 echo "(this output is also in $scratch/bench_stages.txt)"
 exit "$status"
