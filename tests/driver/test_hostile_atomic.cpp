@@ -1,0 +1,99 @@
+// Atomic output files under the conditions of a long batch run: writers on
+// several threads, names at the file system's limit, targets in the way.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/atomic_file.h"
+#include "support/run_binary.h"
+
+namespace {
+
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) return names;
+  while (dirent* e = readdir(listing)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(listing);
+  return names;
+}
+
+void touch(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file != nullptr) std::fclose(file);
+}
+
+}  // namespace
+
+TEST(HostileAtomicFile, NamesAtTheLimitAreWrittenAndTheirTemporaryNamesFit) {
+  const std::string dir = make_temp_dir("atomic-limit");
+  const std::string name(255, 'n');
+  const std::string temporary = temporary_name_for(dir + "/" + name);
+  ASSERT_EQ(temporary.compare(0, dir.size() + 2, dir + "/."), 0) << temporary;
+  EXPECT_LE(temporary.size() - dir.size() - 1, 255u);
+
+  const std::vector<unsigned char> bytes = {'P', '6', '\n'};
+  EXPECT_TRUE(write_file_atomic(dir + "/" + name, bytes));
+  EXPECT_EQ(read_file(dir + "/" + name), "P6\n");
+  EXPECT_EQ(entries(dir), std::vector<std::string>{name});
+  remove_tree(dir);
+}
+
+TEST(HostileAtomicFile, TargetsInTheWayFailAndLeaveNothing) {
+  const std::string dir = make_temp_dir("atomic-blocked");
+  mkdir((dir + "/blocked.ppm").c_str(), 0755);
+  const std::vector<unsigned char> bytes(1000, 7);
+  EXPECT_FALSE(write_file_atomic(dir + "/blocked.ppm", bytes));
+  EXPECT_FALSE(write_file_atomic(dir + "/missing/x.ppm", bytes));
+  EXPECT_FALSE(write_file_atomic(dir + "/" + std::string(256, 'x'), bytes));
+  EXPECT_EQ(entries(dir), std::vector<std::string>{"blocked.ppm"});
+  remove_tree(dir);
+}
+
+// Masks are written on one thread while renderings are written on another:
+// a signal must remove the temporary file of each.
+TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
+  const std::string dir = make_temp_dir("atomic-threads");
+  const std::string first = dir + "/.a.png.tmp";
+  const std::string second = dir + "/.b.ppm.tmp";
+  touch(first);
+  touch(second);
+  EXPECT_EXIT(
+      {
+        install_temporary_file_cleanup();
+        std::thread writer([&] { begin_temporary_file(first); });
+        writer.join();
+        begin_temporary_file(second);
+        std::raise(SIGTERM);
+      },
+      testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(entries(dir), std::vector<std::string>{});
+
+  // A thread that finished its file forgets only its own.
+  touch(first);
+  touch(second);
+  EXPECT_EXIT(
+      {
+        install_temporary_file_cleanup();
+        std::thread writer([&] {
+          begin_temporary_file(first);
+          end_temporary_file();
+        });
+        begin_temporary_file(second);
+        writer.join();
+        std::raise(SIGINT);
+      },
+      testing::KilledBySignal(SIGINT), "");
+  EXPECT_EQ(entries(dir), std::vector<std::string>{".a.png.tmp"});
+  remove_tree(dir);
+}
