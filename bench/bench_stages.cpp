@@ -34,6 +34,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "bench_timing.h"
+#include "mask_compare.h"
 #include "colour/model_space.h"
 #include "driver/run_state.h"
 #include "driver/seq_names.h"
@@ -150,11 +151,6 @@ struct StageTotals {
     int calibrated = 0;
     int online = 0;
 };
-
-std::string mask_path_in(const std::string& dir, long long k)
-{
-    return dir + "/" + mask_file_name(k);
-}
 
 bool file_exists(const std::string& path)
 {
@@ -342,19 +338,6 @@ std::vector<float> model_snapshot(const Pipeline& p)
     return values;
 }
 
-bool same_masks(const std::vector<cv::Mat>& a, const std::vector<cv::Mat>& b, std::size_t& first_diff)
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (a[i].size() != b[i].size() || cv::countNonZero(a[i] != b[i]) != 0) {
-            first_diff = i;
-            return false;
-        }
-    }
-    first_diff = n;
-    return a.size() == b.size();
-}
-
 double per_item(double total, int count)
 {
     return count > 0 ? total / count : 0.0;
@@ -405,15 +388,15 @@ void time_passes(Pipeline& p, const Passes& passes, const std::vector<cv::Mat>& 
         return;
     }
     // A faster variant must not change a single mask byte or model bit.
-    std::size_t first_diff = 0;
-    const bool masks_agree = same_masks(result.masks, masks, first_diff);
+    const long long first_diff = first_different_mask(result.masks, masks);
+    const bool masks_agree = first_diff < 0;
     const bool model_agrees =
         model.size() == result.model.size() &&
         std::memcmp(model.data(), result.model.data(), model.size() * sizeof(float)) == 0;
     std::printf("  %s passes give the plain masks: %s", passes.label.c_str(),
                 masks_agree ? "yes" : "NO");
     if (!masks_agree) {
-        std::printf(" (first difference at frame %zu)", first_diff + 1);
+        std::printf(" (first difference at frame %lld)", RunSettings{}.ini + first_diff);
     }
     std::printf("; the plain model: %s\n", model_agrees ? "yes" : "NO");
     result.checks_passed = result.checks_passed && masks_agree && model_agrees;
@@ -639,37 +622,6 @@ void time_whole_runs(const Options& opt, RunFigures& program, RunFigures* baseli
     }
 }
 
-// Faster builds must write the very masks of the plain one.
-bool same_mask_files(const std::string& dir_a, const std::string& dir_b, int ini, int end)
-{
-    for (int k = ini; k <= end; ++k) {
-        const cv::Mat a = cv::imread(mask_path_in(dir_a, k), cv::IMREAD_UNCHANGED);
-        const cv::Mat b = cv::imread(mask_path_in(dir_b, k), cv::IMREAD_UNCHANGED);
-        if (a.empty() || a.size() != b.size() || a.type() != b.type() ||
-            cv::countNonZero(a != b) != 0) {
-            std::printf("  the masks of frame %d differ\n", k);
-            return false;
-        }
-    }
-    return true;
-}
-
-// The benchmark drives the passes as a run does, so the masks it got must
-// be the ones the program wrote.
-bool masks_match_run(const std::vector<cv::Mat>& masks, const std::string& dir)
-{
-    for (std::size_t i = 0; i < masks.size(); ++i) {
-        const long long k = RunSettings{}.ini + static_cast<long long>(i);
-        const cv::Mat written = cv::imread(mask_path_in(dir, k), cv::IMREAD_UNCHANGED);
-        if (written.size() != masks[i].size() || written.type() != masks[i].type() ||
-            cv::countNonZero(written != masks[i]) != 0) {
-            std::printf("  the program's mask of frame %lld differs from the benchmark's\n", k);
-            return false;
-        }
-    }
-    return true;
-}
-
 // The masks a whole run writes: read back from the last run when there is
 // one, else the benchmark's own masks over and over.
 std::vector<cv::Mat> masks_of_a_run(const RunFigures& runs, const std::vector<cv::Mat>& own,
@@ -679,7 +631,7 @@ std::vector<cv::Mat> masks_of_a_run(const RunFigures& runs, const std::vector<cv
     for (int i = 0; i < count; ++i) {
         cv::Mat m;
         if (runs.ok) {
-            m = cv::imread(mask_path_in(runs.dir, RunSettings{}.ini + i), cv::IMREAD_UNCHANGED);
+            m = read_mask_file(runs.dir, RunSettings{}.ini + i);
         }
         masks.push_back(m.empty() ? own[static_cast<std::size_t>(i) % own.size()] : m);
     }
@@ -921,8 +873,13 @@ int main(int argc, char** argv)
         runs.ok = false;
     }
     if (runs.ok && with_baseline && baseline.ok) {
-        const bool same = same_mask_files(runs.dir, baseline.dir, RunSettings{}.ini, opt.end);
+        long long first_diff = 0;
+        const bool same =
+            same_mask_files(runs.dir, baseline.dir, RunSettings{}.ini, opt.end, first_diff);
         std::printf("  the program writes the baseline's masks: %s\n", same ? "yes" : "NO");
+        if (!same) {
+            std::printf("  (first difference at frame %lld)\n", first_diff);
+        }
         passed = passed && same;
     }
 
@@ -934,8 +891,15 @@ int main(int argc, char** argv)
     }
     passed = passed && frames_result.checks_passed;
     if (runs.ok) {
-        const bool same = masks_match_run(frames_result.masks, runs.dir);
+        // The benchmark drives the passes as a run does, so its masks must
+        // be the ones the program wrote.
+        long long first_diff = 0;
+        const bool same =
+            masks_match_files(frames_result.masks, runs.dir, RunSettings{}.ini, first_diff);
         std::printf("  the benchmark's masks are the program's: %s\n", same ? "yes" : "NO");
+        if (!same) {
+            std::printf("  (first difference at frame %lld)\n", first_diff);
+        }
         passed = passed && same;
     }
     results.push_back(frames_result);
