@@ -9,13 +9,14 @@
 // avoid. It prints medians per frame and the ratios between them.
 //
 // Besides timing it checks that its own drive of the passes writes the same
-// masks as the program, and that every faster variant of the passes gives
-// the plain passes' masks and model byte for byte; a failed check makes the
-// exit code 1.
+// masks as the program, that every faster variant of the passes gives the
+// plain passes' masks and model byte for byte, and that a baseline build,
+// when given, writes the program's masks; a failed check makes the exit
+// code 1.
 //
 //   bench_stages --frames PREFIX --video PATH --scratch DIR [--program PATH]
-//                [--end LAST] [--frame-count K] [--video-frame-count K]
-//                [--reps R] [--runs R]
+//                [--baseline-program PATH] [--end LAST] [--frame-count K]
+//                [--video-frame-count K] [--reps R] [--runs R]
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,7 +34,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "bench_timing.h"
-#include "mask_compare.h"
+#include "colour/fast_model_space.h"
 #include "colour/model_space.h"
 #include "driver/run_state.h"
 #include "driver/seq_names.h"
@@ -42,7 +42,7 @@
 #include "io/frame_source.h"
 #include "io/plane_convert.h"
 #include "io/plane_set.h"
-#include "colour/fast_model_space.h"
+#include "mask_compare.h"
 #include "model/calibration_pass.h"
 #include "model/fast_passes.h"
 #include "model/model_store.h"
