@@ -114,6 +114,10 @@ std::vector<Spoil> spoilt_files() {
        "Is a directory"},
       {"FIFO", [](const std::string& p) { std::remove(p.c_str()); mkfifo(p.c_str(), 0644); },
        "not a regular file"},
+      {"larger than any frame", [](const std::string& p) {
+         write_bytes(p, png_bytes(scene_frame(1)));
+         (void)!truncate(p.c_str(), (1LL << 30) + 1);  // sparse: costs no disk
+       }, "1073741825 bytes, more than"},
       {"endless device", [](const std::string& p) { std::remove(p.c_str()); (void)!symlink("/dev/zero", p.c_str()); },
        "not a regular file"},
   };
