@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "colour/model_space.h"
+#include "colour/fast_model_space.h"
 #include "driver/console.h"
 #include "driver/display.h"
 #include "driver/frame_outputs.h"
@@ -12,9 +12,8 @@
 #include "driver/output_writer.h"
 #include "io/frame_source.h"
 #include "model/calibration_pass.h"
+#include "model/fast_passes.h"
 #include "model/model_store.h"
-#include "model/segmentation.h"
-#include "model/selective_update.h"
 #include "model/settings.h"
 
 bool overlap_frame_io = true;
@@ -50,18 +49,15 @@ void settle_outputs(const LoopIo& io) {
   if (io.writer != nullptr) wait_until_written(*io.writer);
 }
 
-// Frame k of the input, converted into frame_planes; the status tells why
-// no frame came back.
-cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
+// Frame k = ini + t of the input, as grab_frame gives it.
+cv::Mat grab_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
   const long long k = frame_number(run.settings, t);
   status = GRAB_OK;
   if (io.prefetch == nullptr) {
     const std::string name = frame_file_name(run.names.prefix, k);
-    cv::Mat frame = grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &status);
-    if (!frame.empty()) frame_to_model(frame, static_cast<int>(run.N), run.buffers.frame_planes);
-    return frame;
+    return grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &status);
   }
-  LoadedFrame got = take_frame(*io.prefetch, k, run.buffers.frame_planes);
+  LoadedFrame got = take_frame(*io.prefetch, k);
   if (!got.complaint.empty()) {
     settle_outputs(io);
     print_standard_error(got.complaint);
@@ -73,6 +69,15 @@ cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus
     if (next >= 0) request_frame(*io.prefetch, frame_number(run.settings, next));
   }
   return got.image;
+}
+
+// Frame ini + t, converted into frame_planes; the status tells why no frame
+// came back.
+cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
+  cv::Mat frame = grab_loop_frame(run, io, t, status);
+  if (!frame.empty())
+    frame_to_model_fast(frame, static_cast<int>(run.N), run.buffers.frame_planes);
+  return frame;
 }
 
 // Shows a video frame in the input window and returns the key, or -1.
@@ -123,10 +128,11 @@ StretchEnd run_online_stretch(RunState& run, const LoopIo& io) {
     GrabStatus status;
     cv::Mat frame = read_loop_frame(run, io, t, status);
     if (frame.empty()) return status == GRAB_UNUSABLE ? STRETCH_UNUSABLE_FRAME : STRETCH_DONE;
-    segment_frame(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, s.n, s.e, b.match_index);
-    coherence_filter(run.H, run.W, b.seg_mask, b.filtered_mask);
-    selective_update(b.frame_planes, run.H, run.W, b.bg_model, b.filtered_mask, b.rate_kernel_2d,
-                     s.width_2d, b.match_index);
+    segment_frame_fast(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, s.n, s.e,
+                       b.match_index);
+    coherence_filter_fast(run.H, run.W, b.seg_mask, b.filtered_mask);
+    selective_update_fast(b.frame_planes, run.H, run.W, b.bg_model, b.filtered_mask,
+                          b.rate_kernel_2d, s.width_2d, b.match_index);
     if (s.video) {
       const int key = show_input_frame(run, frame);
       if (key >= 0 && (key & 0xFF) == ESC_KEY) return STRETCH_ESCAPE;

@@ -5,12 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
-#include "colour/model_space.h"
 #include "driver/output_writer.h"
-#include "model/settings.h"
 
 namespace {
 
@@ -52,25 +49,6 @@ std::string read_back(int fd) {
   return text;
 }
 
-bool search_area_is_whole(std::size_t pixels) {
-  for (std::size_t p = 0; p < pixels; ++p)
-    if (search_mask[p] == 0) return false;
-  return true;
-}
-
-void copy_search_area(const FramePrefetch& prefetch, PlaneSet<float> frame_planes) {
-  for (int c = 0; c < 3; ++c) {
-    const float* from = prefetch.planes[c];
-    float* to = frame_planes[c];
-    if (prefetch.whole_search_area) {
-      std::memcpy(to, from, prefetch.N * sizeof(float));
-      continue;
-    }
-    for (std::size_t p = 0; p < prefetch.N; ++p)
-      if (search_mask[p] != 0) to[p] = from[p];
-  }
-}
-
 // The same read as the loop's own, with its messages kept for later.
 LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   LoadedFrame got;
@@ -80,8 +58,6 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
     got.image = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H,
                            &got.status);
   });
-  if (!got.image.empty())
-    frame_to_model(got.image, static_cast<int>(prefetch.N), prefetch.planes);
   return got;
 }
 
@@ -132,9 +108,6 @@ void start_frame_prefetch(FramePrefetch& prefetch, RunState& run) {
   prefetch.prefix = run.names.prefix;
   prefetch.W = run.W;
   prefetch.H = run.H;
-  prefetch.N = run.N;
-  prefetch.whole_search_area = search_area_is_whole(run.N);
-  prefetch.planes = alloc_float_planes(3, run.N);
   prefetch.capture_fd = open_capture_file();
   prefetch.worker = std::thread(prefetch_main, std::ref(prefetch));
 }
@@ -151,7 +124,7 @@ void request_frame(FramePrefetch& prefetch, long long k) {
   prefetch.changed.notify_all();
 }
 
-LoadedFrame take_frame(FramePrefetch& prefetch, long long k, PlaneSet<float> frame_planes) {
+LoadedFrame take_frame(FramePrefetch& prefetch, long long k) {
   request_frame(prefetch, k);
   std::unique_lock<std::mutex> hold(prefetch.lock);
   prefetch.changed.wait(hold, [&] { return prefetch.ready; });
@@ -165,9 +138,6 @@ LoadedFrame take_frame(FramePrefetch& prefetch, long long k, PlaneSet<float> fra
   }
   LoadedFrame got = std::move(prefetch.loaded);
   prefetch.loaded = LoadedFrame();
-  hold.unlock();
-  // Nothing is asked for now, so the worker leaves the planes alone.
-  if (!got.image.empty()) copy_search_area(prefetch, frame_planes);
   return got;
 }
 
@@ -180,7 +150,6 @@ void stop_frame_prefetch(FramePrefetch& prefetch) {
     prefetch.changed.notify_all();
     prefetch.worker.join();
   }
-  free_planes(prefetch.planes, 3);
   if (prefetch.capture_fd >= 0) close(prefetch.capture_fd);
   prefetch.capture_fd = -1;
 }

@@ -1,5 +1,5 @@
-// The loop's next frame, read, decoded and converted into the model space on
-// a worker thread while the loop processes the current one.
+// The loop's next frame, read and decoded on a worker thread while the loop
+// processes the current one.
 //
 // Only frames the loop is certain to read next are asked for, so the files
 // read and the video frames consumed are those of a loop that reads in line
@@ -10,7 +10,6 @@
 #include <opencv2/videoio.hpp>
 
 #include <condition_variable>
-#include <cstddef>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -19,7 +18,6 @@
 
 #include "driver/run_state.h"
 #include "io/frame_source.h"
-#include "io/plane_set.h"
 
 struct LoadedFrame {
   cv::Mat image;  // empty when no frame came back
@@ -36,10 +34,7 @@ struct FramePrefetch {
   std::string prefix;
   int W = 0;
   int H = 0;
-  std::size_t N = 0;
-  bool whole_search_area = false;   // every search_mask byte nonzero
-  PlaneSet<float> planes = nullptr;  // the frame of `loaded` in model space
-  int capture_fd = -1;               // standard error of a read goes here
+  int capture_fd = -1;  // standard error of a read goes here
 
   std::thread worker;
   std::mutex lock;
@@ -56,13 +51,13 @@ struct FramePrefetch {
 // W and H). Throws std::system_error when no thread can be made.
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run);
 
-// Asks for frame k ("%s%d.png" from the prefix, or the video's next frame).
+// Asks for frame k ("%s%d.png" from the prefix, or the video's next frame),
+// in place of any other frame asked for.
 void request_frame(FramePrefetch& prefetch, long long k);
 
-// Frame k, read now if it was not asked for. When it came back, its model-
-// space conversion is copied into frame_planes inside the search area, the
-// rest left as it was, just as the conversion itself would leave it.
-LoadedFrame take_frame(FramePrefetch& prefetch, long long k, PlaneSet<float> frame_planes);
+// Frame k, as grab_frame gives it for the run's size; read now if it was
+// not asked for.
+LoadedFrame take_frame(FramePrefetch& prefetch, long long k);
 
 // Ends the worker, dropping a frame read ahead. Never throws; safe on a
 // prefetch that was never started or is already stopped.

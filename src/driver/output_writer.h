@@ -24,7 +24,7 @@ struct OutputWriter {
   std::mutex lock;
   std::condition_variable changed;
   std::deque<ImageJob> queue;
-  std::size_t capacity = 2;  // masks allowed to wait behind the loop
+  std::size_t capacity = 1;  // masks waiting while another is written
   bool writing = false;      // a job has been taken off the queue and is not done
   bool stopping = false;
   bool failed = false;              // some file could not be written
