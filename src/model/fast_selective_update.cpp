@@ -36,7 +36,9 @@ struct UpdatePlan {
     std::vector<double> weight, keep;  // width_2d x width_2d
     std::vector<int> layer;
     std::vector<float*> planes;  // layer j, component k at 3j+k
-    std::vector<std::vector<OneDStep>> one_d;  // per matched layer
+    // The 1D blends around layer m: one_d_steps[one_d_first[m] .. one_d_first[m+1]).
+    std::vector<OneDStep> one_d_steps;
+    std::vector<int> one_d_first;
 };
 
 struct Pass {
@@ -80,25 +82,30 @@ inline void blend_at(float* const* layer, std::size_t q, const PlaneSet<float> f
 
 // The blends of the 1D update around each layer m, as update_layers_1d
 // makes them.
-void plan_one_d(std::vector<std::vector<OneDStep>>& one_d) {
-    one_d.resize(layer_count > 0 ? layer_count : 0);
+void plan_one_d(UpdatePlan& plan) {
+    plan.one_d_steps.clear();
+    plan.one_d_first.assign(1, 0);
     for (int m = 0; m < layer_count; ++m) {
-        one_d[m].clear();
-        if (width_1d < 1) continue;
-        const int hw = width_1d / 2;
-        const int lo = std::max(0, m - hw);
-        const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
-        for (int j = lo; j < hi; ++j) {
-            if (j == m) continue;
-            const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
-            one_d[m].push_back({j, w, 1.0 - w});
+        if (width_1d >= 1) {
+            const int hw = width_1d / 2;
+            const int lo = std::max(0, m - hw);
+            const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
+            for (int j = lo; j < hi; ++j) {
+                if (j == m) continue;
+                const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
+                plan.one_d_steps.push_back({j, w, 1.0 - w});
+            }
         }
+        plan.one_d_first.push_back(static_cast<int>(plan.one_d_steps.size()));
     }
 }
 
 void update_other_layers(const Pass& s, std::size_t q, int m) {
-    for (const OneDStep& step : s.plan->one_d[m])
-        blend_at(&s.plan->planes[3 * static_cast<std::size_t>(step.layer)], q, s.frame, q, step.w, step.keep);
+    const UpdatePlan& plan = *s.plan;
+    for (int i = plan.one_d_first[m]; i < plan.one_d_first[m + 1]; ++i) {
+        const OneDStep& step = plan.one_d_steps[i];
+        blend_at(&plan.planes[3 * static_cast<std::size_t>(step.layer)], q, s.frame, q, step.w, step.keep);
+    }
 }
 
 void learning_layers(const unsigned char* labels, const int* match_index, int W, int start_row,
@@ -143,6 +150,8 @@ void update_target(const Pass& s, int qr, int qc) {
     }
 }
 
+constexpr int PIECE_LENGTH = 32;
+
 typedef float float4 __attribute__((vector_size(16)));
 typedef double double4 __attribute__((vector_size(32)));
 
@@ -158,10 +167,18 @@ void widen(const float* src, double* dst, int count) {
     for (; i < count; ++i) dst[i] = src[i];
 }
 
+// One blend at a target of a piece's local copy: c is the target's first
+// component, the others follow a piece length apart.
+inline void blend_local(float* c, double w, double keep, double v0, double v1, double v2) {
+    c[0] = static_cast<float>(w * v0 + keep * static_cast<double>(c[0]));
+    c[PIECE_LENGTH] = static_cast<float>(w * v1 + keep * static_cast<double>(c[PIECE_LENGTH]));
+    c[2 * PIECE_LENGTH] = static_cast<float>(w * v2 + keep * static_cast<double>(c[2 * PIECE_LENGTH]));
+}
+
 // Largest window half-width and layer count of the interleaved path.
 constexpr int INNER_MAX_HALF = 4;
 constexpr int INNER_MAX_LAYERS = 16;
-constexpr int PIECE = 32;
+constexpr int PIECE = PIECE_LENGTH;
 
 // Targets of row qr, columns [c_begin, c_end), whose centres all have
 // uncut windows (odd width): every offset has one weight. The span goes in
@@ -205,26 +222,25 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
                 const double* v1 = value[1][dy + hw] + hw + dx;
                 const double* v2 = value[2][dy + hw] + hw + dx;
                 const unsigned char* label = labels + piece;
+                if (dy != 0 || dx != 0) {
+                    for (int i = 0; i < len; ++i) {
+                        if (label[i] != LABEL_BACKGROUND) continue;
+                        const int m = centre_layer[i];
+                        if (m < 0) continue;
+                        blend_local(&cell[3 * m][i], w, keep, v0[i], v1[i], v2[i]);
+                    }
+                    continue;
+                }
                 for (int i = 0; i < len; ++i) {
                     if (label[i] != LABEL_BACKGROUND) continue;
                     const int m = centre_layer[i];
                     if (m < 0) continue;
-                    float* c0 = cell[3 * m];
-                    float* c1 = cell[3 * m + 1];
-                    float* c2 = cell[3 * m + 2];
-                    c0[i] = static_cast<float>(w * v0[i] + keep * static_cast<double>(c0[i]));
-                    c1[i] = static_cast<float>(w * v1[i] + keep * static_cast<double>(c1[i]));
-                    c2[i] = static_cast<float>(w * v2[i] + keep * static_cast<double>(c2[i]));
-                    if (dy != 0 || dx != 0) continue;
+                    blend_local(&cell[3 * m][i], w, keep, v0[i], v1[i], v2[i]);
                     // The centre's own 1D update, right after its own blend.
-                    for (const OneDStep& step : plan.one_d[m]) {
-                        float* d0 = cell[3 * step.layer];
-                        float* d1 = cell[3 * step.layer + 1];
-                        float* d2 = cell[3 * step.layer + 2];
-                        d0[i] = static_cast<float>(step.w * v0[i] + step.keep * static_cast<double>(d0[i]));
-                        d1[i] = static_cast<float>(step.w * v1[i] + step.keep * static_cast<double>(d1[i]));
-                        d2[i] = static_cast<float>(step.w * v2[i] + step.keep * static_cast<double>(d2[i]));
-                    }
+                    const OneDStep* step = plan.one_d_steps.data() + plan.one_d_first[m];
+                    const OneDStep* step_end = plan.one_d_steps.data() + plan.one_d_first[m + 1];
+                    for (; step != step_end; ++step)
+                        blend_local(&cell[3 * step->layer][i], step->w, step->keep, v0[i], v1[i], v2[i]);
                 }
             }
         }
@@ -269,7 +285,7 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
     plan.planes.resize(3 * static_cast<std::size_t>(layer_count > 0 ? layer_count : 0));
     for (int j = 0; j < layer_count; ++j)
         for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
-    plan_one_d(plan.one_d);
+    plan_one_d(plan);
     int* layer = plan.layer.data();
     run_split(H, 16, [&](int begin, int end) {
         learning_layers(filtered_mask, match_index, W, start_row, begin, end, layer);
