@@ -1,10 +1,11 @@
 #include "driver/frame_prefetch.h"
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <utility>
 
 #include "driver/output_writer.h"
@@ -108,7 +109,10 @@ void start_frame_prefetch(FramePrefetch& prefetch, RunState& run) {
   prefetch.prefix = run.names.prefix;
   prefetch.W = run.W;
   prefetch.H = run.H;
+  // Without a place for the messages of a read, they could not be kept in
+  // their place on the console: the loop then reads in line.
   prefetch.capture_fd = open_capture_file();
+  if (prefetch.capture_fd < 0) throw std::system_error(errno, std::generic_category());
   prefetch.worker = std::thread(prefetch_main, std::ref(prefetch));
 }
 

@@ -48,7 +48,8 @@ struct FramePrefetch {
 };
 
 // Starts the worker for the run's input (after the first frame has given
-// W and H). Throws std::system_error when no thread can be made.
+// W and H). Throws std::system_error when no thread or no capture file for
+// standard error can be made.
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run);
 
 // Asks for frame k ("%s%d.png" from the prefix, or the video's next frame),
