@@ -15,22 +15,22 @@
 // by one thread only, with the same sequence of roundings as the plain pass.
 //
 // A target's blends form one long chain of dependent roundings, so targets
-// are interleaved: inside the image, all targets of a row take their blend
-// from one centre offset before any takes the next, which keeps every
-// target's own order and lets the processor overlap the chains.
+// are interleaved: inside the image, all targets of a piece of a row take
+// their blend from one centre offset before any takes the next, which keeps
+// every target's own order and lets the processor overlap the chains.
 
 namespace {
 
-// Per-call tables: the window rows and columns of every centre, cut to the
-// image exactly as update_neighbourhood_2d cuts them, the 2D weights and
-// their complements in double, the layer each pixel teaches (-1 when it
-// does not learn), and the planes of every layer.
 // One blend of the 1D update: the layer and its weights.
 struct OneDStep {
     int layer;
     double w, keep;
 };
 
+// Per-call tables: the window rows and columns of every centre, cut to the
+// image exactly as update_neighbourhood_2d cuts them, the 2D weights and
+// their complements in double, the layer each pixel teaches (-1 when it
+// does not learn), the planes of every layer and the 1D blends.
 struct UpdatePlan {
     std::vector<int> row_first, row_end, col_first, col_end;
     std::vector<double> weight, keep;  // width_2d x width_2d
