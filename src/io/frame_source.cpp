@@ -149,6 +149,16 @@ void report_wrong_size(const std::string& name, const cv::Mat& frame, int want_w
                frame.cols, frame.rows, want_width, want_height);
 }
 
+// The image library hands these signatures to a large geodata library,
+// through a temporary file of its own; frames never come in them.
+bool routed_to_geodata_library(const std::vector<unsigned char>& bytes) {
+  auto has = [&](std::size_t at, const char* text) {
+    const std::size_t length = std::strlen(text);
+    return bytes.size() >= at + length && std::memcmp(bytes.data() + at, text, length) == 0;
+  };
+  return has(0, "NITF") || has(0, "NSIF") || has(140, "DTED");
+}
+
 void report_undecodable(const std::string& path, const char* what) {
   std::fprintf(stderr, "Strellixplus: cannot decode image file %s: %s\n", path.c_str(), what);
 }
@@ -185,6 +195,10 @@ cv::Mat grab_file(const std::string& path, int want_width, int want_height, Grab
     return refuse(GRAB_UNUSABLE, status);
   }
   if (png_header_refused(path, bytes, want_width, want_height)) return refuse(GRAB_UNUSABLE, status);
+  if (routed_to_geodata_library(bytes)) {
+    report_undecodable(path, "a geodata format, not accepted for frames");
+    return refuse(GRAB_UNUSABLE, status);
+  }
   cv::Mat frame;
   try {
     MutedStandardError muted;

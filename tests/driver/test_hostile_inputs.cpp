@@ -114,6 +114,8 @@ std::vector<Spoil> spoilt_files() {
        "Is a directory"},
       {"FIFO", [](const std::string& p) { std::remove(p.c_str()); mkfifo(p.c_str(), 0644); },
        "not a regular file"},
+      {"geodata signature", [](const std::string& p) { write_bytes(p, "NITF02.10" + random_bytes(400)); },
+       "a geodata format, not accepted for frames"},
       {"larger than any frame", [](const std::string& p) {
          write_bytes(p, png_bytes(scene_frame(1)));
          (void)!truncate(p.c_str(), (1LL << 30) + 1);  // sparse: costs no disk
