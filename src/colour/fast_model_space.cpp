@@ -13,8 +13,9 @@
 // shows far fewer colours than pixels: every colour is converted once, by
 // the very arithmetic of frame_to_model, and remembered. The cache is cut
 // into blocks of 16x16x16 neighbouring colours, allocated when a colour of
-// the block first appears, so memory follows the colours seen (at most
-// 128 MiB for all 2^24).
+// the block first appears, so memory follows the colours seen; past
+// MAX_BLOCKS blocks (64 MiB) colours of new blocks are converted every time
+// instead.
 
 namespace {
 
@@ -22,19 +23,28 @@ using Entry = std::atomic<std::uint64_t>;
 
 constexpr std::size_t BLOCK_ENTRIES = std::size_t{1} << 12;
 constexpr std::size_t BLOCK_COUNT = std::size_t{1} << 12;
+constexpr int MAX_BLOCKS = 2048;
 // Two all-ones floats: not numbers, which no conversion gives.
 constexpr std::uint64_t EMPTY_ENTRY = ~std::uint64_t{0};
 
 // Entries are atomics so that two threads converting the same new colour
 // race harmlessly: both store the same bits.
 std::atomic<Entry*> cache_blocks[BLOCK_COUNT];
+std::atomic<int> blocks_made{0};
 
+// The block, made now if the budget allows; null when it does not.
 Entry* new_block(std::size_t b) {
+    if (blocks_made.load(std::memory_order_relaxed) >= MAX_BLOCKS) return nullptr;
+    if (blocks_made.fetch_add(1, std::memory_order_relaxed) >= MAX_BLOCKS) {
+        blocks_made.fetch_sub(1, std::memory_order_relaxed);
+        return nullptr;
+    }
     Entry* fresh = new Entry[BLOCK_ENTRIES];
     for (std::size_t i = 0; i < BLOCK_ENTRIES; ++i) fresh[i].store(EMPTY_ENTRY, std::memory_order_relaxed);
     Entry* expected = nullptr;
     if (cache_blocks[b].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) return fresh;
     delete[] fresh;
+    blocks_made.fetch_sub(1, std::memory_order_relaxed);
     return expected;
 }
 
@@ -86,15 +96,18 @@ void convert_rows(const cv::Mat& image, PlaneSet<float> planes, int row_begin, i
             const std::size_t e = ((red & 15u) << 8) | ((green & 15u) << 4) | (blue & 15u);
             Entry* block = cache_blocks[b].load(std::memory_order_acquire);
             if (block == nullptr) block = new_block(b);
-            std::uint64_t v = block[e].load(std::memory_order_relaxed);
-            if (v == EMPTY_ENTRY) {
-                float x, y;
-                colour_to_cone_xy(static_cast<int>(red), static_cast<int>(green), static_cast<int>(blue), x, y);
-                v = pack(x, y);
-                block[e].store(v, std::memory_order_relaxed);
-            }
             float x, y;
-            unpack(v, x, y);
+            if (block == nullptr) {
+                colour_to_cone_xy(static_cast<int>(red), static_cast<int>(green), static_cast<int>(blue), x, y);
+            } else {
+                std::uint64_t v = block[e].load(std::memory_order_relaxed);
+                if (v == EMPTY_ENTRY) {
+                    colour_to_cone_xy(static_cast<int>(red), static_cast<int>(green), static_cast<int>(blue), x, y);
+                    v = pack(x, y);
+                    block[e].store(v, std::memory_order_relaxed);
+                }
+                unpack(v, x, y);
+            }
             unsigned top = red > green ? red : green;
             top = top > blue ? top : blue;
             px_out[base + c] = x;

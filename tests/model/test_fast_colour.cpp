@@ -33,8 +33,10 @@ bool same_bits(const Planes& a, const Planes& b) {
 }
 
 // All 2^24 colours, a sixteenth at a time: a 1024x1024 image holds every
-// green and blue for 16 reds. Every colour is converted twice by the fast
-// path, once filling its cache entry and once reading it.
+// green and blue for 16 reds. Each colour goes through the fast path twice:
+// the first pass fills the cache, the second reads it. The cache holds only
+// half of all colours, so the colours past its budget check the uncached
+// conversion as well.
 TEST(FastFrameToModel, EveryColourGivesThePlainFloats) {
     const int side = 1024;
     const std::size_t count = static_cast<std::size_t>(side) * side;
