@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -109,7 +110,18 @@ void wait_key_on_terminal(int fd) {
   raw_terminal_fd = -1;
 }
 
+// The prompt is worth waiting on only where someone can read it: on a
+// terminal, or through a pipe, which may end in one (tee). Written into a
+// file or to nowhere, the wait would only hold up a batch.
+static bool prompt_can_be_seen() {
+  if (isatty(STDOUT_FILENO)) return true;
+  struct stat info;
+  if (fstat(STDOUT_FILENO, &info) != 0) return false;
+  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+}
+
 void wait_console_key() {
+  if (!prompt_can_be_seen()) return;
   const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;
   // A background job would be stopped by the terminal on its first read.

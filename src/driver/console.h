@@ -14,8 +14,9 @@ void console_print(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 // Reads one key press from the controlling terminal, without echo and
 // without waiting for Enter, also when standard input is redirected.
-// Returns at once when there is no terminal to read from, and when the
-// process runs as a background job of that terminal.
+// Returns at once when there is no terminal to read from, when the process
+// runs as a background job of that terminal, and when standard output goes
+// to a file or nowhere (the prompt could not be seen).
 void wait_console_key();
 
 // The same, on a given terminal file descriptor (for tests). Returns at

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -46,7 +47,7 @@ cv::Mat scene_frame(int k, int width, int height) {
   return frame;
 }
 
-enum class Stream { TO_FILE, CLOSED, BROKEN_PIPE };
+enum class Stream { TO_FILE, CLOSED, BROKEN_PIPE, TERMINAL };
 
 struct Launch {
   std::vector<std::string> args;
@@ -54,7 +55,8 @@ struct Launch {
   std::string out_file, err_file;  // for streams TO_FILE
   Stream out = Stream::TO_FILE;
   Stream err = Stream::TO_FILE;
-  std::string display;  // empty: no DISPLAY at all
+  std::string display;   // empty: no DISPLAY at all
+  std::string terminal;  // pseudo-terminal to be the controlling terminal, if any
 };
 
 Launch launch_in(const Scratch& s, const std::vector<std::string>& switches) {
@@ -76,6 +78,9 @@ pid_t launch(const Launch& l) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   setsid();
+  // Opening a terminal after setsid makes it the controlling one, with
+  // this process in the foreground.
+  const int tty = l.terminal.empty() ? -1 : open(l.terminal.c_str(), O_RDWR);
   const int in = open("/dev/null", O_RDONLY);
   dup2(in, 0);
   const Stream modes[2] = {l.out, l.err};
@@ -84,6 +89,8 @@ pid_t launch(const Launch& l) {
     const int fd = i + 1;
     if (modes[i] == Stream::CLOSED) {
       close(fd);
+    } else if (modes[i] == Stream::TERMINAL) {
+      dup2(tty, fd);
     } else if (modes[i] == Stream::BROKEN_PIPE) {
       int ends[2];
       if (pipe(ends) != 0) _exit(120);
@@ -307,5 +314,41 @@ TEST(HostileProcess, DisplaysThatCannotBeUsed) {
     EXPECT_EQ(read_file(s.path("launch.err")), NO_DISPLAY_NOTICE);
     EXPECT_NE(read_file(s.path("launch.out")).find("Hit any key to continue...\n"), std::string::npos);
     EXPECT_EQ(expect_complete_outputs(s.work, 24, 18), 6);
+  }
+}
+
+// On a terminal the final prompt is waited on, as asked; with the console
+// text going into a file nobody sees the prompt, and a batch run left in a
+// terminal (a detached multiplexer session) must not hang on it.
+TEST(HostileProcess, FinalKeyWaitOnlyWhereThePromptCanBeSeen) {
+  for (bool prompt_on_terminal : {false, true}) {
+    SCOPED_TRACE(prompt_on_terminal ? "output on the terminal" : "output into a file");
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    Scratch s;
+    write_short_scene(s, 3);
+    Launch l = launch_in(s, {"-F", "3"});
+    l.terminal = ptsname(master);
+    if (prompt_on_terminal) l.out = Stream::TERMINAL;
+    const pid_t pid = launch(l);
+    if (prompt_on_terminal) {
+      // Still waiting well after its work is done; one key ends it.
+      const double deadline = now_seconds() + 30;
+      while (!file_exists(s.work + "/bin000002.png") && now_seconds() < deadline) usleep(10000);
+      usleep(500000);
+      int status = 0;
+      EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended without waiting for the key";
+      ASSERT_EQ(write(master, "x", 1), 1);
+    }
+    const Ending ending = wait_for(pid, 30);
+    close(master);
+    ASSERT_FALSE(ending.timed_out);
+    EXPECT_EQ(ending.exit_code, 0);
+    if (!prompt_on_terminal) {
+      const std::string out = read_file(s.path("launch.out"));
+      EXPECT_EQ(out.substr(out.size() - 27), "Hit any key to continue...\n");
+    }
   }
 }
