@@ -117,7 +117,9 @@ cv::Mat to_three_byte_channels(const cv::Mat& frame) {
 
 // The PNG decoder prints its own complaint about a damaged file, which names
 // no file; ours does, so the decoder's standard error is muted while it
-// runs. The program is single-threaded, so nothing else is lost.
+// runs. Standard error is shared by the whole process: a caller that reads
+// on a helper thread keeps the other threads off it meanwhile, so nothing
+// else is lost.
 struct MutedStandardError {
   int saved = -1;
   MutedStandardError() {
