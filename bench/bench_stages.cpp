@@ -62,8 +62,8 @@ struct Options {
     std::string program;        // empty: no whole runs
     std::string baseline_program;  // another build to time beside it, if any
     int end = 1700;             // last frame of the whole runs
-    int frame_count = 400;      // PNG frames driven through the passes
-    int video_frame_count = 200;
+    int frame_count = 300;      // PNG frames driven through the passes
+    int video_frame_count = 150;
     int reps = 5;
     int runs = 3;
 };
