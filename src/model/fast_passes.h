@@ -1,6 +1,9 @@
 // The online passes for the per-frame loop: drop-ins for segment_frame,
 // coherence_filter and selective_update with the same arguments and the
-// same bytes and floats as results, split across the worker threads.
+// same bytes and floats as results, split across the worker threads of
+// worker_pool.h (their number changes no result). They read the same
+// run-wide settings as the plain passes. The calibration pass has no fast
+// twin: it runs on a few frames only.
 #pragma once
 
 #include "io/plane_set.h"
