@@ -53,7 +53,8 @@ struct Pool {
     std::atomic<int> finished{0};
     bool stop = false;
     // The current job; stable while any of its pieces is unfinished.
-    const std::function<void(int, int)>* part = nullptr;
+    void (*part)(const void*, int, int) = nullptr;
+    const void* context = nullptr;
     int count = 0;
     int threads = default_threads();
 
@@ -87,7 +88,7 @@ void run_pieces(Pool& p) {
         const int pieces = pieces_of(word);
         const int k = next_of(word);
         if (k >= pieces) return;
-        (*p.part)(piece_begin(p.count, pieces, k), piece_begin(p.count, pieces, k + 1));
+        p.part(p.context, piece_begin(p.count, pieces, k), piece_begin(p.count, pieces, k + 1));
         if (p.finished.fetch_add(1, std::memory_order_acq_rel) + 1 == pieces) {
             std::lock_guard<std::mutex> lock(p.mutex);
             p.done.notify_all();
@@ -136,7 +137,7 @@ int worker_threads() {
     return p.threads;
 }
 
-void run_split(int count, int min_piece, const std::function<void(int, int)>& part) {
+void run_split_pieces(int count, int min_piece, void (*part)(const void*, int, int), const void* context) {
     if (count <= 0) return;
     Pool& p = pool();
     std::lock_guard<std::mutex> call(p.call_mutex);
@@ -144,13 +145,14 @@ void run_split(int count, int min_piece, const std::function<void(int, int)>& pa
     const int pieces = std::max(1, std::min({p.threads * PIECES_PER_THREAD, by_size,
                                              static_cast<int>(FIELD_MASK / 2)}));
     if (p.threads == 1 || pieces == 1) {
-        part(0, count);
+        part(context, 0, count);
         return;
     }
     start_workers(p);
     {
         std::lock_guard<std::mutex> lock(p.mutex);
-        p.part = &part;
+        p.part = part;
+        p.context = context;
         p.count = count;
         p.finished.store(0, std::memory_order_relaxed);
         const std::uint64_t job = job_of(p.claim.load(std::memory_order_relaxed)) + 1;
