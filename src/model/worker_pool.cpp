@@ -20,7 +20,7 @@ void cpu_relax() {
 // Between the passes of one frame the workers stay awake a short while, so a
 // pass does not pay a wake-up; after that they sleep and leave the core to
 // whatever else the program runs (decoding, writing).
-constexpr auto SPIN_TIME = std::chrono::microseconds(200);
+constexpr auto SPIN_TIME = std::chrono::microseconds(50);
 
 // Pieces per thread: enough that a thread the system holds back leaves its
 // share to the others.
