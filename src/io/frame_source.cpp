@@ -161,6 +161,12 @@ bool routed_to_geodata_library(const std::vector<unsigned char>& bytes) {
   return has(0, "NITF") || has(0, "NSIF") || has(140, "DTED");
 }
 
+// "DICM" at 128 sends the bytes to a medical-image decoder that ends the
+// process with an assertion on some damaged files; frames never come in it.
+bool routed_to_medical_decoder(const std::vector<unsigned char>& bytes) {
+  return bytes.size() >= 132 && std::memcmp(bytes.data() + 128, "DICM", 4) == 0;
+}
+
 void report_undecodable(const std::string& path, const char* what) {
   std::fprintf(stderr, "Strellixplus: cannot decode image file %s: %s\n", path.c_str(), what);
 }
@@ -199,6 +205,10 @@ cv::Mat grab_file(const std::string& path, int want_width, int want_height, Grab
   if (png_header_refused(path, bytes, want_width, want_height)) return refuse(GRAB_UNUSABLE, status);
   if (routed_to_geodata_library(bytes)) {
     report_undecodable(path, "a geodata format, not accepted for frames");
+    return refuse(GRAB_UNUSABLE, status);
+  }
+  if (routed_to_medical_decoder(bytes)) {
+    report_undecodable(path, "a medical-image format, not accepted for frames");
     return refuse(GRAB_UNUSABLE, status);
   }
   cv::Mat frame;
