@@ -10,6 +10,16 @@
 
 namespace {
 
+void end_process(int code) { std::exit(code); }
+
+}  // namespace
+
+// Replaced only by harnesses that feed the readers many argument vectors in
+// one process; a replacement must not return (it may throw).
+void (*switch_exit_hook)(int) = end_process;
+
+namespace {
+
 // Lowest position wins; entry 0 is the program's own name.
 int find_switch(int argc, char** argv, const char* name) {
   for (int i = 1; i < argc; ++i) {
@@ -29,6 +39,7 @@ void remove_entries(int& argc, char** argv, int first, int count) {
 [[noreturn]] void fail_switch(const char* reader, const char* text, const char* name) {
   std::fflush(stdout);
   std::fprintf(stderr, "%s: Manca arg. %s \"%s\"\n", reader, text, name);
+  switch_exit_hook(2);
   std::exit(2);
 }
 
