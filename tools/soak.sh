@@ -4,6 +4,7 @@
 #
 #   tools/soak.sh [FRAMES] [WIDTH] [HEIGHT]      (defaults 20000 32 24)
 #
+# SOAK_INTERVAL sets the seconds between samples (default 0.25).
 # BUILD_DIR (default build) must hold Strellixplus and make_sample_scene.
 # Prints one line per sample (seconds, frames done, VmRSS in kB), then a
 # summary. Everything is made in a scratch directory that is removed.
@@ -37,13 +38,14 @@ program_path="$(realpath "$program")"
 pid=$!
 
 samples="$scratch/samples"
+interval="${SOAK_INTERVAL:-0.25}"
 SECONDS=0
 while kill -0 "$pid" 2>/dev/null; do
   rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
   [ -n "$rss" ] || break
   done_frames=$(find "$scratch/work" -maxdepth 1 -name 'bin*.png' | wc -l)
   printf '%5d s  %6d frames  %7d kB\n' "$SECONDS" "$done_frames" "$rss" | tee -a "$samples"
-  sleep 1
+  sleep "$interval"
 done
 set +e
 wait "$pid"
@@ -52,9 +54,11 @@ set -e
 pid=""
 
 echo "soak: exit code $code, $(find "$scratch/work" -maxdepth 1 -name 'bin*.png' | wc -l) masks"
-# Skip the first tenth of the samples: the model and the libraries settle in.
-awk -v total="$(wc -l <"$samples")" '
-  { n++; if (n <= total / 10) next; kb = $5; if (!m || kb < lo) lo = kb; if (kb > hi) hi = kb; if (!m) first = kb; last = kb; m++ }
-  END { if (m) printf "soak: RSS after warm-up: first %d kB, min %d kB, max %d kB, last %d kB (%d samples)\n", first, lo, hi, last, m }
+# Samples before the first tenth of the frames are skipped: the model and
+# the libraries settle in meanwhile.
+awk -v warm="$((frames / 10))" '
+  $3 < warm { next }
+  { kb = $5; if (!m || kb < lo) lo = kb; if (kb > hi) hi = kb; if (!m) { first = kb; from = $3 } last = kb; to = $3; m++ }
+  END { if (m) printf "soak: RSS from frame %d to frame %d: first %d kB, min %d kB, max %d kB, last %d kB (%d samples)\n", from, to, first, lo, hi, last, m }
 ' "$samples"
 [ "$code" -eq 0 ]
