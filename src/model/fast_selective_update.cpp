@@ -180,6 +180,22 @@ constexpr int INNER_MAX_HALF = 4;
 constexpr int INNER_MAX_LAYERS = 16;
 constexpr int PIECE = PIECE_LENGTH;
 
+// False when no target of the piece is background or no centre around it
+// learns: nothing would change there, and the copies are skipped.
+bool piece_learns(const Pass& s, int qr, int piece, int len) {
+    const unsigned char* label = s.labels + static_cast<std::size_t>(qr) * s.W + piece;
+    bool target = false;
+    for (int i = 0; i < len; ++i) target = target || label[i] == LABEL_BACKGROUND;
+    if (!target) return false;
+    const int hw = s.width_2d / 2;
+    for (int y = qr - hw; y <= qr + hw; ++y) {
+        const int* layer = s.plan->layer.data() + static_cast<std::size_t>(y) * s.W + piece - hw;
+        for (int i = 0; i < len + 2 * hw; ++i)
+            if (layer[i] >= 0) return true;
+    }
+    return false;
+}
+
 // Targets of row qr, columns [c_begin, c_end), whose centres all have
 // uncut windows (odd width): every offset has one weight. The span goes in
 // pieces; each piece copies its layer values and the frame values around
@@ -198,6 +214,7 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
     double value[3][2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF];
     for (int piece = c_begin; piece < c_end; piece += PIECE) {
         const int len = std::min(c_end - piece, PIECE);
+        if (!piece_learns(s, qr, piece, len)) continue;
         // Whole pieces copy a fixed size, which compiles to plain moves.
         if (len == PIECE) {
             for (int i = 0; i < plane_count; ++i) std::memcpy(cell[i], planes[i] + row_base + piece, sizeof cell[i]);
