@@ -272,6 +272,49 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
     }
 }
 
+// Wide areas where nothing changes: foreground, and background whose
+// pixels matched no layer, beside areas that learn.
+TEST(FastSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
+    SettingsScope scope;
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    const int H = 40, W = 130, n = 5;
+    const std::size_t count = static_cast<std::size_t>(H) * W;
+    Layers model(n, count), frame(1, count);
+    for (float& v : model.data) v = unit(rng);
+    for (float& v : frame.data) v = unit(rng);
+    std::vector<unsigned char> filtered(count, 0), mask(count, 255);
+    std::vector<int> match(count);
+    for (std::size_t p = 0; p < count; ++p) {
+        const int col = static_cast<int>(p % W);
+        match[p] = static_cast<int>(p % n);
+        if (col < 45) filtered[p] = LABEL_FOREGROUND;
+        else if (col < 90) match[p] = -1;
+        else if (col % 7 == 0) filtered[p] = LABEL_SHADOW;
+    }
+    search_mask = mask.data();
+    first_search_row = 0;
+    layer_count = n;
+    width_1d = 3;
+    float* kernel = make_kernel_1d(width_1d, 0);
+    kernel_1d = kernel;
+    learning_rate = 0.05f;
+    for (int width_2d : {3, 5}) {
+        PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
+        Matrix weights(width_2d);
+        scale_matrix(width_2d, 0.03f, gauss, weights.set());
+        free_planes(gauss, width_2d);
+        Layers plain(model), fast(model);
+        selective_update(frame.model()[0], H, W, plain.model(), filtered.data(), weights.set(), width_2d,
+                         match.data());
+        selective_update_fast(frame.model()[0], H, W, fast.model(), filtered.data(), weights.set(), width_2d,
+                              match.data());
+        EXPECT_TRUE(same_bits(plain.data, fast.data)) << width_2d;
+        EXPECT_FALSE(same_bits(plain.data, model.data));
+    }
+    std::free(kernel);
+}
+
 TEST(FastSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
     SettingsScope scope;
     Layers model(1, 6), frame(1, 6);
