@@ -150,7 +150,11 @@ void update_target(const Pass& s, int qr, int qc) {
     }
 }
 
-constexpr int PIECE_LENGTH = 32;
+// Targets per piece of a row in the interleaved path, its largest window
+// half-width and layer count.
+constexpr int PIECE = 32;
+constexpr int INNER_MAX_HALF = 4;
+constexpr int INNER_MAX_LAYERS = 16;
 
 typedef float float4 __attribute__((vector_size(16)));
 typedef double double4 __attribute__((vector_size(32)));
@@ -171,14 +175,9 @@ void widen(const float* src, double* dst, int count) {
 // component, the others follow a piece length apart.
 inline void blend_local(float* c, double w, double keep, double v0, double v1, double v2) {
     c[0] = static_cast<float>(w * v0 + keep * static_cast<double>(c[0]));
-    c[PIECE_LENGTH] = static_cast<float>(w * v1 + keep * static_cast<double>(c[PIECE_LENGTH]));
-    c[2 * PIECE_LENGTH] = static_cast<float>(w * v2 + keep * static_cast<double>(c[2 * PIECE_LENGTH]));
+    c[PIECE] = static_cast<float>(w * v1 + keep * static_cast<double>(c[PIECE]));
+    c[2 * PIECE] = static_cast<float>(w * v2 + keep * static_cast<double>(c[2 * PIECE]));
 }
-
-// Largest window half-width and layer count of the interleaved path.
-constexpr int INNER_MAX_HALF = 4;
-constexpr int INNER_MAX_LAYERS = 16;
-constexpr int PIECE = PIECE_LENGTH;
 
 // False when no target of the piece is background or no centre around it
 // learns: nothing would change there, and the copies are skipped.
