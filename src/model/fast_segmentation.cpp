@@ -1,7 +1,9 @@
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <vector>
 
+#include "colour/colour_convert.h"
 #include "model/best_match.h"
 #include "model/fast_passes.h"
 #include "model/segmentation.h"
@@ -73,6 +75,54 @@ void best_layers(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::si
     std::memcpy(out + 2, &match_b, sizeof match_b);
 }
 
+// The shadow test of best_match.cpp for cone coordinates, where a point's
+// value is its third coordinate: the value ratio, which needs no
+// trigonometry, is tested first, and hue and saturation are worked out
+// only for the layers that pass it. The tests and their order are the same,
+// so the result is too.
+bool value_ratio_passes(float v_pixel, float v_layer) {
+    const double ratio = static_cast<double>(v_pixel) / static_cast<double>(v_layer);
+    return ratio >= static_cast<double>(shadow_v_low) && ratio <= static_cast<double>(shadow_v_high);
+}
+
+double hue_difference(float h_pixel, float h_layer) {
+    double dh = std::fabs(static_cast<double>(h_pixel) - static_cast<double>(h_layer));
+    const float e = static_cast<float>(360.0 - dh);
+    if (!(dh < static_cast<double>(e))) dh = e;
+    return dh;
+}
+
+bool chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_layer) {
+    const double ds = std::fabs(static_cast<double>(s_pixel) - static_cast<double>(s_layer));
+    const double dh = hue_difference(h_pixel, h_layer);
+    return ds < static_cast<double>(shadow_s_max) && dh < static_cast<double>(shadow_h_max);
+}
+
+int cone_shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
+    bool pixel_known = false;
+    float h_pixel = 0.0f, s_pixel = 0.0f, v_pixel = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        const PlaneSet<float> layer = bg_model[i];
+        if (!value_ratio_passes(c2, layer[2][p])) continue;
+        if (!pixel_known) {
+            cone_to_hsv(c0, c1, c2, h_pixel, s_pixel, v_pixel);
+            pixel_known = true;
+        }
+        float h_layer = 0.0f, s_layer = 0.0f, v_layer = 0.0f;
+        cone_to_hsv(layer[0][p], layer[1][p], layer[2][p], h_layer, s_layer, v_layer);
+        if (chroma_passes(s_pixel, h_pixel, s_layer, h_layer)) {
+            match_index = i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int any_shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
+    if (colour_mode == 1 || colour_mode == 2) return shadow_test(c0, c1, c2, bg_model, p, n, match_index);
+    return cone_shadow_test(c0, c1, c2, bg_model, p, n, match_index);
+}
+
 void store_label(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n,
                  int best, unsigned char* seg_mask, int* match_index) {
     int result = MATCH_FOUND;
@@ -80,8 +130,8 @@ void store_label(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::si
     if (best < 0) {
         result = MATCH_NONE;
         if (use_shadow_test != 0 &&
-            shadow_test(frame[0][p], frame[1][p], frame[2][p], bg_model, static_cast<int>(p), n,
-                        match_index[p]) == 1)
+            any_shadow_test(frame[0][p], frame[1][p], frame[2][p], bg_model, static_cast<int>(p), n,
+                            match_index[p]) == 1)
             result = MATCH_SHADOW;
     }
     seg_mask[p] = label_for_match(result);

@@ -98,7 +98,7 @@ void put(Layers& l, int layer, std::size_t p, Point v) {
 // numbers.
 void make_scene(std::mt19937& rng, int n, std::size_t count, Layers& model, Layers& frame) {
     std::uniform_real_distribution<float> noise(-0.03f, 0.03f);
-    std::uniform_int_distribution<int> kind(0, 12);
+    std::uniform_int_distribution<int> kind(0, 13);
     std::uniform_int_distribution<int> pick_layer(0, n - 1);
     for (std::size_t p = 0; p < count; ++p) {
         const Point base = colour_point(rng);
@@ -120,6 +120,10 @@ void make_scene(std::mt19937& rng, int n, std::size_t count, Layers& model, Laye
                 break;
             case 7: put(model, layer, p, {0.0f, 0.0f, 0.0f}); f = {0.0f, 0.0f, 0.0f}; break;
             case 8: if (p % 7 == 0) model.at(layer, 1, p) = std::nanf(""); break;
+            case 10:  // a darker pixel across the zero hue from its layer
+                put(model, layer, p, {0.5f, -0.004f, 0.8f});
+                f = {0.425f, 0.003f, 0.68f};
+                break;
             case 9:  // two layers at the same distance with the offsets swapped
                 if (n > 1) {
                     const float a = noise(rng), c = noise(rng);
