@@ -39,6 +39,8 @@ bool write_pgm_seeds(const fs::path& dir) {
       {"open_comment", "P5\n# never ends"},
       {"long_magic", "P5P5P5P5\n2 2\n255\n" + raster(4, 6)},
       {"big_maxval", "P5\n2 2\n65535\n" + raster(8, 7)},
+      {"too_large", "P5\n30000 30000\n255\n" + raster(16, 8)},
+      {"tall_short", "P5\n1 300\n255\n" + raster(20, 9)},
   };
   for (const auto& seed : seeds)
     if (!write_bytes(dir / seed.first, seed.second)) return false;
