@@ -38,6 +38,6 @@ for h in "${harnesses[@]}"; do
     echo "fuzz_$h: found something, see $log and $findings"
     status=1
   fi
-  grep -E '^(#[0-9]+ +DONE|stat::|Done )' "$log" || tail -n 5 "$log"
+  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|Done )' "$log" || tail -n 5 "$log"
 done
 exit $status
