@@ -30,13 +30,6 @@ int find_best_match(float c0, float c1, float c2, PlaneSet<float>* bg_model, int
 
 namespace {
 
-// Darker than the layer, but not by more than the lower bound. Written so
-// that a NaN ratio (0/0) and an infinite one (layer value 0) both fail.
-bool value_ratio_passes(float v_pixel, float v_layer) {
-    const double ratio = static_cast<double>(v_pixel) / static_cast<double>(v_layer);
-    return ratio >= static_cast<double>(shadow_v_low) && ratio <= static_cast<double>(shadow_v_high);
-}
-
 // Shorter way round the hue circle, so hues 0 and 360 count as equal. Only
 // the wrapped difference is rounded to single precision; a NaN difference
 // stays NaN and fails every bound.
@@ -47,13 +40,20 @@ double hue_difference(float h_pixel, float h_layer) {
     return dh;
 }
 
-bool chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_layer) {
+}  // namespace
+
+// Darker than the layer, but not by more than the lower bound. Written so
+// that a NaN ratio (0/0) and an infinite one (layer value 0) both fail.
+bool shadow_value_ratio_passes(float v_pixel, float v_layer) {
+    const double ratio = static_cast<double>(v_pixel) / static_cast<double>(v_layer);
+    return ratio >= static_cast<double>(shadow_v_low) && ratio <= static_cast<double>(shadow_v_high);
+}
+
+bool shadow_chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_layer) {
     const double ds = std::fabs(static_cast<double>(s_pixel) - static_cast<double>(s_layer));
     const double dh = hue_difference(h_pixel, h_layer);
     return ds < static_cast<double>(shadow_s_max) && dh < static_cast<double>(shadow_h_max);
 }
-
-}  // namespace
 
 int shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n,
                 int& match_index) {
@@ -63,8 +63,8 @@ int shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, 
         const PlaneSet<float> layer = bg_model[i];
         float h_layer = 0.0f, s_layer = 0.0f, v_layer = 0.0f;
         model_pixel_to_hsv(colour_mode, layer[0][p], layer[1][p], layer[2][p], h_layer, s_layer, v_layer);
-        if (!value_ratio_passes(v_pixel, v_layer)) continue;
-        if (chroma_passes(s_pixel, h_pixel, s_layer, h_layer)) {
+        if (!shadow_value_ratio_passes(v_pixel, v_layer)) continue;
+        if (shadow_chroma_passes(s_pixel, h_pixel, s_layer, h_layer)) {
             match_index = i;
             return 1;
         }

@@ -14,3 +14,9 @@ int find_best_match(float c0, float c1, float c2, PlaneSet<float>* bg_model, int
 // match_index is left as it was.
 int shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n,
                 int& match_index);
+
+// The two halves of the shadow test for one layer, shared with the fast
+// segmentation: the value ratio (fails for NaN and for a layer of value 0),
+// and saturation and hue within their bounds (hue the short way round).
+bool shadow_value_ratio_passes(float v_pixel, float v_layer);
+bool shadow_chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_layer);

@@ -80,37 +80,19 @@ void best_layers(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::si
 // trigonometry, is tested first, and hue and saturation are worked out
 // only for the layers that pass it. The tests and their order are the same,
 // so the result is too.
-bool value_ratio_passes(float v_pixel, float v_layer) {
-    const double ratio = static_cast<double>(v_pixel) / static_cast<double>(v_layer);
-    return ratio >= static_cast<double>(shadow_v_low) && ratio <= static_cast<double>(shadow_v_high);
-}
-
-double hue_difference(float h_pixel, float h_layer) {
-    double dh = std::fabs(static_cast<double>(h_pixel) - static_cast<double>(h_layer));
-    const float e = static_cast<float>(360.0 - dh);
-    if (!(dh < static_cast<double>(e))) dh = e;
-    return dh;
-}
-
-bool chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_layer) {
-    const double ds = std::fabs(static_cast<double>(s_pixel) - static_cast<double>(s_layer));
-    const double dh = hue_difference(h_pixel, h_layer);
-    return ds < static_cast<double>(shadow_s_max) && dh < static_cast<double>(shadow_h_max);
-}
-
 int cone_shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
     bool pixel_known = false;
     float h_pixel = 0.0f, s_pixel = 0.0f, v_pixel = 0.0f;
     for (int i = 0; i < n; ++i) {
         const PlaneSet<float> layer = bg_model[i];
-        if (!value_ratio_passes(c2, layer[2][p])) continue;
+        if (!shadow_value_ratio_passes(c2, layer[2][p])) continue;
         if (!pixel_known) {
             cone_to_hsv(c0, c1, c2, h_pixel, s_pixel, v_pixel);
             pixel_known = true;
         }
         float h_layer = 0.0f, s_layer = 0.0f, v_layer = 0.0f;
         cone_to_hsv(layer[0][p], layer[1][p], layer[2][p], h_layer, s_layer, v_layer);
-        if (chroma_passes(s_pixel, h_pixel, s_layer, h_layer)) {
+        if (shadow_chroma_passes(s_pixel, h_pixel, s_layer, h_layer)) {
             match_index = i;
             return 1;
         }
@@ -229,56 +211,6 @@ void filter_interior_rows(int W, const unsigned char* in, unsigned char* out, in
     }
 }
 
-// The edge bands and corners, as the plain filter judges them.
-struct FilterRegion {
-    int row_first, row_last;
-    int col_first, col_last;
-    int dr_first, dr_last;
-    int dc_first, dc_last;
-    int threshold;
-};
-
-bool region_fits(const FilterRegion& g, int H, int W) {
-    if (g.row_first > g.row_last || g.col_first > g.col_last) return false;
-    return g.row_first + g.dr_first >= 0 && g.row_last + g.dr_last < H &&
-           g.col_first + g.dc_first >= 0 && g.col_last + g.dc_last < W;
-}
-
-void filter_region(const FilterRegion& g, int W, const unsigned char* in, unsigned char* out) {
-    for (int row = g.row_first; row <= g.row_last; ++row) {
-        for (int col = g.col_first; col <= g.col_last; ++col) {
-            const std::size_t p = static_cast<std::size_t>(row) * W + col;
-            if (search_mask[p] == 0) continue;
-            int count = 0;
-            for (int dr = g.dr_first; dr <= g.dr_last; ++dr) {
-                const unsigned char* line = in + static_cast<std::size_t>(row + dr) * W;
-                for (int dc = g.dc_first; dc <= g.dc_last; ++dc) count += line[col + dc] < LABEL_FILTERED_FOREGROUND;
-            }
-            out[p] = coherence_label(count, g.threshold, in[p]);
-        }
-    }
-}
-
-void filter_edges(int H, int W, const unsigned char* in, unsigned char* out) {
-    const FilterRegion regions[] = {
-        {1, 1, 2, W - 3, -1, 2, -2, 2, 9},
-        {0, 0, 2, W - 3, 0, 2, -2, 2, 6},
-        {H - 2, H - 2, 2, W - 3, -2, 1, -2, 2, 9},
-        {H - 1, H - 1, 2, W - 3, -2, 0, -2, 2, 6},
-        {2, H - 3, 1, 1, -2, 2, -1, 2, 9},
-        {2, H - 3, 0, 0, -2, 2, 0, 2, 6},
-        {2, H - 3, W - 2, W - 2, -2, 2, -2, 1, 9},
-        {2, H - 3, W - 1, W - 1, -2, 2, -2, 0, 6},
-        {0, 0, 0, 0, 0, 1, 0, 1, 1},
-        {0, 0, W - 1, W - 1, 0, 1, -1, 0, 1},
-        {H - 1, H - 1, 0, 0, -1, 0, 0, 1, 1},
-        {H - 1, H - 1, W - 1, W - 1, -1, 0, -1, 0, 1},
-    };
-    for (const FilterRegion& g : regions) {
-        if (region_fits(g, H, W)) filter_region(g, W, in, out);
-    }
-}
-
 }  // namespace
 
 void segment_frame_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
@@ -304,5 +236,5 @@ void coherence_filter_fast(int H, int W, const unsigned char* in, unsigned char*
             filter_interior_rows(W, in, out, begin + 2, end + 2, column_sums.data());
         });
     }
-    filter_edges(H, W, in, out);
+    coherence_filter_edges(H, W, in, out);
 }

@@ -78,11 +78,16 @@ unsigned char coherence_label(int count, int threshold, unsigned char label) {
 }
 
 void coherence_filter(int H, int W, const unsigned char* in, unsigned char* out) {
-    // Interior, the two-pixel bands along each edge, then the 2x2 corner
-    // blocks. The pixels beside each corner that belong to no band keep
-    // whatever `out` held.
+    // Interior first, then the two-pixel bands along each edge and the 2x2
+    // corner blocks. The pixels beside each corner that belong to no band
+    // keep whatever `out` held.
+    const FilterRegion interior = {2, H - 3, 2, W - 3, -2, 2, -2, 2, 12};
+    if (region_fits(interior, H, W)) filter_region(interior, W, in, out);
+    coherence_filter_edges(H, W, in, out);
+}
+
+void coherence_filter_edges(int H, int W, const unsigned char* in, unsigned char* out) {
     const FilterRegion regions[] = {
-        {2, H - 3, 2, W - 3, -2, 2, -2, 2, 12},      // interior
         {1, 1, 2, W - 3, -1, 2, -2, 2, 9},           // second row
         {0, 0, 2, W - 3, 0, 2, -2, 2, 6},            // first row
         {H - 2, H - 2, 2, W - 3, -2, 1, -2, 2, 9},   // second-last row

@@ -11,3 +11,7 @@ unsigned char coherence_label(int count, int threshold, unsigned char label);
 // in and out are different buffers. Pixels that no region covers, and
 // pixels outside the search mask, keep what `out` held.
 void coherence_filter(int H, int W, const unsigned char* in, unsigned char* out);
+
+// The same filter on the two-pixel bands along the edges and the corner
+// blocks only, without the interior; the fast filter shares it.
+void coherence_filter_edges(int H, int W, const unsigned char* in, unsigned char* out);
