@@ -32,7 +32,7 @@ for h in "${harnesses[@]}"; do
   echo "== fuzz_$h for ${seconds}s (log: $log)"
   # -close_fd_mask=3: the readers' own messages would drown the fuzzer's.
   if ! "$build/fuzz_$h" "$corpus" "fuzz/corpus/$h" -max_total_time="$seconds" \
-      -close_fd_mask=3 -rss_limit_mb=2048 -timeout=20 \
+      -close_fd_mask=3 -rss_limit_mb=2048 -malloc_limit_mb=16384 -timeout=20 \
       -max_len="${FUZZ_MAX_LEN:-65536}" -artifact_prefix="$findings/" -print_final_stats=1 \
       >"$log" 2>&1; then
     echo "fuzz_$h: found something, see $log and $findings"

@@ -1,7 +1,7 @@
 // Replays the switch harness's seed inputs and every input it ever crashed
 // on (tests/data/fuzz/switches/), with switch errors turned into exceptions
 // as the harness does, and checks that hook itself. Frame inputs that once
-// crashed the frame harness are also given to the whole program.
+// stopped the frame harness are also given to the whole program.
 
 #include <gtest/gtest.h>
 
@@ -88,7 +88,7 @@ TEST(SwitchExitHookDeathTest, HookThatReturnsStillEndsTheProcess) {
   switch_exit_hook = saved;
 }
 
-TEST(FuzzReplay, FramesThatOnceCrashedTheDecodersEndTheRunWithAMessage) {
+TEST(FuzzReplay, KeptFrameFindingsEndTheRunWithAMessage) {
   const std::vector<std::string> files =
       files_in({std::string(STRELLIX_SOURCE_DIR) + "/tests/data/fuzz/grab_frame"});
   ASSERT_FALSE(files.empty());
