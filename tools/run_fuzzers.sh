@@ -3,7 +3,8 @@
 #
 #   tools/run_fuzzers.sh [seconds per harness] [harness ...]
 #
-# Seeds come from fuzz/corpus/<harness>/ (read only); what the fuzzer learns
+# Seeds come from fuzz/corpus/<harness>/ (read only), with fuzz/<harness>.dict
+# as the mutation dictionary where there is one; what the fuzzer learns
 # goes to build-fuzz/corpus/<harness>/ and crash inputs to
 # build-fuzz/findings/<harness>/. The harnesses run one after another on one
 # core each. Exit status 1 when any harness found something.
@@ -29,11 +30,14 @@ for h in "${harnesses[@]}"; do
   findings="$build/findings/$h"
   mkdir -p "$corpus" "$findings"
   log="$build/fuzz_$h.log"
+  dict=()
+  if [ -f "fuzz/$h.dict" ]; then dict=(-dict="fuzz/$h.dict"); fi
   echo "== fuzz_$h for ${seconds}s (log: $log)"
   # -close_fd_mask=3: the readers' own messages would drown the fuzzer's.
   if ! "$build/fuzz_$h" "$corpus" "fuzz/corpus/$h" -max_total_time="$seconds" \
       -close_fd_mask=3 -rss_limit_mb=2048 -malloc_limit_mb=16384 -timeout=20 \
       -max_len="${FUZZ_MAX_LEN:-65536}" -artifact_prefix="$findings/" -print_final_stats=1 \
+      "${dict[@]}" \
       >"$log" 2>&1; then
     echo "fuzz_$h: found something, see $log and $findings"
     status=1
