@@ -20,9 +20,6 @@
 #include "driver/seq_names.h"
 #include "driver/switches.h"
 
-// Defined beside the readers; called with the exit code of a switch error.
-extern void (*switch_exit_hook)(int);
-
 struct SwitchExit {
   int code;
 };

@@ -14,8 +14,6 @@ void end_process(int code) { std::exit(code); }
 
 }  // namespace
 
-// Replaced only by harnesses that feed the readers many argument vectors in
-// one process; a replacement must not return (it may throw).
 void (*switch_exit_hook)(int) = end_process;
 
 namespace {

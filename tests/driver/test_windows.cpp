@@ -3,6 +3,8 @@
 // Skipped where the virtual display or the X tools are not installed.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <opencv2/videoio.hpp>
 
 #include <string>
@@ -50,10 +52,12 @@ wait $pid
 echo "exit=$?"
 )";
 
-// Each test starts its search for a free display number elsewhere, so that
-// tests running side by side do not race for the same one.
-RunResult drive(const std::string& cwd, int first_display, const std::string& title,
+// Each test process starts its search for a free display number elsewhere
+// (by test and by process), so that runs side by side do not race for the
+// same number.
+RunResult drive(const std::string& cwd, int test_offset, const std::string& title,
                 bool press_escape, const std::vector<std::string>& program_args) {
+  const int first_display = 100 + static_cast<int>(getpid() % 200) * 2 + test_offset;
   std::vector<std::string> args = {"/usr/bin/xvfb-run", "-a", "-n", std::to_string(first_display),
                                    "-s", "-screen 0 1024x768x24",
                                    "/bin/bash", "-c", DRIVE_SCRIPT, "drive", title,
@@ -82,7 +86,7 @@ TEST(Windows, MaskWindowAppearsAndEscapeIsIgnoredWithNumberedFiles) {
   }
   ASSERT_TRUE(write_frames(seq, 1, frames));
 
-  RunResult r = drive(s.root, 91, "Output", true, {seq, "-end", "60", "-F", "5", "-ShowMask", "1"});
+  RunResult r = drive(s.root, 0, "Output", true, {seq, "-end", "60", "-F", "5", "-ShowMask", "1"});
   ASSERT_FALSE(r.timed_out);
   EXPECT_NE(r.out.find("window=1"), std::string::npos) << r.out << r.err;
   EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out << read_file(s.root + "/run.err");
@@ -104,7 +108,7 @@ TEST(Windows, EscapeInTheVideoWindowEndsTheRunEarly) {
   }
   writer.release();
 
-  RunResult r = drive(s.root, 96, "clip", true, {seq, "-f", "-end", "600", "-F", "5"});
+  RunResult r = drive(s.root, 1, "clip", true, {seq, "-f", "-end", "600", "-F", "5"});
   ASSERT_FALSE(r.timed_out);
   EXPECT_NE(r.out.find("window=1"), std::string::npos) << r.out << r.err;
   EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out << read_file(s.root + "/run.err");
