@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/switches.h"
+#include "support/usage_text.h"
 
 namespace {
 
@@ -232,7 +233,7 @@ TEST(Switches, UsageTextIsExact) {
   print_usage();
   const std::string text = testing::internal::GetCapturedStdout();
 
-  const std::string head = "Strellixplus: implementation of Strellix+ algorithm\n\n";
+  const std::string head = USAGE_HEAD;
   ASSERT_EQ(text.compare(0, head.size(), head), 0);
   // Five reference lines, each indented by two blanks, then an empty line.
   std::string::size_type pos = head.size();
@@ -245,22 +246,5 @@ TEST(Switches, UsageTextIsExact) {
   }
   ASSERT_LT(pos, text.size());
   EXPECT_EQ(text[pos], '\n');
-  const std::string rest =
-      "Usage:\n\n"
-      "  Strellixplus <SeqName> [Parameters]\n\n"
-      "<SeqName>:     sequence name (complete path)\n"
-      "[parameters]:  optional, including:\n"
-      "  -ini #:    Number of first sequence frame. Default 1\n"
-      "  -end #:    Number of last sequence frame. Default 2\n"
-      "  -n #:      Number of model layers. Default 5\n"
-      "  -F #:\t     Number of initial frames for model initialization. Default 100\n"
-      "  -e #:      Segmentation threshold in Eq. (10). Default 0.005\n"
-      "  -w2d #:    Halfwidth of 2D neighborhood for model update in Eq. (4). Default 1\n"
-      "  -w1d #:    Halfwidth of 1D neighborhood for model update in Eq. (6). Default 1\n"
-      "  -lr #:     Learning rate gamma=ni in Eqs. (5) and (7). Default 0.05\n"
-      "  -Boot #:   Read from file the initial background (1) or\n"
-      "             compute it through temporal median (0). Default 0\n"
-      "  -SmaskMOD: To save the MOD masks. Default: save\n"
-      "  -SmodBG:   To save the BG models. Default: do not save\n";
-  EXPECT_EQ(text.substr(pos + 1), rest);
+  EXPECT_EQ(text.substr(pos + 1), USAGE_TAIL);
 }

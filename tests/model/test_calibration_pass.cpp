@@ -5,23 +5,10 @@
 
 #include "model/calibration_pass.h"
 #include "model/settings.h"
+#include "support/owned_planes.h"
 
 namespace {
 
-struct OwnedPlanes {
-    std::vector<std::vector<float>> data;
-    std::vector<float*> ptrs;
-    OwnedPlanes(int count, int length, float fill = 0.0f)
-        : data(static_cast<std::size_t>(count), std::vector<float>(static_cast<std::size_t>(length), fill)) {
-        point_at_data();
-    }
-    OwnedPlanes(const OwnedPlanes& other) : data(other.data) { point_at_data(); }
-    OwnedPlanes& operator=(const OwnedPlanes&) = delete;
-    void point_at_data() {
-        for (auto& plane : data) ptrs.push_back(plane.data());
-    }
-    PlaneSet<float> get() { return ptrs.data(); }
-};
 
 float blend(float w, float value, float old) {
     return static_cast<float>(static_cast<double>(w) * value + (1.0 - w) * old);

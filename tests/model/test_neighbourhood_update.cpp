@@ -4,24 +4,10 @@
 
 #include "model/neighbourhood_update.h"
 #include "model/settings.h"
+#include "support/owned_planes.h"
 
 namespace {
 
-// A float plane set that owns its storage: `count` planes of `length`.
-struct OwnedPlanes {
-    std::vector<std::vector<float>> data;
-    std::vector<float*> ptrs;
-    OwnedPlanes(int count, int length, float fill = 0.0f)
-        : data(static_cast<std::size_t>(count), std::vector<float>(static_cast<std::size_t>(length), fill)) {
-        point_at_data();
-    }
-    OwnedPlanes(const OwnedPlanes& other) : data(other.data) { point_at_data(); }
-    OwnedPlanes& operator=(const OwnedPlanes&) = delete;
-    void point_at_data() {
-        for (auto& plane : data) ptrs.push_back(plane.data());
-    }
-    PlaneSet<float> get() { return ptrs.data(); }
-};
 
 // rate times the width-3 Gaussian 1 2 1 / 2 4 2 / 1 2 1, each entry rounded to float.
 OwnedPlanes rate_kernel_3(float rate) {
