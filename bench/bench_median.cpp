@@ -9,15 +9,14 @@
 // figure), and checks that the reference and compute_median agree byte for
 // byte.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <opencv2/videoio.hpp>
 
+#include "bench_timing.h"
 #include "io/plane_convert.h"
 #include "io/plane_set.h"
 #include "model/temporal_median.h"
@@ -28,42 +27,12 @@ constexpr int FRAME_COUNT = 100;
 constexpr int REPEATS = 5;
 constexpr int SORT_REPEATS = 2;
 
-// Wall-clock and CPU time of all the process's threads (the decoder may
-// use several).
-struct Stamp {
-    std::chrono::steady_clock::time_point wall;
-    double cpu;
-};
-
-struct Timing {
-    std::vector<double> wall;
-    std::vector<double> cpu;
-};
-
-double process_cpu_seconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-Stamp now()
-{
-    return Stamp{std::chrono::steady_clock::now(), process_cpu_seconds()};
-}
-
+// One repetition's time since `start`, kept for the medians.
 void record_since(const Stamp& start, Timing& timing)
 {
-    const Stamp end = now();
-    timing.wall.push_back(std::chrono::duration<double>(end.wall - start.wall).count());
-    timing.cpu.push_back(end.cpu - start.cpu);
-}
-
-double median_of(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    const std::size_t n = times.size();
-    return n % 2 != 0 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2.0;
+    Figures one;
+    add_since(start, one);
+    record(timing, one);
 }
 
 // Decodes the first `count` frames; returns false when the video gives fewer.
@@ -112,17 +81,6 @@ bool same_planes(const PlaneSet<unsigned char> a, const PlaneSet<unsigned char> 
         }
     }
     return true;
-}
-
-// Median wall and CPU seconds of a timing.
-struct Figures {
-    double wall;
-    double cpu;
-};
-
-Figures figures_of(const Timing& timing)
-{
-    return Figures{median_of(timing.wall), median_of(timing.cpu)};
 }
 
 void print_line(const char* what, const Figures& f)
