@@ -3,8 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "model/fast_passes.h"
 #include "model/settings.h"
+#include "model/vector_width.h"
 #include "model/worker_pool.h"
 
 // Matching is finished before the update starts, so the blends that reach a
@@ -156,29 +161,6 @@ constexpr int PIECE = 32;
 constexpr int INNER_MAX_HALF = 4;
 constexpr int INNER_MAX_LAYERS = 16;
 
-typedef float float4 __attribute__((vector_size(16)));
-typedef double double4 __attribute__((vector_size(32)));
-
-// dst[i] = src[i] in double, four at a time where possible.
-void widen(const float* src, double* dst, int count) {
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        float4 v;
-        std::memcpy(&v, src + i, sizeof v);
-        const double4 d = __builtin_convertvector(v, double4);
-        std::memcpy(dst + i, &d, sizeof d);
-    }
-    for (; i < count; ++i) dst[i] = src[i];
-}
-
-// One blend at a target of a piece's local copy: c is the target's first
-// component, the others follow a piece length apart.
-inline void blend_local(float* c, double w, double keep, double v0, double v1, double v2) {
-    c[0] = static_cast<float>(w * v0 + keep * static_cast<double>(c[0]));
-    c[PIECE] = static_cast<float>(w * v1 + keep * static_cast<double>(c[PIECE]));
-    c[2 * PIECE] = static_cast<float>(w * v2 + keep * static_cast<double>(c[2 * PIECE]));
-}
-
 // False when no target of the piece is background or no centre around it
 // learns: nothing would change there, and the copies are skipped.
 bool piece_learns(const Pass& s, int qr, int piece, int len) {
@@ -195,78 +177,53 @@ bool piece_learns(const Pass& s, int qr, int piece, int len) {
     return false;
 }
 
-// Targets of row qr, columns [c_begin, c_end), whose centres all have
-// uncut windows (odd width): every offset has one weight. The span goes in
-// pieces; each piece copies its layer values and the frame values around
-// it into small local arrays (the planes are separate allocations that tend
-// to share their low address bits, and would evict one another from the
-// first-level cache), takes every offset in turn over all its targets, and
-// copies the layer values back. Copies keep every bit.
+// The piece's packed layer values, (x, y, z, 0) per target and layer, the
+// frame values around it, and its background targets.
+struct PackedPiece {
+    alignas(32) float cell[PIECE][INNER_MAX_LAYERS][4];
+    alignas(32) double value[2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF][4];
+    int target[PIECE];
+};
+
+}  // namespace
+
+#if defined(__SSE2__)
+#define HAVE_PACKED_SPAN 1
+#if defined(__GNUC__) && !defined(__AVX2__)
+#define HAVE_WIDE_SPAN 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace span_wide {
+#define SPAN_WIDE 1
+#include "model/fast_update_span.inc"
+#undef SPAN_WIDE
+}  // namespace span_wide
+#pragma GCC pop_options
+#endif
+namespace span_base {
+#define SPAN_WIDE 0
+#include "model/fast_update_span.inc"
+#undef SPAN_WIDE
+}  // namespace span_base
+#endif
+
+namespace {
+
+// Inner spans in packed vectors where the processor has them, else target
+// by target.
 void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
-    const UpdatePlan& plan = *s.plan;
-    const int hw = s.width_2d / 2;
-    const int plane_count = 3 * layer_count;
-    const std::size_t row_base = static_cast<std::size_t>(qr) * s.W;
-    const unsigned char* labels = s.labels + row_base;
-    float* const* planes = plan.planes.data();
-    float cell[3 * INNER_MAX_LAYERS][PIECE];
-    double value[3][2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF];
-    for (int piece = c_begin; piece < c_end; piece += PIECE) {
-        const int len = std::min(c_end - piece, PIECE);
-        if (!piece_learns(s, qr, piece, len)) continue;
-        // Whole pieces copy a fixed size, which compiles to plain moves.
-        if (len == PIECE) {
-            for (int i = 0; i < plane_count; ++i) std::memcpy(cell[i], planes[i] + row_base + piece, sizeof cell[i]);
-        } else {
-            for (int i = 0; i < plane_count; ++i)
-                std::memcpy(cell[i], planes[i] + row_base + piece, len * sizeof(float));
-        }
-        for (int k = 0; k < 3; ++k) {
-            for (int dy = -hw; dy <= hw; ++dy) {
-                const float* src = s.frame[k] + static_cast<std::size_t>(qr + dy) * s.W + (piece - hw);
-                widen(src, value[k][dy + hw], len + 2 * hw);
-            }
-        }
-        for (int dy = -hw; dy <= hw; ++dy) {
-            for (int dx = -hw; dx <= hw; ++dx) {
-                const std::size_t wi = static_cast<std::size_t>(hw - dy) * s.width_2d + (hw - dx);
-                const double w = plan.weight[wi];
-                const double keep = plan.keep[wi];
-                const int* centre_layer =
-                    plan.layer.data() + row_base + piece + static_cast<std::ptrdiff_t>(dy) * s.W + dx;
-                const double* v0 = value[0][dy + hw] + hw + dx;
-                const double* v1 = value[1][dy + hw] + hw + dx;
-                const double* v2 = value[2][dy + hw] + hw + dx;
-                const unsigned char* label = labels + piece;
-                if (dy != 0 || dx != 0) {
-                    for (int i = 0; i < len; ++i) {
-                        if (label[i] != LABEL_BACKGROUND) continue;
-                        const int m = centre_layer[i];
-                        if (m < 0) continue;
-                        blend_local(&cell[3 * m][i], w, keep, v0[i], v1[i], v2[i]);
-                    }
-                    continue;
-                }
-                for (int i = 0; i < len; ++i) {
-                    if (label[i] != LABEL_BACKGROUND) continue;
-                    const int m = centre_layer[i];
-                    if (m < 0) continue;
-                    blend_local(&cell[3 * m][i], w, keep, v0[i], v1[i], v2[i]);
-                    // The centre's own 1D update, right after its own blend.
-                    const OneDStep* step = plan.one_d_steps.data() + plan.one_d_first[m];
-                    const OneDStep* step_end = plan.one_d_steps.data() + plan.one_d_first[m + 1];
-                    for (; step != step_end; ++step)
-                        blend_local(&cell[3 * step->layer][i], step->w, step->keep, v0[i], v1[i], v2[i]);
-                }
-            }
-        }
-        if (len == PIECE) {
-            for (int i = 0; i < plane_count; ++i) std::memcpy(planes[i] + row_base + piece, cell[i], sizeof cell[i]);
-        } else {
-            for (int i = 0; i < plane_count; ++i)
-                std::memcpy(planes[i] + row_base + piece, cell[i], len * sizeof(float));
-        }
+#ifdef HAVE_PACKED_SPAN
+    thread_local PackedPiece piece;
+#ifdef HAVE_WIDE_SPAN
+    if (wide_vectors()) {
+        span_wide::update_inner_span(s, qr, c_begin, c_end, piece);
+        return;
     }
+#endif
+    span_base::update_inner_span(s, qr, c_begin, c_end, piece);
+#else
+    for (int qc = c_begin; qc < c_end; ++qc) update_target(s, qr, qc);
+#endif
 }
 
 void update_rows(const Pass& s, int row_begin, int row_end) {

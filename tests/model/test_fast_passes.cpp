@@ -13,6 +13,7 @@
 #include "model/segmentation.h"
 #include "model/selective_update.h"
 #include "model/settings.h"
+#include "model/vector_width.h"
 #include "model/worker_pool.h"
 
 namespace {
@@ -50,6 +51,7 @@ struct SettingsScope {
     float* kernel = kernel_1d;
     unsigned char* mask = search_mask;
     int threads = worker_threads();
+    bool wide = wide_vectors();
     ~SettingsScope() {
         colour_mode = mode;
         use_shadow_test = shadow;
@@ -60,6 +62,7 @@ struct SettingsScope {
         kernel_1d = kernel;
         search_mask = mask;
         set_worker_threads(threads);
+        set_wide_vectors(wide);
     }
 };
 
@@ -170,8 +173,10 @@ TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
                 std::vector<unsigned char> mask = make_mask(rng, count, n == 5);
                 search_mask = mask.data();
                 use_shadow_test = n == 2 ? 0 : 1;
-                for (int threads : {1, 2, 3}) {
-                    set_worker_threads(threads);
+                for (int run = 0; run < 6; ++run) {
+                    // Both vector builds (where the processor has both), 1-3 threads.
+                    set_worker_threads(run / 2 + 1);
+                    set_wide_vectors(run % 2 == 1);
                     std::vector<unsigned char> seg_plain(count, 42), seg_fast(count, 42);
                     std::vector<int> match_plain(count, 99), match_fast(count, 99);
                     segment_frame(frame.model()[0], s.H, s.W, model.model(), seg_plain.data(), n, 0.005f,
@@ -259,8 +264,9 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
                         scale_matrix(width_2d, n == 7 ? 0.6f : 0.0123f, gauss, weights.set());
                         free_planes(gauss, width_2d);
                     }
-                    for (int threads : {1, 2}) {
-                        set_worker_threads(threads);
+                    for (int run = 0; run < 4; ++run) {
+                        set_worker_threads(run / 2 + 1);
+                        set_wide_vectors(run % 2 == 1);
                         Layers plain(model), fast(model);
                         selective_update(frame.model()[0], s.H, s.W, plain.model(), filtered.data(),
                                          weights.set(), width_2d, match.data());
@@ -366,6 +372,7 @@ TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
             scale_matrix(width_2d, 0.02f, gauss, weights.set());
             free_planes(gauss, width_2d);
             set_worker_threads(n == 5 ? 1 : 2);
+            set_wide_vectors(n != 7);
 
             Layers plain(start), fast(start);
             std::vector<unsigned char> seg_p(count), filt_p(count), seg_f(count), filt_f(count);
