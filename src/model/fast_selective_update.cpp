@@ -177,10 +177,10 @@ bool piece_learns(const Pass& s, int qr, int piece, int len) {
     return false;
 }
 
-// The piece's packed layer values, (x, y, z, 0) per target and layer, the
+// The piece's packed layer values, (x, y, z, 0) per layer and target, the
 // frame values around it, and its background targets.
 struct PackedPiece {
-    alignas(32) float cell[PIECE][INNER_MAX_LAYERS][4];
+    alignas(32) float cell[INNER_MAX_LAYERS][PIECE][4];
     alignas(32) double value[2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF][4];
     int target[PIECE];
 };
