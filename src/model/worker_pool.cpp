@@ -1,6 +1,12 @@
 #include "model/worker_pool.h"
 
 #include <algorithm>
+#include <cerrno>
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -108,7 +114,23 @@ bool wait_for_job(Pool& p, std::uint64_t seen) {
     return !p.stop;
 }
 
+// The workers give way to the program's other threads (reading frames
+// ahead, writing masks) whenever both want a core: the calling thread does
+// whatever pieces a worker leaves, but the loop would have to wait for a
+// frame that was not read in time. Without permission nothing changes.
+constexpr int WORKER_NICENESS = 10;
+
+void give_way() {
+#ifdef __linux__
+    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(self));
+    if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(self), std::min(19, current + WORKER_NICENESS));
+#endif
+}
+
 void worker_main(Pool& p) {
+    give_way();
     std::uint64_t seen = job_of(p.claim.load(std::memory_order_acquire));
     while (wait_for_job(p, seen)) {
         seen = job_of(p.claim.load(std::memory_order_acquire));
