@@ -132,3 +132,8 @@ void frame_to_model_fast(const cv::Mat& image, int /*pixel_count*/, PlaneSet<flo
     byte_values();  // built before the threads start
     run_split(image.rows, 16, [&](int begin, int end) { convert_rows(image, planes, begin, end); });
 }
+
+void frame_to_model_on_caller(const cv::Mat& image, PlaneSet<float> planes) {
+    if (image.empty() || image.type() != CV_8UC3) return;
+    convert_rows(image, planes, 0, image.rows);
+}

@@ -43,41 +43,60 @@ long long next_offset(const RunSettings& s, long long t) {
   return next <= last_t ? next : -1;
 }
 
+// Asks for the frames after offset t, as many as the read-ahead holds.
+void ask_ahead(const RunState& run, const LoopIo& io, long long t) {
+  const int depth = prefetch_depth(run.settings.video, run.W, run.H);
+  for (int i = 0; i < depth; ++i) {
+    t = next_offset(run.settings, t);
+    if (t < 0) return;
+    request_frame(*io.prefetch, frame_number(run.settings, t));
+  }
+}
+
 // Lets every queued output reach the disk, so that what is printed next
 // follows its messages, as it would if they had been written in line.
 void settle_outputs(const LoopIo& io) {
   if (io.writer != nullptr) wait_until_written(*io.writer);
 }
 
-// Frame k = ini + t of the input, as grab_frame gives it.
-cv::Mat grab_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
+// Frame k = ini + t of the input, as grab_frame gives it, converted on the
+// reading thread where it was read ahead.
+LoadedFrame grab_loop_frame(RunState& run, const LoopIo& io, long long t) {
   const long long k = frame_number(run.settings, t);
-  status = GRAB_OK;
   if (io.prefetch == nullptr) {
+    LoadedFrame got;
+    got.status = GRAB_OK;
     const std::string name = frame_file_name(run.names.prefix, k);
-    return grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &status);
+    got.image = grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &got.status);
+    return got;
   }
   LoadedFrame got = take_frame(*io.prefetch, k);
   if (!got.complaint.empty()) {
     settle_outputs(io);
     print_standard_error(got.complaint);
   }
-  status = got.status;
-  if (!got.image.empty()) {
-    // This frame will be processed, so the loop surely reads the next one.
-    const long long next = next_offset(run.settings, t);
-    if (next >= 0) request_frame(*io.prefetch, frame_number(run.settings, next));
-  }
-  return got.image;
+  // This frame will be processed, so the loop surely reads the next one,
+  // and the ones after it unless one of them fails.
+  if (!got.image.empty()) ask_ahead(run, io, t);
+  return got;
 }
 
 // Frame ini + t, converted into frame_planes; the status tells why no frame
 // came back.
 cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
-  cv::Mat frame = grab_loop_frame(run, io, t, status);
-  if (!frame.empty())
-    frame_to_model_fast(frame, static_cast<int>(run.N), run.buffers.frame_planes);
-  return frame;
+  LoadedFrame got = grab_loop_frame(run, io, t);
+  status = got.status;
+  if (got.image.empty()) return got.image;
+  PlaneSet<float> planes = run.buffers.frame_planes;
+  if (got.model_values.size() == 3 * run.N) {
+    // Both hold 0 outside the search area, where no conversion writes.
+    for (int c = 0; c < 3; ++c)
+      std::copy_n(got.model_values.data() + c * run.N, run.N, planes[c]);
+    give_back(*io.prefetch, std::move(got.model_values));
+  } else {
+    frame_to_model_fast(got.image, static_cast<int>(run.N), planes);
+  }
+  return got.image;
 }
 
 // Shows a video frame in the input window and returns the key, or -1.
@@ -166,7 +185,7 @@ struct LoopThreads {
 
 bool start_loop_threads(LoopThreads& threads, RunState& run) {
   try {
-    start_frame_prefetch(threads.prefetch, run);
+    start_frame_prefetch(threads.prefetch, run, true);
     start_output_writer(threads.writer);
   } catch (const std::system_error&) {
     return false;
@@ -185,9 +204,9 @@ int run_frame_loop(RunState& run) {
     stop_output_writer(threads.writer);
     return run_stretches(run, LoopIo{});
   }
-  const long long first = next_offset(run.settings, 0);
-  if (first >= 0) request_frame(threads.prefetch, frame_number(run.settings, first));
-  const int code = run_stretches(run, LoopIo{&threads.prefetch, &threads.writer});
+  const LoopIo io{&threads.prefetch, &threads.writer};
+  ask_ahead(run, io, 0);
+  const int code = run_stretches(run, io);
   stop_frame_prefetch(threads.prefetch);
   if (stop_output_writer(threads.writer)) run.output_failed = true;
   rethrow_writer_fault(threads.writer);

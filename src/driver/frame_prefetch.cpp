@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "colour/fast_model_space.h"
 #include "driver/output_writer.h"
 
 namespace {
@@ -59,16 +60,45 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
     got.image = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H,
                            &got.status);
   });
+  if (prefetch.convert && !got.image.empty()) {
+    const std::size_t count = static_cast<std::size_t>(prefetch.W) * prefetch.H;
+    {
+      std::lock_guard<std::mutex> hold(prefetch.lock);
+      if (!prefetch.spare.empty()) {
+        got.model_values = std::move(prefetch.spare.back());
+        prefetch.spare.pop_back();
+      }
+    }
+    if (got.model_values.size() != 3 * count) got.model_values.assign(3 * count, 0.0f);
+    float* planes[3] = {got.model_values.data(), got.model_values.data() + count,
+                        got.model_values.data() + 2 * count};
+    frame_to_model_on_caller(got.image, planes);
+  }
   return got;
+}
+
+// The first slot nobody reads yet, or null.
+FramePrefetch::Slot* slot_to_read(FramePrefetch& prefetch) {
+  for (FramePrefetch::Slot& slot : prefetch.slots)
+    if (!slot.started) return &slot;
+  return nullptr;
+}
+
+FramePrefetch::Slot* slot_with_id(FramePrefetch& prefetch, unsigned long long id) {
+  for (FramePrefetch::Slot& slot : prefetch.slots)
+    if (slot.id == id) return &slot;
+  return nullptr;
 }
 
 void prefetch_main(FramePrefetch& prefetch) {
   std::unique_lock<std::mutex> hold(prefetch.lock);
   for (;;) {
-    prefetch.changed.wait(
-        hold, [&] { return prefetch.stopping || (prefetch.requested && !prefetch.ready); });
+    prefetch.changed.wait(hold, [&] { return prefetch.stopping || slot_to_read(prefetch) != nullptr; });
     if (prefetch.stopping) return;
-    const long long k = prefetch.wanted;
+    FramePrefetch::Slot* slot = slot_to_read(prefetch);
+    slot->started = true;
+    const long long k = slot->k;
+    const unsigned long long id = slot->id;
     hold.unlock();
     LoadedFrame got;
     std::exception_ptr fault;
@@ -78,12 +108,12 @@ void prefetch_main(FramePrefetch& prefetch) {
       fault = std::current_exception();
     }
     hold.lock();
-    // A read that is no longer wanted is dropped; the loop goes round and
-    // reads the frame asked for instead.
-    if (!prefetch.requested || prefetch.wanted != k) continue;
-    prefetch.loaded = std::move(got);
-    prefetch.fault = fault;
-    prefetch.ready = true;
+    // A read that is no longer wanted is dropped.
+    slot = slot_with_id(prefetch, id);
+    if (slot == nullptr) continue;
+    slot->loaded = std::move(got);
+    slot->fault = fault;
+    slot->ready = true;
     prefetch.changed.notify_all();
   }
 }
@@ -103,7 +133,14 @@ std::string with_captured_standard_error(int capture_fd, const std::function<voi
   return captured ? read_back(capture_fd) : std::string();
 }
 
-void start_frame_prefetch(FramePrefetch& prefetch, RunState& run) {
+void give_back(FramePrefetch& prefetch, std::vector<float>&& model_values) {
+  if (model_values.empty()) return;
+  std::lock_guard<std::mutex> hold(prefetch.lock);
+  prefetch.spare.push_back(std::move(model_values));
+}
+
+void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert) {
+  prefetch.convert = convert;
   prefetch.video = run.settings.video;
   prefetch.capture = &run.capture;
   prefetch.prefix = run.names.prefix;
@@ -116,33 +153,45 @@ void start_frame_prefetch(FramePrefetch& prefetch, RunState& run) {
   prefetch.worker = std::thread(prefetch_main, std::ref(prefetch));
 }
 
+int prefetch_depth(int video, int W, int H) {
+  if (video) return 1;
+  // Up to 64 MiB of frames waiting, decoded (3 bytes a pixel) and
+  // converted (12).
+  const double frame_bytes = 15.0 * (W > 0 ? W : 1) * (H > 0 ? H : 1);
+  const double fit = (64.0 * 1024 * 1024) / frame_bytes;
+  return fit >= 4 ? 4 : fit >= 2 ? static_cast<int>(fit) : 1;
+}
+
 void request_frame(FramePrefetch& prefetch, long long k) {
   {
     std::lock_guard<std::mutex> hold(prefetch.lock);
-    if (prefetch.requested && prefetch.wanted == k) return;
-    prefetch.wanted = k;
-    prefetch.requested = true;
-    prefetch.ready = false;
-    prefetch.fault = nullptr;
+    for (const FramePrefetch::Slot& slot : prefetch.slots)
+      if (slot.k == k) return;
+    FramePrefetch::Slot slot;
+    slot.k = k;
+    slot.id = prefetch.next_id++;
+    prefetch.slots.push_back(std::move(slot));
   }
   prefetch.changed.notify_all();
 }
 
 LoadedFrame take_frame(FramePrefetch& prefetch, long long k) {
-  request_frame(prefetch, k);
   std::unique_lock<std::mutex> hold(prefetch.lock);
-  prefetch.changed.wait(hold, [&] { return prefetch.ready; });
-  prefetch.requested = false;
-  prefetch.ready = false;
-  if (prefetch.fault) {
-    std::exception_ptr fault = prefetch.fault;
-    prefetch.fault = nullptr;
+  bool asked = false;
+  for (const FramePrefetch::Slot& slot : prefetch.slots) asked = asked || slot.k == k;
+  if (!asked) {
+    prefetch.slots.clear();
     hold.unlock();
-    std::rethrow_exception(fault);
+    request_frame(prefetch, k);
+    hold.lock();
   }
-  LoadedFrame got = std::move(prefetch.loaded);
-  prefetch.loaded = LoadedFrame();
-  return got;
+  while (!prefetch.slots.empty() && prefetch.slots.front().k != k) prefetch.slots.pop_front();
+  prefetch.changed.wait(hold, [&] { return prefetch.slots.front().ready; });
+  FramePrefetch::Slot slot = std::move(prefetch.slots.front());
+  prefetch.slots.pop_front();
+  hold.unlock();
+  if (slot.fault) std::rethrow_exception(slot.fault);
+  return std::move(slot.loaded);
 }
 
 void stop_frame_prefetch(FramePrefetch& prefetch) {

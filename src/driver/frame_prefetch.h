@@ -1,20 +1,25 @@
-// The loop's next frame, read and decoded on a worker thread while the loop
+// The loop's next frames, read and decoded on a worker thread while the loop
 // processes the current one.
 //
-// Only frames the loop is certain to read next are asked for, so the files
-// read and the video frames consumed are those of a loop that reads in line
-// (apart from at most one video frame after the loop has stopped).
+// From a video only the frame the loop is certain to read next is asked
+// for, so the frames consumed are those of a loop that reads in line (apart
+// from at most one after the loop has stopped). From numbered files a few
+// frames are read ahead, so that decoding can use whatever time the
+// computation leaves on either core; a file read ahead that the loop never
+// takes is dropped with its messages, as if it had not been read.
 #pragma once
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "driver/run_state.h"
 #include "io/frame_source.h"
@@ -25,6 +30,10 @@ struct LoadedFrame {
   // What the read wrote on standard error; the loop prints it when it takes
   // the frame, where a read in line would have printed it.
   std::string complaint;
+  // The image in the model space, three planes of W * H floats one after
+  // the other, where it was converted on the worker; empty otherwise. Only
+  // pixels inside the search area are written, the others stay 0.
+  std::vector<float> model_values;
 };
 
 struct FramePrefetch {
@@ -35,29 +44,47 @@ struct FramePrefetch {
   int W = 0;
   int H = 0;
   int capture_fd = -1;  // standard error of a read goes here
+  bool convert = false;  // whether frames are also converted to the model space
+
+  // One frame asked for: waiting to be read, under way, or read.
+  struct Slot {
+    long long k = 0;
+    unsigned long long id = 0;  // tells a slot apart from a later one for the same frame
+    bool started = false;
+    bool ready = false;
+    LoadedFrame loaded;
+    std::exception_ptr fault;  // thrown by the read, handed to the loop
+  };
 
   std::thread worker;
   std::mutex lock;
   std::condition_variable changed;
-  bool requested = false;  // frame `wanted` is asked for, under way or ready
-  bool ready = false;      // `loaded` is frame `wanted`
+  std::deque<Slot> slots;  // in the order asked for
+  unsigned long long next_id = 0;
   bool stopping = false;
-  long long wanted = 0;
-  LoadedFrame loaded;
-  std::exception_ptr fault;  // thrown by a read, handed to the loop
+  std::vector<std::vector<float>> spare;  // model-space buffers given back
 };
 
-// Starts the worker for the run's input (after the first frame has given
-// W and H). Throws std::system_error when no thread or no capture file for
-// standard error can be made.
-void start_frame_prefetch(FramePrefetch& prefetch, RunState& run);
+// How many frames the loop keeps asked for: one for a video, up to four
+// numbered files for frames of the given size (fewer for large frames).
+int prefetch_depth(int video, int W, int H);
 
-// Asks for frame k ("%s%d.png" from the prefix, or the video's next frame),
-// in place of any other frame asked for.
+// Starts the worker for the run's input (after the first frame has given
+// W and H). With `convert`, every frame read is also converted to the model
+// space on the worker (see LoadedFrame::model_values). Throws std::system_error when no thread or no capture file for
+// standard error can be made.
+void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert = false);
+
+// Returns a buffer of LoadedFrame::model_values for another frame.
+void give_back(FramePrefetch& prefetch, std::vector<float>&& model_values);
+
+// Asks for frame k ("%s%d.png" from the prefix, or the video's next frame)
+// after those already asked for; nothing changes if it is among them.
 void request_frame(FramePrefetch& prefetch, long long k);
 
-// Frame k, as grab_frame gives it for the run's size; read now if it was
-// not asked for.
+// Frame k, as grab_frame gives it for the run's size. Frames asked for
+// before it are dropped. When it was not asked for, every frame asked for
+// is dropped and frame k is read now.
 LoadedFrame take_frame(FramePrefetch& prefetch, long long k);
 
 // Ends the worker, dropping a frame read ahead. Never throws; safe on a

@@ -8,10 +8,14 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "driver/frame_prefetch.h"
 #include "driver/output_writer.h"
+#include "colour/model_space.h"
+#include "model/settings.h"
 #include "support/frames.h"
 #include "support/run_binary.h"
 
@@ -94,6 +98,57 @@ TEST(PipelinePrefetch, GivesTheFrameAskedForWhateverWasReadAhead) {
   // Nothing asked for: read on the spot.
   EXPECT_EQ(take_frame(s.prefetch, 1).image.at<cv::Vec3b>(0, 0)[0], 10);
   EXPECT_TRUE(three.complaint.empty());
+}
+
+TEST(PipelinePrefetch, ReadsSeveralFramesAheadAndDropsThoseSkipped) {
+  PrefetchScene s;
+  for (long long k : {1, 2, 3, 2}) request_frame(s.prefetch, k);  // asking twice changes nothing
+  EXPECT_EQ(take_frame(s.prefetch, 1).image.at<cv::Vec3b>(0, 0)[0], 10);
+  // Frame 2 is passed over: frame 3 comes back, and 2 is gone with it.
+  EXPECT_EQ(take_frame(s.prefetch, 3).image.at<cv::Vec3b>(0, 0)[0], 30);
+  request_frame(s.prefetch, 4);
+  EXPECT_EQ(take_frame(s.prefetch, 2).image.at<cv::Vec3b>(0, 0)[0], 20);  // read again
+  EXPECT_EQ(take_frame(s.prefetch, 4).image.at<cv::Vec3b>(0, 0)[0], 40);
+}
+
+// Frames converted on the reading thread hold the floats of the loop's own
+// conversion inside the search area and 0 outside it, in reused buffers too.
+TEST(PipelinePrefetch, ConvertsAsTheLoopWould) {
+  Dir dir;
+  const std::string prefix = dir.path + "/f";
+  const int W = 7, H = 5;
+  const std::size_t N = static_cast<std::size_t>(W) * H;
+  std::vector<unsigned char> mask(N, 255);
+  mask[3] = mask[17] = 0;
+  unsigned char* const old_mask = search_mask;
+  search_mask = mask.data();
+  std::vector<cv::Mat> frames;
+  for (int k = 1; k <= 3; ++k) {
+    cv::Mat frame(H, W, CV_8UC3);
+    for (int i = 0; i < static_cast<int>(N); ++i)
+      frame.at<cv::Vec3b>(i / W, i % W) = cv::Vec3b(37 * i + k, 91 * k + i, 255 - 13 * i);
+    frames.push_back(frame);
+    write_frame(prefix, k, frame);
+  }
+  RunState run;
+  run.names.prefix = prefix;
+  run.W = W;
+  run.H = H;
+  FramePrefetch prefetch;
+  start_frame_prefetch(prefetch, run, true);
+  for (int k = 1; k <= 3; ++k) {
+    request_frame(prefetch, k);
+    LoadedFrame got = take_frame(prefetch, k);
+    std::vector<float> expected(3 * N, 0.0f);
+    float* planes[3] = {expected.data(), expected.data() + N, expected.data() + 2 * N};
+    frame_to_model(frames[k - 1], static_cast<int>(N), planes);
+    ASSERT_EQ(got.model_values.size(), expected.size());
+    EXPECT_EQ(std::memcmp(got.model_values.data(), expected.data(), expected.size() * sizeof(float)), 0) << k;
+    EXPECT_EQ(got.model_values[3], 0.0f);
+    give_back(prefetch, std::move(got.model_values));
+  }
+  stop_frame_prefetch(prefetch);
+  search_mask = old_mask;
 }
 
 TEST(PipelinePrefetch, MissingAndUnusableFramesKeepTheirMessageForTheLoop) {
