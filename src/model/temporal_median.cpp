@@ -11,6 +11,8 @@
 // pixel-channel would give.
 #include "model/temporal_median.h"
 
+#include "model/vector_width.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -149,7 +151,7 @@ __attribute__((target("avx2"))) void count_not_above_wide(const unsigned char* t
 CountingKernels choose_counting_kernels()
 {
 #ifdef HAVE_WIDE_KERNELS
-    if (__builtin_cpu_supports("avx2")) {
+    if (wide_vectors()) {
         return CountingKernels{count_at_least_wide, count_not_above_wide};
     }
 #endif
@@ -324,7 +326,7 @@ void store_frame(FrameStore* store, int k, const PlaneSet<unsigned char> planes)
 
 void compute_median(const FrameStore* store, PlaneSet<unsigned char> result)
 {
-    static const CountingKernels kernels = choose_counting_kernels();
+    const CountingKernels kernels = choose_counting_kernels();
     unsigned char median[TILE_LANES];
     for (int c = 0; c < 3; ++c) {
         unsigned char* plane = result[c];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/temporal_median.h"
+#include "model/vector_width.h"
 
 namespace {
 
@@ -161,20 +162,50 @@ TEST(TemporalMedian, EmptyImagesAndMissingFrameCountsAreHarmless)
     free_frame_store(store);
 }
 
+// Frames that were never stored count as all-zero frames.
+TEST(TemporalMedian, FramesNeverStoredCountAsZero)
+{
+    FrameStore* store = alloc_frame_store(3, 70);
+    PlaneSet<unsigned char> planes = alloc_byte_planes(3, 70);
+    for (int c = 0; c < 3; ++c) {
+        std::fill(planes[c], planes[c] + 70, static_cast<unsigned char>(200));
+    }
+    store_frame(store, 0, planes);
+    PlaneSet<unsigned char> result = alloc_byte_planes(3, 70);
+    compute_median(store, result);  // 200, 0, 0
+    EXPECT_EQ(result[1][69], 0);
+    store_frame(store, 2, planes);
+    compute_median(store, result);  // 200, 0, 200
+    EXPECT_EQ(result[1][69], 200);
+    free_planes(result, 3);
+    free_planes(planes, 3);
+    free_frame_store(store);
+}
+
+// Both counting builds (where the processor has both) on the same frames.
+struct EachVectorBuild {
+    bool wide_before = wide_vectors();
+    ~EachVectorBuild() { set_wide_vectors(wide_before); }
+};
+
 TEST(TemporalMedian, MatchesFullSortOnRandomFrames)
 {
-    std::mt19937 rng(20260714);
-    std::uniform_int_distribution<int> frame_count_of(1, 40);
-    const std::size_t pixel_counts[] = {1, 2, 63, 64, 65, 127, 200, 1000};
-    int trial = 0;
-    for (std::size_t pixels : pixel_counts) {
-        for (int kind = 0; kind < 5; ++kind) {
-            for (int repeat = 0; repeat < 4; ++repeat, ++trial) {
-                const int frame_count = frame_count_of(rng);
-                const Frames frames = random_frames(rng, frame_count, pixels, kind);
-                ASSERT_EQ(median_by_store(frames, pixels), median_by_sorting(frames, pixels))
-                    << "trial " << trial << ": F = " << frame_count << ", pixels = " << pixels
-                    << ", distribution " << kind;
+    EachVectorBuild restore;
+    for (bool wide : {false, true}) {
+        set_wide_vectors(wide);
+        std::mt19937 rng(20260714);
+        std::uniform_int_distribution<int> frame_count_of(1, 40);
+        const std::size_t pixel_counts[] = {1, 2, 63, 64, 65, 127, 200, 1000};
+        int trial = 0;
+        for (std::size_t pixels : pixel_counts) {
+            for (int kind = 0; kind < 5; ++kind) {
+                for (int repeat = 0; repeat < 4; ++repeat, ++trial) {
+                    const int frame_count = frame_count_of(rng);
+                    const Frames frames = random_frames(rng, frame_count, pixels, kind);
+                    ASSERT_EQ(median_by_store(frames, pixels), median_by_sorting(frames, pixels))
+                        << "trial " << trial << ": F = " << frame_count << ", pixels = " << pixels
+                        << ", distribution " << kind << (wide ? ", wide" : ", narrow");
+                }
             }
         }
     }
@@ -183,8 +214,10 @@ TEST(TemporalMedian, MatchesFullSortOnRandomFrames)
 TEST(TemporalMedian, MatchesFullSortBeyondTheByteCounterRange)
 {
     // More frames than a byte can count, odd and even, with many ties.
+    EachVectorBuild restore;
     std::mt19937 rng(7);
     for (int frame_count : {255, 256, 511, 600}) {
+        set_wide_vectors(frame_count % 2 == 0);
         for (int kind : {0, 1, 2}) {
             const Frames frames = random_frames(rng, frame_count, 70, kind);
             ASSERT_EQ(median_by_store(frames, 70), median_by_sorting(frames, 70))
