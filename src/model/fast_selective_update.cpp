@@ -44,6 +44,11 @@ struct UpdatePlan {
     // The 1D blends around layer m: one_d_steps[one_d_first[m] .. one_d_first[m+1]).
     std::vector<OneDStep> one_d_steps;
     std::vector<int> one_d_first;
+    // The same blends, each layer's padded to one_d_width steps with blends
+    // into the spare layer layer_count (which stands for "none"): rows
+    // 0 .. layer_count, one_d_width steps each.
+    std::vector<OneDStep> one_d_padded;
+    int one_d_width = 0;
 };
 
 struct Pass {
@@ -103,6 +108,14 @@ void plan_one_d(UpdatePlan& plan) {
         }
         plan.one_d_first.push_back(static_cast<int>(plan.one_d_steps.size()));
     }
+    plan.one_d_width = 0;
+    for (int m = 0; m < layer_count; ++m)
+        plan.one_d_width = std::max(plan.one_d_width, plan.one_d_first[m + 1] - plan.one_d_first[m]);
+    const OneDStep spare = {layer_count, 0.0, 1.0};
+    plan.one_d_padded.assign(static_cast<std::size_t>(layer_count + 1) * plan.one_d_width, spare);
+    for (int m = 0; m < layer_count; ++m)
+        std::copy(plan.one_d_steps.begin() + plan.one_d_first[m], plan.one_d_steps.begin() + plan.one_d_first[m + 1],
+                  plan.one_d_padded.begin() + static_cast<std::ptrdiff_t>(m) * plan.one_d_width);
 }
 
 void update_other_layers(const Pass& s, std::size_t q, int m) {
@@ -156,10 +169,10 @@ void update_target(const Pass& s, int qr, int qc) {
 }
 
 // Targets per piece of a row in the interleaved path, its largest window
-// half-width and layer count.
+// half-width and layer count (one more slot is the spare layer).
 constexpr int PIECE = 32;
 constexpr int INNER_MAX_HALF = 4;
-constexpr int INNER_MAX_LAYERS = 16;
+constexpr int INNER_MAX_LAYERS = 15;
 
 // False when no target of the piece is background or no centre around it
 // learns: nothing would change there, and the copies are skipped.
@@ -177,11 +190,16 @@ bool piece_learns(const Pass& s, int qr, int piece, int len) {
     return false;
 }
 
-// The piece's packed layer values, (x, y, z, 0) per layer and target, the
-// frame values around it, and its background targets.
+// The piece's packed layer values, (x, y, z, 0) per layer and target,
+// with a spare layer after the last; the frame values around it; the layer
+// each centre around it teaches (the spare one where it teaches none); and
+// its background targets. Blends of a centre that teaches nothing go to
+// the spare layer, whose values are never used: the loops then need no
+// branch that depends on the labels.
 struct PackedPiece {
-    alignas(32) float cell[INNER_MAX_LAYERS][PIECE][4];
+    alignas(32) float cell[INNER_MAX_LAYERS + 1][PIECE][4];
     alignas(32) double value[2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF][4];
+    int centre_layer[2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF];
     int target[PIECE];
 };
 
