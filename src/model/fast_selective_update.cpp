@@ -174,22 +174,6 @@ constexpr int PIECE = 32;
 constexpr int INNER_MAX_HALF = 4;
 constexpr int INNER_MAX_LAYERS = 15;
 
-// False when no target of the piece is background or no centre around it
-// learns: nothing would change there, and the copies are skipped.
-bool piece_learns(const Pass& s, int qr, int piece, int len) {
-    const unsigned char* label = s.labels + static_cast<std::size_t>(qr) * s.W + piece;
-    bool target = false;
-    for (int i = 0; i < len; ++i) target = target || label[i] == LABEL_BACKGROUND;
-    if (!target) return false;
-    const int hw = s.width_2d / 2;
-    for (int y = qr - hw; y <= qr + hw; ++y) {
-        const int* layer = s.plan->layer.data() + static_cast<std::size_t>(y) * s.W + piece - hw;
-        for (int i = 0; i < len + 2 * hw; ++i)
-            if (layer[i] >= 0) return true;
-    }
-    return false;
-}
-
 // The piece's packed layer values, (x, y, z, 0) per layer and target,
 // with a spare layer after the last; the frame values around it; the layer
 // each centre around it teaches (the spare one where it teaches none); and
@@ -246,13 +230,12 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
 
 void update_rows(const Pass& s, int row_begin, int row_end) {
     const int hw = s.width_2d / 2;
-    // Targets whose centres' windows are all uncut.
+    // Columns of targets whose centres' windows are all uncut at the sides.
     const bool odd = s.width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS;
     const int inner_first = 2 * hw;
     const int inner_col_end = s.W - 2 * hw;
     for (int qr = row_begin; qr < row_end; ++qr) {
-        const bool inner_row = odd && qr >= inner_first && qr < s.H - 2 * hw && inner_first < inner_col_end;
-        if (!inner_row) {
+        if (!odd || inner_first >= inner_col_end) {
             for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
             continue;
         }
