@@ -191,6 +191,10 @@ LoadedFrame take_frame(FramePrefetch& prefetch, long long k) {
   prefetch.slots.pop_front();
   hold.unlock();
   if (slot.fault) std::rethrow_exception(slot.fault);
+  // A file that was missing when it was read ahead may have been written
+  // since: it is looked for again now, when a loop reading in line would
+  // look for it.
+  if (!prefetch.video && slot.loaded.status == GRAB_MISSING) return load_frame(prefetch, k);
   return std::move(slot.loaded);
 }
 

@@ -111,6 +111,18 @@ TEST(PipelinePrefetch, ReadsSeveralFramesAheadAndDropsThoseSkipped) {
   EXPECT_EQ(take_frame(s.prefetch, 4).image.at<cv::Vec3b>(0, 0)[0], 40);
 }
 
+// A file missing when it was read ahead is looked for again when taken.
+TEST(PipelinePrefetch, AFileWrittenAfterTheReadAheadIsFound) {
+  PrefetchScene s;
+  request_frame(s.prefetch, 5);
+  request_frame(s.prefetch, 6);
+  EXPECT_EQ(take_frame(s.prefetch, 5).status, GRAB_MISSING);
+  write_frame(s.prefix, 6, solid_frame(8, 6, cv::Vec3b(60, 20, 30)));
+  LoadedFrame six = take_frame(s.prefetch, 6);
+  ASSERT_EQ(six.status, GRAB_OK);
+  EXPECT_EQ(six.image.at<cv::Vec3b>(0, 0)[0], 60);
+}
+
 // Frames converted on the reading thread hold the floats of the loop's own
 // conversion inside the search area and 0 outside it, in reused buffers too.
 TEST(PipelinePrefetch, ConvertsAsTheLoopWould) {
