@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -58,6 +60,7 @@ struct Pass {
     int width_2d;
     int start_row;
     const UpdatePlan* plan;
+    unsigned long long number;  // tells one call from the next
 };
 
 void window_bounds(int extent, int width, std::vector<int>& first, std::vector<int>& end) {
@@ -175,16 +178,27 @@ constexpr int INNER_MAX_HALF = 4;
 constexpr int INNER_MAX_LAYERS = 15;
 
 // The piece's packed layer values, (x, y, z, 0) per layer and target,
-// with a spare layer after the last; the frame values around it; the layer
-// each centre around it teaches (the spare one where it teaches none); and
-// its background targets. Blends of a centre that teaches nothing go to
-// the spare layer, whose values are never used: the loops then need no
-// branch that depends on the labels.
+// with a spare layer after the last, and its background targets. Blends of
+// a centre that teaches nothing go to the spare layer, whose values are
+// never used: the loops then need no branch that depends on the labels.
 struct PackedPiece {
     alignas(32) float cell[INNER_MAX_LAYERS + 1][PIECE][4];
-    alignas(32) double value[2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF][4];
-    int centre_layer[2 * INNER_MAX_HALF + 1][PIECE + 2 * INNER_MAX_HALF];
     int target[PIECE];
+};
+
+// The centre rows a thread's targets need, each made once and kept while
+// the thread works down its rows: the frame values as (x, y, z, 0) in
+// double, the layer each pixel teaches (the spare one, layer_count, where
+// it teaches none), and how many pixels before each column teach one.
+constexpr int RING_ROWS = 2 * INNER_MAX_HALF + 1;
+
+struct RowRing {
+    unsigned long long pass = 0;  // the update call the rows belong to
+    int width = 0;
+    int row[RING_ROWS];           // image row held in each slot, -1 for none
+    std::vector<double> value[RING_ROWS];  // 4 * width used, from a 32-byte boundary
+    std::vector<int> layer[RING_ROWS];
+    std::vector<int> teaching_before[RING_ROWS];  // width + 1 counts
 };
 
 }  // namespace
@@ -216,13 +230,14 @@ namespace {
 void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
 #ifdef HAVE_PACKED_SPAN
     thread_local PackedPiece piece;
+    thread_local RowRing ring;
 #ifdef HAVE_WIDE_SPAN
     if (wide_vectors()) {
-        span_wide::update_inner_span(s, qr, c_begin, c_end, piece);
+        span_wide::update_inner_span(s, qr, c_begin, c_end, piece, ring);
         return;
     }
 #endif
-    span_base::update_inner_span(s, qr, c_begin, c_end, piece);
+    span_base::update_inner_span(s, qr, c_begin, c_end, piece, ring);
 #else
     for (int qc = c_begin; qc < c_end; ++qc) update_target(s, qr, qc);
 #endif
@@ -264,7 +279,8 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
     run_split(H, 16, [&](int begin, int end) {
         learning_layers(filtered_mask, match_index, W, start_row, begin, end, layer);
     });
-    const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan};
+    static std::atomic<unsigned long long> calls{0};
+    const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan, ++calls};
     if (width_2d < 1) {
         // No window: only the 1D updates, each at its own pixel.
         run_split(H, 16, [&](int begin, int end) {
