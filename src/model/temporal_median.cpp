@@ -12,8 +12,10 @@
 #include "model/temporal_median.h"
 
 #include "model/vector_width.h"
+#include "model/worker_pool.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -327,14 +329,24 @@ void store_frame(FrameStore* store, int k, const PlaneSet<unsigned char> planes)
 void compute_median(const FrameStore* store, PlaneSet<unsigned char> result)
 {
     const CountingKernels kernels = choose_counting_kernels();
-    unsigned char median[TILE_LANES];
-    for (int c = 0; c < 3; ++c) {
-        unsigned char* plane = result[c];
-        for (std::size_t t = 0; t < store->tiles_per_channel; ++t) {
+    // Tiles are independent and each writes its own pixels, so they are
+    // shared out among the worker threads in any order.
+    const std::size_t tiles = store->tiles_per_channel;
+    const int count = static_cast<int>(std::min<std::size_t>(3 * tiles, INT_MAX));
+    const auto tiles_between = [&](std::size_t begin, std::size_t end) {
+        unsigned char median[TILE_LANES];
+        for (std::size_t i = begin; i < end; ++i) {
+            const int c = static_cast<int>(i / tiles);
+            const std::size_t t = i % tiles;
             median_of_tile(kernels, tile_start(store, c, t), store->frame_count, median);
             const std::size_t first_pixel = t * TILE_LANES;
             const std::size_t lanes = std::min(TILE_LANES, store->pixel_count - first_pixel);
-            std::memcpy(plane + first_pixel, median, lanes);
+            std::memcpy(result[c] + first_pixel, median, lanes);
         }
+    };
+    if (static_cast<std::size_t>(count) != 3 * tiles) {
+        tiles_between(0, 3 * tiles);
+        return;
     }
+    run_split(count, 64, [&](int begin, int end) { tiles_between(begin, end); });
 }
