@@ -88,11 +88,11 @@ cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus
   status = got.status;
   if (got.image.empty()) return got.image;
   PlaneSet<float> planes = run.buffers.frame_planes;
-  if (got.model_values.size() == 3 * run.N) {
-    // Both hold 0 outside the search area, where no conversion writes.
-    for (int c = 0; c < 3; ++c)
-      std::copy_n(got.model_values.data() + c * run.N, run.N, planes[c]);
-    give_back(*io.prefetch, std::move(got.model_values));
+  if (!got.model.empty()) {
+    // The planes change places: both hold 0 outside the search area, where
+    // no conversion writes, and the frame's values inside it.
+    for (int c = 0; c < 3; ++c) std::swap(planes[c], got.model.plane[c]);
+    give_back(*io.prefetch, std::move(got.model));
   } else {
     frame_to_model_fast(got.image, static_cast<int>(run.N), planes);
   }

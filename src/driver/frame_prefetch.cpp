@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -51,6 +53,17 @@ std::string read_back(int fd) {
   return text;
 }
 
+// Zero-filled planes of count floats; a failed allocation throws
+// std::bad_alloc, which the loop receives with the frame.
+ModelPlanes zeroed_planes(std::size_t count) {
+  ModelPlanes planes;
+  for (float*& p : planes.plane) {
+    p = static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)));
+    if (p == nullptr) throw std::bad_alloc();
+  }
+  return planes;
+}
+
 // The same read as the loop's own, with its messages kept for later.
 LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   LoadedFrame got;
@@ -61,18 +74,15 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
                            &got.status);
   });
   if (prefetch.convert && !got.image.empty()) {
-    const std::size_t count = static_cast<std::size_t>(prefetch.W) * prefetch.H;
     {
       std::lock_guard<std::mutex> hold(prefetch.lock);
       if (!prefetch.spare.empty()) {
-        got.model_values = std::move(prefetch.spare.back());
+        got.model = std::move(prefetch.spare.back());
         prefetch.spare.pop_back();
       }
     }
-    if (got.model_values.size() != 3 * count) got.model_values.assign(3 * count, 0.0f);
-    float* planes[3] = {got.model_values.data(), got.model_values.data() + count,
-                        got.model_values.data() + 2 * count};
-    frame_to_model_on_caller(got.image, planes);
+    if (got.model.empty()) got.model = zeroed_planes(static_cast<std::size_t>(prefetch.W) * prefetch.H);
+    frame_to_model_on_caller(got.image, got.model.plane);
   }
   return got;
 }
@@ -133,10 +143,23 @@ std::string with_captured_standard_error(int capture_fd, const std::function<voi
   return captured ? read_back(capture_fd) : std::string();
 }
 
-void give_back(FramePrefetch& prefetch, std::vector<float>&& model_values) {
-  if (model_values.empty()) return;
+void give_back(FramePrefetch& prefetch, ModelPlanes&& model) {
+  if (model.empty()) return;
   std::lock_guard<std::mutex> hold(prefetch.lock);
-  prefetch.spare.push_back(std::move(model_values));
+  prefetch.spare.push_back(std::move(model));
+}
+
+ModelPlanes::ModelPlanes(ModelPlanes&& other) noexcept {
+  for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
+}
+
+ModelPlanes& ModelPlanes::operator=(ModelPlanes&& other) noexcept {
+  for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
+  return *this;
+}
+
+ModelPlanes::~ModelPlanes() {
+  for (float* p : plane) std::free(p);
 }
 
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert) {

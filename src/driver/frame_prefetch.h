@@ -24,16 +24,30 @@
 #include "driver/run_state.h"
 #include "io/frame_source.h"
 
+// Three planes of W * H floats, each its own calloc block like the planes
+// of a PlaneSet (io/plane_set.h), so that they can change places with the
+// run's frame_planes; freed with the object.
+struct ModelPlanes {
+  float* plane[3] = {nullptr, nullptr, nullptr};
+  ModelPlanes() = default;
+  ModelPlanes(ModelPlanes&& other) noexcept;
+  ModelPlanes& operator=(ModelPlanes&& other) noexcept;
+  ModelPlanes(const ModelPlanes&) = delete;
+  ModelPlanes& operator=(const ModelPlanes&) = delete;
+  ~ModelPlanes();
+  bool empty() const { return plane[0] == nullptr; }
+};
+
 struct LoadedFrame {
   cv::Mat image;  // empty when no frame came back
   GrabStatus status = GRAB_MISSING;
   // What the read wrote on standard error; the loop prints it when it takes
   // the frame, where a read in line would have printed it.
   std::string complaint;
-  // The image in the model space, three planes of W * H floats one after
-  // the other, where it was converted on the worker; empty otherwise. Only
-  // pixels inside the search area are written, the others stay 0.
-  std::vector<float> model_values;
+  // The image in the model space where it was converted on the worker;
+  // empty otherwise. Only pixels inside the search area are written, the
+  // others stay 0.
+  ModelPlanes model;
 };
 
 struct FramePrefetch {
@@ -62,7 +76,7 @@ struct FramePrefetch {
   std::deque<Slot> slots;  // in the order asked for
   unsigned long long next_id = 0;
   bool stopping = false;
-  std::vector<std::vector<float>> spare;  // model-space buffers given back
+  std::vector<ModelPlanes> spare;  // model-space planes given back
 };
 
 // How many frames the loop keeps asked for: one for a video, up to four
@@ -71,12 +85,13 @@ int prefetch_depth(int video, int W, int H);
 
 // Starts the worker for the run's input (after the first frame has given
 // W and H). With `convert`, every frame read is also converted to the model
-// space on the worker (see LoadedFrame::model_values). Throws std::system_error when no thread or no capture file for
-// standard error can be made.
+// space on the worker (see LoadedFrame::model). Throws std::system_error
+// when no thread or no capture file for standard error can be made.
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert = false);
 
-// Returns a buffer of LoadedFrame::model_values for another frame.
-void give_back(FramePrefetch& prefetch, std::vector<float>&& model_values);
+// Returns planes of W * H floats, holding 0 outside the search area, to be
+// reused for another frame.
+void give_back(FramePrefetch& prefetch, ModelPlanes&& model);
 
 // Asks for frame k ("%s%d.png" from the prefix, or the video's next frame)
 // after those already asked for; nothing changes if it is among them.

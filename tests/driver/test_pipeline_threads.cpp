@@ -154,10 +154,11 @@ TEST(PipelinePrefetch, ConvertsAsTheLoopWould) {
     std::vector<float> expected(3 * N, 0.0f);
     float* planes[3] = {expected.data(), expected.data() + N, expected.data() + 2 * N};
     frame_to_model(frames[k - 1], static_cast<int>(N), planes);
-    ASSERT_EQ(got.model_values.size(), expected.size());
-    EXPECT_EQ(std::memcmp(got.model_values.data(), expected.data(), expected.size() * sizeof(float)), 0) << k;
-    EXPECT_EQ(got.model_values[3], 0.0f);
-    give_back(prefetch, std::move(got.model_values));
+    ASSERT_FALSE(got.model.empty());
+    for (int c = 0; c < 3; ++c)
+      EXPECT_EQ(std::memcmp(got.model.plane[c], planes[c], N * sizeof(float)), 0) << k << " plane " << c;
+    EXPECT_EQ(got.model.plane[1][3], 0.0f);
+    give_back(prefetch, std::move(got.model));
   }
   stop_frame_prefetch(prefetch);
   search_mask = old_mask;
