@@ -61,6 +61,7 @@ struct Pass {
     int start_row;
     const UpdatePlan* plan;
     unsigned long long number;  // tells one call from the next
+    const int* match_index;
 };
 
 void window_bounds(int extent, int width, std::vector<int>& first, std::vector<int>& end) {
@@ -129,16 +130,27 @@ void update_other_layers(const Pass& s, std::size_t q, int m) {
     }
 }
 
+// The layer that pixel p, in a row from start_row on, teaches; -1 when it
+// does not learn.
+inline int taught_layer(const unsigned char* labels, const int* match_index, std::size_t p) {
+    const int m = match_index[p];
+    // Bitwise, not short-circuit: no branch to mispredict.
+    const bool learns = (search_mask[p] != 0) & (labels[p] == LABEL_BACKGROUND) & (m >= 0) & (m < layer_count);
+    return learns ? m : -1;
+}
+
+// plan.layer for rows [row_begin, row_end): all columns, or with edge > 0
+// only the `edge` columns at either side (the packed path works out the
+// others itself).
 void learning_layers(const unsigned char* labels, const int* match_index, int W, int start_row,
-                     int row_begin, int row_end, int* layer) {
+                     int row_begin, int row_end, int edge, int* layer) {
+    const bool sides_only = edge > 0 && 2 * edge < W;
     for (int row = row_begin; row < row_end; ++row) {
         const std::size_t base = static_cast<std::size_t>(row) * W;
         for (int col = 0; col < W; ++col) {
+            if (sides_only && col == edge) col = W - edge;
             const std::size_t p = base + col;
-            const int m = match_index[p];
-            const bool learns = row >= start_row && search_mask[p] != 0 &&
-                                labels[p] == LABEL_BACKGROUND && m >= 0 && m < layer_count;
-            layer[p] = learns ? m : -1;
+            layer[p] = row >= start_row ? taught_layer(labels, match_index, p) : -1;
         }
     }
 }
@@ -239,18 +251,33 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
 #endif
     span_base::update_inner_span(s, qr, c_begin, c_end, piece, ring);
 #else
-    for (int qc = c_begin; qc < c_end; ++qc) update_target(s, qr, qc);
+    (void)s;
+    (void)qr;
+    (void)c_begin;
+    (void)c_end;
+#endif
+}
+
+// Whether the packed path takes the columns of targets whose centres'
+// windows are all uncut at the sides, [2 hw, W - 2 hw).
+bool packed_path(int width_2d, int W) {
+#ifdef HAVE_PACKED_SPAN
+    const int hw = width_2d / 2;
+    return width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS && 4 * hw < W;
+#else
+    (void)width_2d;
+    (void)W;
+    return false;
 #endif
 }
 
 void update_rows(const Pass& s, int row_begin, int row_end) {
     const int hw = s.width_2d / 2;
-    // Columns of targets whose centres' windows are all uncut at the sides.
-    const bool odd = s.width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS;
     const int inner_first = 2 * hw;
     const int inner_col_end = s.W - 2 * hw;
+    const bool packed = packed_path(s.width_2d, s.W);
     for (int qr = row_begin; qr < row_end; ++qr) {
-        if (!odd || inner_first >= inner_col_end) {
+        if (!packed) {
             for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
             continue;
         }
@@ -276,11 +303,12 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
         for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
     plan_one_d(plan);
     int* layer = plan.layer.data();
+    const int edge = packed_path(width_2d, W) ? 3 * (width_2d / 2) : 0;
     run_split(H, 16, [&](int begin, int end) {
-        learning_layers(filtered_mask, match_index, W, start_row, begin, end, layer);
+        learning_layers(filtered_mask, match_index, W, start_row, begin, end, edge, layer);
     });
     static std::atomic<unsigned long long> calls{0};
-    const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan, ++calls};
+    const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan, ++calls, match_index};
     if (width_2d < 1) {
         // No window: only the 1D updates, each at its own pixel.
         run_split(H, 16, [&](int begin, int end) {
