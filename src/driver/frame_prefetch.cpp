@@ -94,6 +94,23 @@ FramePrefetch::Slot* slot_to_read(FramePrefetch& prefetch) {
   return nullptr;
 }
 
+bool asked_for(const FramePrefetch& prefetch, long long k) {
+  for (const FramePrefetch::Slot& slot : prefetch.slots)
+    if (slot.k == k) return true;
+  return false;
+}
+
+// Adds a slot for frame k unless it has one; true when added. The caller
+// holds the lock.
+bool ask_for(FramePrefetch& prefetch, long long k) {
+  if (asked_for(prefetch, k)) return false;
+  FramePrefetch::Slot slot;
+  slot.k = k;
+  slot.id = prefetch.next_id++;
+  prefetch.slots.push_back(std::move(slot));
+  return true;
+}
+
 FramePrefetch::Slot* slot_with_id(FramePrefetch& prefetch, unsigned long long id) {
   for (FramePrefetch::Slot& slot : prefetch.slots)
     if (slot.id == id) return &slot;
@@ -188,25 +205,17 @@ int prefetch_depth(int video, int W, int H) {
 void request_frame(FramePrefetch& prefetch, long long k) {
   {
     std::lock_guard<std::mutex> hold(prefetch.lock);
-    for (const FramePrefetch::Slot& slot : prefetch.slots)
-      if (slot.k == k) return;
-    FramePrefetch::Slot slot;
-    slot.k = k;
-    slot.id = prefetch.next_id++;
-    prefetch.slots.push_back(std::move(slot));
+    if (!ask_for(prefetch, k)) return;
   }
   prefetch.changed.notify_all();
 }
 
 LoadedFrame take_frame(FramePrefetch& prefetch, long long k) {
   std::unique_lock<std::mutex> hold(prefetch.lock);
-  bool asked = false;
-  for (const FramePrefetch::Slot& slot : prefetch.slots) asked = asked || slot.k == k;
-  if (!asked) {
+  if (!asked_for(prefetch, k)) {
     prefetch.slots.clear();
-    hold.unlock();
-    request_frame(prefetch, k);
-    hold.lock();
+    ask_for(prefetch, k);
+    prefetch.changed.notify_all();
   }
   while (!prefetch.slots.empty() && prefetch.slots.front().k != k) prefetch.slots.pop_front();
   prefetch.changed.wait(hold, [&] { return prefetch.slots.front().ready; });
