@@ -1,6 +1,7 @@
 #include "io/atomic_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,22 +22,34 @@ constexpr int in_progress_slots = 16;
 constexpr int SLOT_FREE = 0;
 constexpr int SLOT_FILLING = 1;
 constexpr int SLOT_ACTIVE = 2;
+constexpr int SLOT_NAMING = 3;  // its temporary name may be coming into being
 struct InProgress {
   char path[4096];
   std::atomic<int> state{SLOT_FREE};
 };
 InProgress in_progress[in_progress_slots];
 thread_local int own_slot = -1;
+// Set once a cleanup signal is being handled: from then on no thread may
+// give a file a temporary name, since the cleanup may have passed it by.
+std::atomic<bool> ending{false};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads these");
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler sets this");
 
 const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // The usual limit on one file name component.
 constexpr std::size_t max_name_length = 255;
 
+// Writers on other threads go on while this runs. One that is naming its
+// file is waited for (a system call or two, with these signals blocked on
+// its thread); one about to name its file sees `ending` and stops.
 extern "C" void remove_in_progress_and_reraise(int signal_number) {
-  for (InProgress& slot : in_progress)
-    if (slot.state.load(std::memory_order_acquire) == SLOT_ACTIVE) unlink(slot.path);
+  ending.store(true);
+  for (InProgress& slot : in_progress) {
+    int state = slot.state.load();
+    while (state == SLOT_NAMING) state = slot.state.load();
+    if (state == SLOT_ACTIVE) unlink(slot.path);
+  }
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
@@ -53,6 +66,42 @@ std::string directory_of(const std::string& path) {
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+sigset_t cleanup_signal_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : cleanup_signals) sigaddset(&set, signal_number);
+  return set;
+}
+
+// Brackets the system call that gives the registered temporary file its
+// name, so that the signal cleanup either finds that name or comes first
+// and keeps it from being made. The signals are blocked meanwhile so that
+// the cleanup never waits on its own thread.
+class Naming {
+ public:
+  Naming() {
+    const sigset_t set = cleanup_signal_set();
+    pthread_sigmask(SIG_BLOCK, &set, &before_);
+    if (own_slot >= 0) in_progress[own_slot].state.store(SLOT_NAMING);
+    // The process is being ended by a signal: no new name, and nothing
+    // more to do than wait for the end.
+    if (ending.load()) {
+      if (own_slot >= 0) in_progress[own_slot].state.store(SLOT_ACTIVE);
+      pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+      for (;;) pause();
+    }
+  }
+  ~Naming() {
+    if (own_slot >= 0) in_progress[own_slot].state.store(SLOT_ACTIVE);
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  }
+  Naming(const Naming&) = delete;
+  Naming& operator=(const Naming&) = delete;
+
+ private:
+  sigset_t before_;
+};
 
 bool write_all(int fd, const unsigned char* data, std::size_t size) {
   while (size > 0) {
@@ -71,7 +120,11 @@ bool write_all(int fd, const unsigned char* data, std::size_t size) {
 bool write_through_named_temporary(const std::string& path, const std::vector<unsigned char>& bytes) {
   const std::string temporary = temporary_name_for(path);
   begin_temporary_file(temporary);
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = -1;
+  {
+    const Naming naming;
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  }
   bool ok = fd >= 0;
   if (ok) {
     ok = write_all(fd, bytes.data(), bytes.size());
@@ -103,7 +156,11 @@ bool write_through_unnamed_file(const std::string& path, const std::vector<unsig
   const std::string handle = "/proc/self/fd/" + std::to_string(fd);
   begin_temporary_file(temporary);
   unlink(temporary.c_str());  // a leftover of a process that had this number
-  const bool named = linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  bool named = false;
+  {
+    const Naming naming;
+    named = linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  }
   if (!named) {
     end_temporary_file();
     close(fd);

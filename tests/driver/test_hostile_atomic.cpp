@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -96,4 +97,36 @@ TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
       testing::KilledBySignal(SIGINT), "");
   EXPECT_EQ(entries(dir), std::vector<std::string>{".a.png.tmp"});
   remove_tree(dir);
+}
+
+// A signal handled on one thread while writers on other threads keep
+// naming and renaming files: whatever moment the signal meets them in,
+// only complete files may stay.
+TEST(HostileAtomicFile, SignalWhileOtherThreadsNameFilesLeavesOnlyCompleteOnes) {
+  const std::vector<unsigned char> bytes(3000, 9);
+  for (int round = 0; round < 150; ++round) {
+    const std::string dir = make_temp_dir("atomic-race");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      install_temporary_file_cleanup();
+      for (int w = 0; w < 3; ++w) {
+        std::thread([&, w] {
+          for (unsigned k = 0;; ++k)
+            write_file_atomic(dir + "/w" + std::to_string(w) + "_" + std::to_string(k % 8), bytes);
+        }).detach();
+      }
+      usleep(static_cast<useconds_t>(200 + 37 * round));
+      std::raise(SIGTERM);
+      _exit(99);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "round " << round;
+    for (const std::string& name : entries(dir)) {
+      ASSERT_EQ(name.find(".tmp."), std::string::npos) << "round " << round << " left " << name;
+      EXPECT_EQ(read_file(dir + "/" + name).size(), bytes.size()) << name;
+    }
+    remove_tree(dir);
+  }
 }
