@@ -1,6 +1,7 @@
 #include "io/atomic_file.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -40,15 +41,24 @@ const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // The usual limit on one file name component.
 constexpr std::size_t max_name_length = 255;
 
+double monotonic_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
 // Writers on other threads go on while this runs. One that is naming its
 // file is waited for (a system call or two, with these signals blocked on
-// its thread); one about to name its file sees `ending` and stops.
+// its thread); one about to name its file sees `ending` and stops. A file
+// system that never answers must not keep the process from ending, so the
+// wait has a limit.
 extern "C" void remove_in_progress_and_reraise(int signal_number) {
   ending.store(true);
+  const double give_up = monotonic_seconds() + 2.0;
   for (InProgress& slot : in_progress) {
     int state = slot.state.load();
-    while (state == SLOT_NAMING) state = slot.state.load();
-    if (state == SLOT_ACTIVE) unlink(slot.path);
+    while (state == SLOT_NAMING && monotonic_seconds() < give_up) state = slot.state.load();
+    if (state == SLOT_ACTIVE || state == SLOT_NAMING) unlink(slot.path);
   }
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
