@@ -12,33 +12,9 @@
 
 #include "colour/fast_model_space.h"
 #include "driver/output_writer.h"
+#include "io/standard_error_redirect.h"
 
 namespace {
-
-// Points standard error at another file for the lifetime of the object and
-// puts it back afterwards, also when the read throws.
-struct StandardErrorRedirect {
-  int saved = -1;
-  explicit StandardErrorRedirect(int capture_fd) {
-    if (capture_fd < 0) return;
-    if (ftruncate(capture_fd, 0) != 0 || lseek(capture_fd, 0, SEEK_SET) != 0) return;
-    std::fflush(stderr);
-    saved = dup(STDERR_FILENO);
-    if (saved < 0) return;
-    if (dup2(capture_fd, STDERR_FILENO) < 0) {
-      close(saved);
-      saved = -1;
-    }
-  }
-  ~StandardErrorRedirect() {
-    if (saved < 0) return;
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-  }
-  StandardErrorRedirect(const StandardErrorRedirect&) = delete;
-  StandardErrorRedirect& operator=(const StandardErrorRedirect&) = delete;
-};
 
 std::string read_back(int fd) {
   std::string text;
@@ -151,10 +127,12 @@ int open_capture_file() { return memfd_create("strellix-stderr", MFD_CLOEXEC); }
 
 std::string with_captured_standard_error(int capture_fd, const std::function<void()>& read) {
   std::lock_guard<std::mutex> hold(standard_error_gate());
+  // Emptied first, so that only this read's text comes back.
+  const bool emptied = capture_fd >= 0 && ftruncate(capture_fd, 0) == 0 && lseek(capture_fd, 0, SEEK_SET) == 0;
   bool captured = false;
   {
-    StandardErrorRedirect redirect(capture_fd);
-    captured = redirect.saved >= 0;
+    const StandardErrorRedirect redirect(emptied ? capture_fd : -1);
+    captured = redirect.active();
     read();
   }
   return captured ? read_back(capture_fd) : std::string();

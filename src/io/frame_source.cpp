@@ -13,6 +13,8 @@
 #include <opencv2/videoio/registry.hpp>
 #include <vector>
 
+#include "io/standard_error_redirect.h"
+
 namespace {
 
 cv::Mat refuse(GrabStatus why, GrabStatus* status) {
@@ -121,34 +123,22 @@ cv::Mat to_three_byte_channels(const cv::Mat& frame) {
 // on a helper thread keeps the other threads off it meanwhile, so nothing
 // else is lost.
 struct MutedStandardError {
-  int saved = -1;
-  MutedStandardError() {
-    std::fflush(stderr);
-    const int null_device = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_device < 0) return;
-    saved = dup(STDERR_FILENO);
-    if (saved >= 0) dup2(null_device, STDERR_FILENO);
-    close(null_device);
-  }
+  int null_device = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  StandardErrorRedirect redirect{null_device};
   ~MutedStandardError() {
-    if (saved < 0) return;
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
+    if (null_device >= 0) close(null_device);
   }
-  MutedStandardError(const MutedStandardError&) = delete;
-  MutedStandardError& operator=(const MutedStandardError&) = delete;
 };
 
-bool size_is_wrong(const cv::Mat& frame, int want_width, int want_height) {
-  return want_width > 0 && want_height > 0 &&
-         (frame.cols != want_width || frame.rows != want_height);
-}
-
-void report_wrong_size(const std::string& name, const cv::Mat& frame, int want_width,
-                       int want_height) {
-  std::fprintf(stderr, "Strellixplus: %s is %dx%d pixels, expected %dx%d\n", name.c_str(),
-               frame.cols, frame.rows, want_width, want_height);
+// True, after naming the file and both sizes on standard error, when a
+// frame of width x height is not the size the run wants (none wanted when
+// want_width or want_height is 0).
+bool wrong_size_reported(const std::string& name, long long width, long long height, int want_width,
+                         int want_height) {
+  if (want_width <= 0 || want_height <= 0 || (width == want_width && height == want_height)) return false;
+  std::fprintf(stderr, "Strellixplus: %s is %lldx%lld pixels, expected %dx%d\n", name.c_str(), width,
+               height, want_width, want_height);
+  return true;
 }
 
 // The image library hands these signatures to a large geodata library,
@@ -185,13 +175,8 @@ bool png_header_refused(const std::string& path, const std::vector<unsigned char
                  path.c_str(), width, height, max_frame_pixels);
     return true;
   }
-  if (want_width > 0 && want_height > 0 &&
-      (width != static_cast<unsigned long>(want_width) || height != static_cast<unsigned long>(want_height))) {
-    std::fprintf(stderr, "Strellixplus: %s is %lux%lu pixels, expected %dx%d\n", path.c_str(), width,
-                 height, want_width, want_height);
-    return true;
-  }
-  return false;
+  return wrong_size_reported(path, static_cast<long long>(width), static_cast<long long>(height), want_width,
+                             want_height);
 }
 
 cv::Mat grab_file(const std::string& path, int want_width, int want_height, GrabStatus* status) {
@@ -222,10 +207,8 @@ cv::Mat grab_file(const std::string& path, int want_width, int want_height, Grab
     report_undecodable(path, "not an image, or damaged or truncated");
     return refuse(GRAB_UNUSABLE, status);
   }
-  if (size_is_wrong(frame, want_width, want_height)) {
-    report_wrong_size(path, frame, want_width, want_height);
+  if (wrong_size_reported(path, frame.cols, frame.rows, want_width, want_height))
     return refuse(GRAB_UNUSABLE, status);
-  }
   if (status != nullptr) *status = GRAB_OK;
   return frame;
 }
@@ -242,10 +225,8 @@ cv::Mat grab_video(cv::VideoCapture* capture, int count, const std::string& path
     std::fprintf(stderr, "Strellixplus: cannot decode image file %s\n", name.c_str());
     return refuse(GRAB_UNUSABLE, status);
   }
-  if (size_is_wrong(colour, want_width, want_height)) {
-    report_wrong_size(name, colour, want_width, want_height);
+  if (wrong_size_reported(name, colour.cols, colour.rows, want_width, want_height))
     return refuse(GRAB_UNUSABLE, status);
-  }
   if (status != nullptr) *status = GRAB_OK;
   return colour;
 }
