@@ -1,40 +1,17 @@
 // Atomic output files under the conditions of a long batch run: writers on
 // several threads, names at the file system's limit, targets in the way.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "io/atomic_file.h"
 #include "support/run_binary.h"
-
-namespace {
-
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) return names;
-  while (dirent* e = readdir(listing)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(listing);
-  return names;
-}
-
-void touch(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file != nullptr) std::fclose(file);
-}
-
-}  // namespace
 
 TEST(HostileAtomicFile, NamesAtTheLimitAreWrittenAndTheirTemporaryNamesFit) {
   const std::string dir = make_temp_dir("atomic-limit");
@@ -46,7 +23,7 @@ TEST(HostileAtomicFile, NamesAtTheLimitAreWrittenAndTheirTemporaryNamesFit) {
   const std::vector<unsigned char> bytes = {'P', '6', '\n'};
   EXPECT_TRUE(write_file_atomic(dir + "/" + name, bytes));
   EXPECT_EQ(read_file(dir + "/" + name), "P6\n");
-  EXPECT_EQ(entries(dir), std::vector<std::string>{name});
+  EXPECT_EQ(directory_entries(dir), std::vector<std::string>{name});
   remove_tree(dir);
 }
 
@@ -57,7 +34,7 @@ TEST(HostileAtomicFile, TargetsInTheWayFailAndLeaveNothing) {
   EXPECT_FALSE(write_file_atomic(dir + "/blocked.ppm", bytes));
   EXPECT_FALSE(write_file_atomic(dir + "/missing/x.ppm", bytes));
   EXPECT_FALSE(write_file_atomic(dir + "/" + std::string(256, 'x'), bytes));
-  EXPECT_EQ(entries(dir), std::vector<std::string>{"blocked.ppm"});
+  EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"blocked.ppm"});
   remove_tree(dir);
 }
 
@@ -67,8 +44,8 @@ TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
   const std::string dir = make_temp_dir("atomic-threads");
   const std::string first = dir + "/.a.png.tmp";
   const std::string second = dir + "/.b.ppm.tmp";
-  touch(first);
-  touch(second);
+  touch_file(first);
+  touch_file(second);
   EXPECT_EXIT(
       {
         install_temporary_file_cleanup();
@@ -78,11 +55,11 @@ TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
         std::raise(SIGTERM);
       },
       testing::KilledBySignal(SIGTERM), "");
-  EXPECT_EQ(entries(dir), std::vector<std::string>{});
+  EXPECT_EQ(directory_entries(dir), std::vector<std::string>{});
 
   // A thread that finished its file forgets only its own.
-  touch(first);
-  touch(second);
+  touch_file(first);
+  touch_file(second);
   EXPECT_EXIT(
       {
         install_temporary_file_cleanup();
@@ -95,7 +72,7 @@ TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
         std::raise(SIGINT);
       },
       testing::KilledBySignal(SIGINT), "");
-  EXPECT_EQ(entries(dir), std::vector<std::string>{".a.png.tmp"});
+  EXPECT_EQ(directory_entries(dir), std::vector<std::string>{".a.png.tmp"});
   remove_tree(dir);
 }
 
@@ -123,7 +100,7 @@ TEST(HostileAtomicFile, SignalWhileOtherThreadsNameFilesLeavesOnlyCompleteOnes) 
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "round " << round;
-    for (const std::string& name : entries(dir)) {
+    for (const std::string& name : directory_entries(dir)) {
       ASSERT_EQ(name.find(".tmp."), std::string::npos) << "round " << round << " left " << name;
       EXPECT_EQ(read_file(dir + "/" + name).size(), bytes.size()) << name;
     }

@@ -2,7 +2,6 @@
 // control. Every case must end in time, say what is wrong and about which
 // file or value, give the documented exit code, and leave only complete
 // mask files behind.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,13 +126,8 @@ std::vector<Spoil> spoilt_files() {
 
 std::vector<std::string> temporary_files_in(const std::string& dir) {
   std::vector<std::string> found;
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) return found;
-  while (dirent* entry = readdir(listing)) {
-    const std::string name = entry->d_name;
+  for (const std::string& name : directory_entries(dir))
     if (name.find(".tmp.") != std::string::npos) found.push_back(name);
-  }
-  closedir(listing);
   return found;
 }
 

@@ -1,7 +1,6 @@
 // End-to-end: what surrounds the process in an unattended batch: standard
 // streams that are closed or lead nowhere, signals in the middle of a run,
 // and X displays that refuse or never answer.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -139,25 +138,13 @@ Ending wait_for(pid_t pid, double seconds) {
   return ending;
 }
 
-std::vector<std::string> names_in(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) return names;
-  while (dirent* entry = readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(listing);
-  return names;
-}
-
 // No temporary file, and every mask and rendering present is complete.
 // Returns the number of masks.
 int expect_complete_outputs(const std::string& dir, int width, int height) {
   int masks = 0;
   const std::size_t ppm_size = std::string("P6\n" + std::to_string(width) + " " + std::to_string(height) +
                                            "\n255\n").size() + 3u * width * height;
-  for (const std::string& name : names_in(dir)) {
+  for (const std::string& name : directory_entries(dir)) {
     EXPECT_EQ(name.find(".tmp."), std::string::npos) << "left behind: " << name;
     if (name.rfind("bin", 0) == 0) {
       const cv::Mat mask = cv::imread(dir + "/" + name, cv::IMREAD_UNCHANGED);

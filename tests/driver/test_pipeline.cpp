@@ -1,7 +1,6 @@
 // The loop with its input and output threads must leave exactly what the
 // loop that does everything in line leaves: the same files, byte for byte,
 // the same console text and the same exit code.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -67,14 +66,11 @@ RunResult run_in_line(const std::vector<std::string>& switches, const std::strin
 // Every regular file directly in dir, by name, with its bytes.
 std::map<std::string, std::string> files_in(const std::string& dir) {
   std::map<std::string, std::string> files;
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) return files;
-  while (dirent* entry = readdir(listing)) {
-    const std::string path = dir + "/" + entry->d_name;
+  for (const std::string& name : directory_entries(dir)) {
+    const std::string path = dir + "/" + name;
     struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files[entry->d_name] = read_file(path);
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files[name] = read_file(path);
   }
-  closedir(listing);
   return files;
 }
 

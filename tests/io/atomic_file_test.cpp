@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -13,22 +11,6 @@
 #include "support/run_binary.h"
 
 namespace {
-
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(d);
-  return names;
-}
-
-void touch(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  std::fclose(file);
-}
 
 TEST(AtomicFile, TemporaryNameStaysInTheSameDirectory) {
   const std::string pid = std::to_string(getpid());
@@ -47,7 +29,7 @@ TEST(AtomicFile, SavedImageReadsBackAndNothingElseIsLeft) {
   const cv::Mat back = cv::imread(path, cv::IMREAD_UNCHANGED);
   ASSERT_EQ(back.type(), CV_8UC1);
   EXPECT_EQ(cv::norm(back, mask, cv::NORM_INF), 0.0);
-  EXPECT_EQ(entries(dir), std::vector<std::string>{"bin000001.png"});
+  EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"bin000001.png"});
   remove_tree(dir);
 }
 
@@ -58,14 +40,14 @@ TEST(AtomicFile, FailedSavesReturnFalseAndLeaveNothing) {
   EXPECT_FALSE(save_image_atomic(dir + "/no_extension", image));
   EXPECT_FALSE(save_image_atomic(dir + "/x.unknownformat", image));
   EXPECT_FALSE(save_image_atomic(dir + "/empty.png", cv::Mat()));
-  EXPECT_TRUE(entries(dir).empty());
+  EXPECT_TRUE(directory_entries(dir).empty());
   remove_tree(dir);
 }
 
 TEST(AtomicFileDeathTest, SignalRemovesTheFileInProgress) {
   const std::string dir = make_temp_dir("atomic");
   const std::string temporary = dir + "/.x.png.tmp";
-  touch(temporary);
+  touch_file(temporary);
   EXPECT_EXIT(
       {
         install_temporary_file_cleanup();
@@ -76,7 +58,7 @@ TEST(AtomicFileDeathTest, SignalRemovesTheFileInProgress) {
   EXPECT_FALSE(file_exists(temporary));
 
   // A finished file is forgotten, and an ignored signal stays ignored.
-  touch(temporary);
+  touch_file(temporary);
   EXPECT_EXIT(
       {
         install_temporary_file_cleanup();

@@ -32,3 +32,10 @@ void remove_tree(const std::string& path);
 
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
+
+// The names in a directory, "." and ".." left out, sorted; none when it
+// cannot be read.
+std::vector<std::string> directory_entries(const std::string& dir);
+
+// An empty file at path (emptied if it exists).
+void touch_file(const std::string& path);
