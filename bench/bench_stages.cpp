@@ -56,489 +56,472 @@
 namespace {
 
 struct Options {
-    std::string frames_prefix;  // the PNG sequence, "PREFIX%d.png"
-    std::string video_path;
-    std::string scratch;        // outside the project; the benchmark writes here
-    std::string program;        // empty: no whole runs
-    std::string baseline_program;  // another build to time beside it, if any
-    int end = 1700;             // last frame of the whole runs
-    int frame_count = 300;      // PNG frames driven through the passes
-    int video_frame_count = 150;
-    int reps = 5;
-    int runs = 3;
+  std::string frames_prefix;  // the PNG sequence, "PREFIX%d.png"
+  std::string video_path;
+  std::string scratch;           // outside the project; the benchmark writes here
+  std::string program;           // empty: no whole runs
+  std::string baseline_program;  // another build to time beside it, if any
+  int end = 1700;                // last frame of the whole runs
+  int frame_count = 300;         // PNG frames driven through the passes
+  int video_frame_count = 150;
+  int reps = 5;
+  int runs = 3;
 };
 
 // The passes of one variant of the program, with the plain signatures, and
 // the names its rows are reported under.
 struct Passes {
-    std::string label;         // "plain", "fast", ...
-    int worker_threads;        // for the pool of the fast passes; 0: its default
-    decltype(&frame_to_model) convert;
-    decltype(&calibration_pass) calibrate;
-    decltype(&segment_frame) segment;
-    decltype(&coherence_filter) filter;
-    decltype(&selective_update) update;
-    std::string names[5];      // convert, calibrate, segment, filter, update
+  std::string label;   // "plain", "fast", ...
+  int worker_threads;  // for the pool of the fast passes; 0: its default
+  decltype(&frame_to_model) convert;
+  decltype(&calibration_pass) calibrate;
+  decltype(&segment_frame) segment;
+  decltype(&coherence_filter) filter;
+  decltype(&selective_update) update;
+  std::string names[5];  // convert, calibrate, segment, filter, update
 };
 
-std::vector<Passes> pass_variants()
-{
-    const Passes plain{"plain", 0, frame_to_model, calibration_pass, segment_frame,
-                       coherence_filter, selective_update,
-                       {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter",
-                        "selective_update"}};
-    // The calibration stretch has no faster pass; the plain one is reused.
-    const Passes fast{"fast", 0, frame_to_model_fast, calibration_pass, segment_frame_fast,
-                      coherence_filter_fast, selective_update_fast,
-                      {"frame_to_model_fast", "calibration_pass", "segment_frame_fast",
-                       "coherence_filter_fast", "selective_update_fast"}};
-    Passes fast_one_thread = fast;
-    fast_one_thread.label = "fast, 1 worker thread";
-    fast_one_thread.worker_threads = 1;
-    for (std::string& name : fast_one_thread.names) {
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, "_fast") == 0) {
-            name += ", 1 worker thread";
-        }
+std::vector<Passes> pass_variants() {
+  const Passes plain{
+      "plain",
+      0,
+      frame_to_model,
+      calibration_pass,
+      segment_frame,
+      coherence_filter,
+      selective_update,
+      {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter", "selective_update"}};
+  // The calibration stretch has no faster pass; the plain one is reused.
+  const Passes fast{"fast",
+                    0,
+                    frame_to_model_fast,
+                    calibration_pass,
+                    segment_frame_fast,
+                    coherence_filter_fast,
+                    selective_update_fast,
+                    {"frame_to_model_fast", "calibration_pass", "segment_frame_fast", "coherence_filter_fast",
+                     "selective_update_fast"}};
+  Passes fast_one_thread = fast;
+  fast_one_thread.label = "fast, 1 worker thread";
+  fast_one_thread.worker_threads = 1;
+  for (std::string& name : fast_one_thread.names) {
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, "_fast") == 0) {
+      name += ", 1 worker thread";
     }
-    return {plain, fast, fast_one_thread};
+  }
+  return {plain, fast, fast_one_thread};
 }
 
 // One frame source: decoded frames 0..count-1 are frames ini..ini+count-1.
 struct Sequence {
-    std::string label;  // e.g. "highway 320x240"
-    int video = 0;
-    std::string source;  // PNG prefix or video path
-    std::vector<cv::Mat> frames;
+  std::string label;  // e.g. "highway 320x240"
+  int video = 0;
+  std::string source;  // PNG prefix or video path
+  std::vector<cv::Mat> frames;
 };
 
 // A table row: what was timed and its median per frame (or per item).
 using Rows = std::vector<std::pair<std::string, Figures>>;
 
 struct SequenceResult {
-    std::string label;
-    Rows rows;
-    std::vector<cv::Mat> masks;  // plain passes, frames 0..count-1
-    std::vector<float> model;    // plain passes, every layer after the last frame
-    cv::Mat background;          // the median of the first F frames
-    bool checks_passed = true;
+  std::string label;
+  Rows rows;
+  std::vector<cv::Mat> masks;  // plain passes, frames 0..count-1
+  std::vector<float> model;    // plain passes, every layer after the last frame
+  cv::Mat background;          // the median of the first F frames
+  bool checks_passed = true;
 };
 
 // The buffers and settings of a run, as the driver sets them up.
 struct Pipeline {
-    RunSettings settings;
-    int W = 0;
-    int H = 0;
-    std::size_t N = 0;
-    float rate_a = 0.0f;
-    float rate_b = 0.0f;
-    PlaneSet<float> frame_planes = nullptr;
-    PlaneSet<float>* bg_model = nullptr;
-    unsigned char* seg_mask = nullptr;
-    unsigned char* filtered_mask = nullptr;
-    int* match_index = nullptr;
-    PlaneSet<float> kernel_2d = nullptr;
-    PlaneSet<float> rate_kernel_2d = nullptr;
+  RunSettings settings;
+  int W = 0;
+  int H = 0;
+  std::size_t N = 0;
+  float rate_a = 0.0f;
+  float rate_b = 0.0f;
+  PlaneSet<float> frame_planes = nullptr;
+  PlaneSet<float>* bg_model = nullptr;
+  unsigned char* seg_mask = nullptr;
+  unsigned char* filtered_mask = nullptr;
+  int* match_index = nullptr;
+  PlaneSet<float> kernel_2d = nullptr;
+  PlaneSet<float> rate_kernel_2d = nullptr;
 };
 
 // Per-stage totals of one repetition.
 struct StageTotals {
-    Figures convert;
-    Figures calibrate;
-    Figures segment;
-    Figures filter;
-    Figures update;
-    int converted = 0;
-    int calibrated = 0;
-    int online = 0;
+  Figures convert;
+  Figures calibrate;
+  Figures segment;
+  Figures filter;
+  Figures update;
+  int converted = 0;
+  int calibrated = 0;
+  int online = 0;
 };
 
-bool file_exists(const std::string& path)
-{
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
+bool file_exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
 }
 
 // ---- frames ------------------------------------------------------------
 
 // Decodes `count` frames the way the program reads them; returns false when
 // fewer come. The frames are kept when `keep` is given.
-bool decode_frames(const Sequence& seq, int count, std::vector<cv::Mat>* keep, Figures& total)
-{
-    cv::VideoCapture capture;
-    if (seq.video) {
-        capture.open(seq.source);
+bool decode_frames(const Sequence& seq, int count, std::vector<cv::Mat>* keep, Figures& total) {
+  cv::VideoCapture capture;
+  if (seq.video) {
+    capture.open(seq.source);
+  }
+  int want_w = 0;
+  int want_h = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = frame_file_name(seq.source, static_cast<long long>(RunSettings{}.ini) + i);
+    const Stamp start = now();
+    cv::Mat frame = grab_frame(seq.video, &capture, 1, name, want_w, want_h);
+    add_since(start, total);
+    if (frame.empty()) {
+      return false;
     }
-    int want_w = 0;
-    int want_h = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::string name = frame_file_name(seq.source, static_cast<long long>(RunSettings{}.ini) + i);
-        const Stamp start = now();
-        cv::Mat frame = grab_frame(seq.video, &capture, 1, name, want_w, want_h);
-        add_since(start, total);
-        if (frame.empty()) {
-            return false;
-        }
-        want_w = frame.cols;
-        want_h = frame.rows;
-        if (keep != nullptr) {
-            keep->push_back(frame.clone());
-        }
+    want_w = frame.cols;
+    want_h = frame.rows;
+    if (keep != nullptr) {
+      keep->push_back(frame.clone());
     }
-    return true;
+  }
+  return true;
 }
 
 // ---- the program's passes -------------------------------------------------
 
 // Allocates what run set-up and model initialization allocate, and sets the
 // run-wide settings the passes read.
-Pipeline make_pipeline(int W, int H)
-{
-    Pipeline p;
-    const RunSettings& s = p.settings;
-    p.W = W;
-    p.H = H;
-    p.N = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-    layer_count = s.n;
-    width_1d = s.width_1d;
-    learning_rate = s.lr;
-    kernel_1d = make_kernel_1d(s.width_1d, 0);
-    search_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
-    std::memset(search_mask, 255, p.N);
-    first_search_row = 0;
-    p.frame_planes = alloc_float_planes(3, p.N);
-    p.bg_model = alloc_model(s.n, p.N);
-    p.seg_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
-    p.filtered_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
-    p.match_index = static_cast<int*>(checked_calloc(p.N, sizeof(int)));
-    p.kernel_2d = make_kernel_2d(s.width_2d, 0);
-    p.rate_kernel_2d = alloc_float_planes(s.width_2d, static_cast<std::size_t>(s.width_2d));
-    const double a = 1.0 / (s.width_2d + 1);
-    p.rate_a = static_cast<float>(a);
-    p.rate_b = static_cast<float>(a * static_cast<double>(s.lr));
-    return p;
+Pipeline make_pipeline(int W, int H) {
+  Pipeline p;
+  const RunSettings& s = p.settings;
+  p.W = W;
+  p.H = H;
+  p.N = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+  layer_count = s.n;
+  width_1d = s.width_1d;
+  learning_rate = s.lr;
+  kernel_1d = make_kernel_1d(s.width_1d, 0);
+  search_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
+  std::memset(search_mask, 255, p.N);
+  first_search_row = 0;
+  p.frame_planes = alloc_float_planes(3, p.N);
+  p.bg_model = alloc_model(s.n, p.N);
+  p.seg_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
+  p.filtered_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
+  p.match_index = static_cast<int*>(checked_calloc(p.N, sizeof(int)));
+  p.kernel_2d = make_kernel_2d(s.width_2d, 0);
+  p.rate_kernel_2d = alloc_float_planes(s.width_2d, static_cast<std::size_t>(s.width_2d));
+  const double a = 1.0 / (s.width_2d + 1);
+  p.rate_a = static_cast<float>(a);
+  p.rate_b = static_cast<float>(a * static_cast<double>(s.lr));
+  return p;
 }
 
-void free_pipeline(Pipeline& p)
-{
-    const int w2 = p.settings.width_2d;
-    free_planes(p.frame_planes, 3);
-    free_model(p.bg_model, p.settings.n);
-    std::free(p.seg_mask);
-    std::free(p.filtered_mask);
-    std::free(p.match_index);
-    free_planes(p.kernel_2d, w2);
-    free_planes(p.rate_kernel_2d, w2);
-    std::free(kernel_1d);
-    kernel_1d = nullptr;
-    std::free(search_mask);
-    search_mask = nullptr;
+void free_pipeline(Pipeline& p) {
+  const int w2 = p.settings.width_2d;
+  free_planes(p.frame_planes, 3);
+  free_model(p.bg_model, p.settings.n);
+  std::free(p.seg_mask);
+  std::free(p.filtered_mask);
+  std::free(p.match_index);
+  free_planes(p.kernel_2d, w2);
+  free_planes(p.rate_kernel_2d, w2);
+  std::free(kernel_1d);
+  kernel_1d = nullptr;
+  std::free(search_mask);
+  search_mask = nullptr;
 }
 
-float calibration_rate(const Pipeline& p, int t)
-{
-    const double a = p.rate_a;
-    const double b = p.rate_b;
-    const double step = static_cast<double>(t) * (a - b) / static_cast<double>(p.settings.n - 1);
-    return static_cast<float>(a - step);
+float calibration_rate(const Pipeline& p, int t) {
+  const double a = p.rate_a;
+  const double b = p.rate_b;
+  const double step = static_cast<double>(t) * (a - b) / static_cast<double>(p.settings.n - 1);
+  return static_cast<float>(a - step);
 }
 
-cv::Mat mask_of(const Pipeline& p, const unsigned char* labels)
-{
-    cv::Mat mask = cv::Mat::zeros(p.H, p.W, CV_8UC1);
-    labels_to_image(labels, static_cast<int>(p.N), mask);
-    return mask;
+cv::Mat mask_of(const Pipeline& p, const unsigned char* labels) {
+  cv::Mat mask = cv::Mat::zeros(p.H, p.W, CV_8UC1);
+  labels_to_image(labels, static_cast<int>(p.N), mask);
+  return mask;
 }
 
-const Figures* find_row(const SequenceResult& r, const std::string& name)
-{
-    for (const auto& row : r.rows) {
-        if (row.first == name) {
-            return &row.second;
-        }
+const Figures* find_row(const SequenceResult& r, const std::string& name) {
+  for (const auto& row : r.rows) {
+    if (row.first == name) {
+      return &row.second;
     }
-    return nullptr;
+  }
+  return nullptr;
 }
 
-std::string online_work_row(const Passes& passes)
-{
-    return "online work (" + passes.label + ")";
+std::string online_work_row(const Passes& passes) {
+  return "online work (" + passes.label + ")";
 }
 
 // One run over the frames, from the seeded model on: frame 0 only gives the
 // size (black mask), frames 1..n-1 calibrate, the rest are online frames.
 // Each pass call is timed on its own. Masks are kept when `masks` is given.
 StageTotals drive_passes(Pipeline& p, const Passes& passes, const std::vector<cv::Mat>& frames,
-                         const cv::Mat& initial_background, std::vector<cv::Mat>* masks)
-{
-    const RunSettings& s = p.settings;
-    const int pixels = static_cast<int>(p.N);
-    StageTotals totals;
-    passes.convert(initial_background, pixels, p.frame_planes);
-    seed_model(p.bg_model, p.frame_planes, p.N, s.n);
-    std::memset(p.seg_mask, 0, p.N);
-    std::memset(p.filtered_mask, 0, p.N);
-    std::memset(p.match_index, 0, p.N * sizeof(int));
-    scale_matrix(s.width_2d, p.rate_b, p.kernel_2d, p.rate_kernel_2d);
-    if (masks != nullptr) {
-        masks->push_back(mask_of(p, p.seg_mask));
-    }
+                         const cv::Mat& initial_background, std::vector<cv::Mat>* masks) {
+  const RunSettings& s = p.settings;
+  const int pixels = static_cast<int>(p.N);
+  StageTotals totals;
+  passes.convert(initial_background, pixels, p.frame_planes);
+  seed_model(p.bg_model, p.frame_planes, p.N, s.n);
+  std::memset(p.seg_mask, 0, p.N);
+  std::memset(p.filtered_mask, 0, p.N);
+  std::memset(p.match_index, 0, p.N * sizeof(int));
+  scale_matrix(s.width_2d, p.rate_b, p.kernel_2d, p.rate_kernel_2d);
+  if (masks != nullptr) {
+    masks->push_back(mask_of(p, p.seg_mask));
+  }
 
-    const int count = static_cast<int>(frames.size());
-    const int last_calibration = std::min(s.n, count);
-    for (int t = 1; t < last_calibration; ++t) {
-        Stamp start = now();
-        passes.convert(frames[static_cast<std::size_t>(t)], pixels, p.frame_planes);
-        add_since(start, totals.convert);
-        scale_matrix(s.width_2d, calibration_rate(p, t), p.kernel_2d, p.rate_kernel_2d);
-        start = now();
-        passes.calibrate(p.frame_planes, p.H, p.W, p.bg_model, p.seg_mask, p.rate_kernel_2d, s.n,
-                         s.width_2d, calibration_threshold);
-        add_since(start, totals.calibrate);
-        ++totals.converted;
-        ++totals.calibrated;
-        if (masks != nullptr) {
-            masks->push_back(mask_of(p, p.seg_mask));
-        }
+  const int count = static_cast<int>(frames.size());
+  const int last_calibration = std::min(s.n, count);
+  for (int t = 1; t < last_calibration; ++t) {
+    Stamp start = now();
+    passes.convert(frames[static_cast<std::size_t>(t)], pixels, p.frame_planes);
+    add_since(start, totals.convert);
+    scale_matrix(s.width_2d, calibration_rate(p, t), p.kernel_2d, p.rate_kernel_2d);
+    start = now();
+    passes.calibrate(p.frame_planes, p.H, p.W, p.bg_model, p.seg_mask, p.rate_kernel_2d, s.n, s.width_2d,
+                     calibration_threshold);
+    add_since(start, totals.calibrate);
+    ++totals.converted;
+    ++totals.calibrated;
+    if (masks != nullptr) {
+      masks->push_back(mask_of(p, p.seg_mask));
     }
-    for (int t = s.n; t < count; ++t) {
-        Stamp start = now();
-        passes.convert(frames[static_cast<std::size_t>(t)], pixels, p.frame_planes);
-        add_since(start, totals.convert);
-        start = now();
-        passes.segment(p.frame_planes, p.H, p.W, p.bg_model, p.seg_mask, s.n, s.e, p.match_index);
-        add_since(start, totals.segment);
-        start = now();
-        passes.filter(p.H, p.W, p.seg_mask, p.filtered_mask);
-        add_since(start, totals.filter);
-        start = now();
-        passes.update(p.frame_planes, p.H, p.W, p.bg_model, p.filtered_mask, p.rate_kernel_2d,
-                      s.width_2d, p.match_index);
-        add_since(start, totals.update);
-        ++totals.converted;
-        ++totals.online;
-        if (masks != nullptr) {
-            masks->push_back(mask_of(p, p.filtered_mask));
-        }
-        std::swap(p.seg_mask, p.filtered_mask);
+  }
+  for (int t = s.n; t < count; ++t) {
+    Stamp start = now();
+    passes.convert(frames[static_cast<std::size_t>(t)], pixels, p.frame_planes);
+    add_since(start, totals.convert);
+    start = now();
+    passes.segment(p.frame_planes, p.H, p.W, p.bg_model, p.seg_mask, s.n, s.e, p.match_index);
+    add_since(start, totals.segment);
+    start = now();
+    passes.filter(p.H, p.W, p.seg_mask, p.filtered_mask);
+    add_since(start, totals.filter);
+    start = now();
+    passes.update(p.frame_planes, p.H, p.W, p.bg_model, p.filtered_mask, p.rate_kernel_2d, s.width_2d,
+                  p.match_index);
+    add_since(start, totals.update);
+    ++totals.converted;
+    ++totals.online;
+    if (masks != nullptr) {
+      masks->push_back(mask_of(p, p.filtered_mask));
     }
-    return totals;
+    std::swap(p.seg_mask, p.filtered_mask);
+  }
+  return totals;
 }
 
 // A copy of every layer, to compare variants byte for byte.
-std::vector<float> model_snapshot(const Pipeline& p)
-{
-    std::vector<float> values;
-    values.reserve(static_cast<std::size_t>(p.settings.n) * 3 * p.N);
-    for (int l = 0; l < p.settings.n; ++l) {
-        for (int c = 0; c < 3; ++c) {
-            const float* plane = p.bg_model[l][c];
-            values.insert(values.end(), plane, plane + p.N);
-        }
+std::vector<float> model_snapshot(const Pipeline& p) {
+  std::vector<float> values;
+  values.reserve(static_cast<std::size_t>(p.settings.n) * 3 * p.N);
+  for (int l = 0; l < p.settings.n; ++l) {
+    for (int c = 0; c < 3; ++c) {
+      const float* plane = p.bg_model[l][c];
+      values.insert(values.end(), plane, plane + p.N);
     }
-    return values;
+  }
+  return values;
 }
 
-double per_item(double total, int count)
-{
-    return count > 0 ? total / count : 0.0;
+double per_item(double total, int count) {
+  return count > 0 ? total / count : 0.0;
 }
 
-Figures per_item(const Figures& total, int count)
-{
-    return Figures{per_item(total.wall, count), per_item(total.cpu, count)};
+Figures per_item(const Figures& total, int count) {
+  return Figures{per_item(total.wall, count), per_item(total.cpu, count)};
 }
 
 // Times every pass of one variant; rows are per frame.
 void time_passes(Pipeline& p, const Passes& passes, const std::vector<cv::Mat>& frames,
-                 const cv::Mat& initial_background, int reps, SequenceResult& result)
-{
-    Timing convert, calibrate, segment, filter, update, online;
-    std::vector<cv::Mat> masks;
-    std::vector<float> model;
-    for (int r = 0; r < reps; ++r) {
-        const StageTotals t =
-            drive_passes(p, passes, frames, initial_background, r == 0 ? &masks : nullptr);
-        if (r == 0) {
-            model = model_snapshot(p);
-        }
-        const Figures seg = per_item(t.segment, t.online);
-        const Figures fil = per_item(t.filter, t.online);
-        const Figures upd = per_item(t.update, t.online);
-        const Figures con = per_item(t.convert, t.converted);
-        record(convert, con);
-        record(calibrate, per_item(t.calibrate, t.calibrated));
-        record(segment, seg);
-        record(filter, fil);
-        record(update, upd);
-        record(online, sum_of(sum_of(con, seg), sum_of(fil, upd)));
+                 const cv::Mat& initial_background, int reps, SequenceResult& result) {
+  Timing convert, calibrate, segment, filter, update, online;
+  std::vector<cv::Mat> masks;
+  std::vector<float> model;
+  for (int r = 0; r < reps; ++r) {
+    const StageTotals t = drive_passes(p, passes, frames, initial_background, r == 0 ? &masks : nullptr);
+    if (r == 0) {
+      model = model_snapshot(p);
     }
-    const Figures stage_figures[5] = {figures_of(convert), figures_of(calibrate),
-                                      figures_of(segment), figures_of(filter), figures_of(update)};
-    for (int i = 0; i < 5; ++i) {
-        // A pass shared with an earlier variant has its row already.
-        if (find_row(result, passes.names[i]) == nullptr) {
-            result.rows.emplace_back(passes.names[i], stage_figures[i]);
-        }
+    const Figures seg = per_item(t.segment, t.online);
+    const Figures fil = per_item(t.filter, t.online);
+    const Figures upd = per_item(t.update, t.online);
+    const Figures con = per_item(t.convert, t.converted);
+    record(convert, con);
+    record(calibrate, per_item(t.calibrate, t.calibrated));
+    record(segment, seg);
+    record(filter, fil);
+    record(update, upd);
+    record(online, sum_of(sum_of(con, seg), sum_of(fil, upd)));
+  }
+  const Figures stage_figures[5] = {figures_of(convert), figures_of(calibrate), figures_of(segment),
+                                    figures_of(filter), figures_of(update)};
+  for (int i = 0; i < 5; ++i) {
+    // A pass shared with an earlier variant has its row already.
+    if (find_row(result, passes.names[i]) == nullptr) {
+      result.rows.emplace_back(passes.names[i], stage_figures[i]);
     }
-    result.rows.emplace_back(online_work_row(passes), figures_of(online));
+  }
+  result.rows.emplace_back(online_work_row(passes), figures_of(online));
 
-    if (result.masks.empty()) {
-        result.masks = std::move(masks);
-        result.model = std::move(model);
-        return;
-    }
-    // A faster variant must not change a single mask byte or model bit.
-    const long long first_diff = first_different_mask(result.masks, masks);
-    const bool masks_agree = first_diff < 0;
-    const bool model_agrees =
-        model.size() == result.model.size() &&
-        std::memcmp(model.data(), result.model.data(), model.size() * sizeof(float)) == 0;
-    std::printf("  %s passes give the plain masks: %s", passes.label.c_str(),
-                masks_agree ? "yes" : "NO");
-    if (!masks_agree) {
-        std::printf(" (first difference at frame %lld)", RunSettings{}.ini + first_diff);
-    }
-    std::printf("; the plain model: %s\n", model_agrees ? "yes" : "NO");
-    result.checks_passed = result.checks_passed && masks_agree && model_agrees;
+  if (result.masks.empty()) {
+    result.masks = std::move(masks);
+    result.model = std::move(model);
+    return;
+  }
+  // A faster variant must not change a single mask byte or model bit.
+  const long long first_diff = first_different_mask(result.masks, masks);
+  const bool masks_agree = first_diff < 0;
+  const bool model_agrees = model.size() == result.model.size() &&
+                            std::memcmp(model.data(), result.model.data(), model.size() * sizeof(float)) == 0;
+  std::printf("  %s passes give the plain masks: %s", passes.label.c_str(), masks_agree ? "yes" : "NO");
+  if (!masks_agree) {
+    std::printf(" (first difference at frame %lld)", RunSettings{}.ini + first_diff);
+  }
+  std::printf("; the plain model: %s\n", model_agrees ? "yes" : "NO");
+  result.checks_passed = result.checks_passed && masks_agree && model_agrees;
 }
 
 // ---- temporal median ---------------------------------------------------
 
 // Fills the frame store from the first F frames and takes the median; rows
 // are per frame of F. Returns the initial background image.
-cv::Mat time_median(const std::vector<cv::Mat>& frames, int F, int reps, Rows& rows)
-{
-    const cv::Mat& first = frames.front();
-    const std::size_t N = static_cast<std::size_t>(first.cols) * static_cast<std::size_t>(first.rows);
-    const int pixels = static_cast<int>(N);
-    PlaneSet<unsigned char> scratch = alloc_byte_planes(3, N);
-    PlaneSet<unsigned char> median = alloc_byte_planes(3, N);
-    Timing store_timing, compute_timing;
-    for (int r = 0; r < reps; ++r) {
-        Figures store_total, compute_total;
-        Stamp start = now();
-        FrameStore* store = alloc_frame_store(F, N);
-        for (int k = 0; k < F; ++k) {
-            image_to_planes(frames[static_cast<std::size_t>(k)], pixels, scratch);
-            store_frame(store, k, scratch);
-        }
-        add_since(start, store_total);
-        start = now();
-        compute_median(store, median);
-        add_since(start, compute_total);
-        free_frame_store(store);
-        record(store_timing, per_item(store_total, F));
-        record(compute_timing, per_item(compute_total, F));
+cv::Mat time_median(const std::vector<cv::Mat>& frames, int F, int reps, Rows& rows) {
+  const cv::Mat& first = frames.front();
+  const std::size_t N = static_cast<std::size_t>(first.cols) * static_cast<std::size_t>(first.rows);
+  const int pixels = static_cast<int>(N);
+  PlaneSet<unsigned char> scratch = alloc_byte_planes(3, N);
+  PlaneSet<unsigned char> median = alloc_byte_planes(3, N);
+  Timing store_timing, compute_timing;
+  for (int r = 0; r < reps; ++r) {
+    Figures store_total, compute_total;
+    Stamp start = now();
+    FrameStore* store = alloc_frame_store(F, N);
+    for (int k = 0; k < F; ++k) {
+      image_to_planes(frames[static_cast<std::size_t>(k)], pixels, scratch);
+      store_frame(store, k, scratch);
     }
-    cv::Mat background = first.clone();
-    planes_to_image(median, pixels, background);
-    free_planes(median, 3);
-    free_planes(scratch, 3);
-    rows.emplace_back("median store, per frame of F", figures_of(store_timing));
-    rows.emplace_back("median compute, per frame of F", figures_of(compute_timing));
-    return background;
+    add_since(start, store_total);
+    start = now();
+    compute_median(store, median);
+    add_since(start, compute_total);
+    free_frame_store(store);
+    record(store_timing, per_item(store_total, F));
+    record(compute_timing, per_item(compute_total, F));
+  }
+  cv::Mat background = first.clone();
+  planes_to_image(median, pixels, background);
+  free_planes(median, 3);
+  free_planes(scratch, 3);
+  rows.emplace_back("median store, per frame of F", figures_of(store_timing));
+  rows.emplace_back("median compute, per frame of F", figures_of(compute_timing));
+  return background;
 }
 
 // ---- mask encoding -----------------------------------------------------
 
-void time_mask_encoding(const std::vector<cv::Mat>& masks, const std::string& dir, int reps,
-                        Rows& rows)
-{
-    std::filesystem::create_directories(dir);
-    Timing encode_timing, save_timing;
-    const int count = static_cast<int>(masks.size());
-    std::vector<unsigned char> bytes;
-    for (int r = 0; r < reps; ++r) {
-        Figures encode_total, save_total;
-        for (int i = 0; i < count; ++i) {
-            Stamp start = now();
-            cv::imencode(".png", masks[static_cast<std::size_t>(i)], bytes);
-            add_since(start, encode_total);
-            start = now();
-            save_image_atomic(mask_path_in(dir, i + 1), masks[static_cast<std::size_t>(i)]);
-            add_since(start, save_total);
-        }
-        record(encode_timing, per_item(encode_total, count));
-        record(save_timing, per_item(save_total, count));
+void time_mask_encoding(const std::vector<cv::Mat>& masks, const std::string& dir, int reps, Rows& rows) {
+  std::filesystem::create_directories(dir);
+  Timing encode_timing, save_timing;
+  const int count = static_cast<int>(masks.size());
+  std::vector<unsigned char> bytes;
+  for (int r = 0; r < reps; ++r) {
+    Figures encode_total, save_total;
+    for (int i = 0; i < count; ++i) {
+      Stamp start = now();
+      cv::imencode(".png", masks[static_cast<std::size_t>(i)], bytes);
+      add_since(start, encode_total);
+      start = now();
+      save_image_atomic(mask_path_in(dir, i + 1), masks[static_cast<std::size_t>(i)]);
+      add_since(start, save_total);
     }
-    rows.emplace_back("mask encode (cv::imencode)", figures_of(encode_timing));
-    rows.emplace_back("mask save (save_image_atomic)", figures_of(save_timing));
+    record(encode_timing, per_item(encode_total, count));
+    record(save_timing, per_item(save_total, count));
+  }
+  rows.emplace_back("mask encode (cv::imencode)", figures_of(encode_timing));
+  rows.emplace_back("mask save (save_image_atomic)", figures_of(save_timing));
 }
 
 // ---- OpenCV's subtractors ------------------------------------------------
 
-cv::Ptr<cv::BackgroundSubtractor> make_subtractor(const std::string& kind)
-{
-    if (kind == "MOG2") {
-        return cv::createBackgroundSubtractorMOG2();
-    }
-    return cv::createBackgroundSubtractorKNN();
+cv::Ptr<cv::BackgroundSubtractor> make_subtractor(const std::string& kind) {
+  if (kind == "MOG2") {
+    return cv::createBackgroundSubtractorMOG2();
+  }
+  return cv::createBackgroundSubtractorKNN();
 }
 
-Figures time_subtractor(const std::string& kind, const std::vector<cv::Mat>& frames, int threads,
-                        int reps)
-{
-    cv::setNumThreads(threads);
-    Timing timing;
-    cv::Mat foreground;
-    for (int r = 0; r < reps; ++r) {
-        cv::Ptr<cv::BackgroundSubtractor> subtractor = make_subtractor(kind);
-        Figures total;
-        for (const cv::Mat& frame : frames) {
-            const Stamp start = now();
-            subtractor->apply(frame, foreground);
-            add_since(start, total);
-        }
-        record(timing, per_item(total, static_cast<int>(frames.size())));
+Figures time_subtractor(const std::string& kind, const std::vector<cv::Mat>& frames, int threads, int reps) {
+  cv::setNumThreads(threads);
+  Timing timing;
+  cv::Mat foreground;
+  for (int r = 0; r < reps; ++r) {
+    cv::Ptr<cv::BackgroundSubtractor> subtractor = make_subtractor(kind);
+    Figures total;
+    for (const cv::Mat& frame : frames) {
+      const Stamp start = now();
+      subtractor->apply(frame, foreground);
+      add_since(start, total);
     }
-    cv::setNumThreads(1);
-    return figures_of(timing);
+    record(timing, per_item(total, static_cast<int>(frames.size())));
+  }
+  cv::setNumThreads(1);
+  return figures_of(timing);
 }
 
 // ---- one sequence ------------------------------------------------------
 
-bool run_sequence(Sequence& seq, int count, const Options& opt, int default_threads,
-                  SequenceResult& result)
-{
-    result.label = seq.label;
-    Timing decode_timing;
-    for (int r = 0; r < opt.reps; ++r) {
-        Figures total;
-        if (!decode_frames(seq, count, r == 0 ? &seq.frames : nullptr, total)) {
-            std::printf("%s: fewer than %d frames in %s; skipped\n", seq.label.c_str(), count,
-                        seq.source.c_str());
-            return false;
-        }
-        record(decode_timing, per_item(total, count));
+bool run_sequence(Sequence& seq, int count, const Options& opt, int default_threads, SequenceResult& result) {
+  result.label = seq.label;
+  Timing decode_timing;
+  for (int r = 0; r < opt.reps; ++r) {
+    Figures total;
+    if (!decode_frames(seq, count, r == 0 ? &seq.frames : nullptr, total)) {
+      std::printf("%s: fewer than %d frames in %s; skipped\n", seq.label.c_str(), count, seq.source.c_str());
+      return false;
     }
-    const int W = seq.frames.front().cols;
-    const int H = seq.frames.front().rows;
-    seq.label += " " + std::to_string(W) + "x" + std::to_string(H);
-    result.label = seq.label;
-    std::printf("%s: %d frames from %s\n", seq.label.c_str(), count, seq.source.c_str());
-    std::fflush(stdout);
-    result.rows.emplace_back("decode (grab_frame)", figures_of(decode_timing));
+    record(decode_timing, per_item(total, count));
+  }
+  const int W = seq.frames.front().cols;
+  const int H = seq.frames.front().rows;
+  seq.label += " " + std::to_string(W) + "x" + std::to_string(H);
+  result.label = seq.label;
+  std::printf("%s: %d frames from %s\n", seq.label.c_str(), count, seq.source.c_str());
+  std::fflush(stdout);
+  result.rows.emplace_back("decode (grab_frame)", figures_of(decode_timing));
 
-    Pipeline p = make_pipeline(W, H);
-    result.background = time_median(seq.frames, p.settings.F, opt.reps, result.rows);
-    const int default_workers = worker_threads();
-    for (const Passes& passes : pass_variants()) {
-        set_worker_threads(passes.worker_threads > 0 ? passes.worker_threads : default_workers);
-        time_passes(p, passes, seq.frames, result.background, opt.reps, result);
-    }
-    set_worker_threads(default_workers);
-    free_pipeline(p);
+  Pipeline p = make_pipeline(W, H);
+  result.background = time_median(seq.frames, p.settings.F, opt.reps, result.rows);
+  const int default_workers = worker_threads();
+  for (const Passes& passes : pass_variants()) {
+    set_worker_threads(passes.worker_threads > 0 ? passes.worker_threads : default_workers);
+    time_passes(p, passes, seq.frames, result.background, opt.reps, result);
+  }
+  set_worker_threads(default_workers);
+  free_pipeline(p);
 
-    time_mask_encoding(result.masks, opt.scratch + "/masks", opt.reps, result.rows);
+  time_mask_encoding(result.masks, opt.scratch + "/masks", opt.reps, result.rows);
 
-    const std::string many = "default threads (" + std::to_string(default_threads) + ")";
-    for (const std::string& kind : {std::string("MOG2"), std::string("KNN")}) {
-        result.rows.emplace_back(kind + " apply, 1 thread",
-                                 time_subtractor(kind, seq.frames, 1, opt.reps));
-        result.rows.emplace_back(kind + " apply, " + many,
-                                 time_subtractor(kind, seq.frames, default_threads, opt.reps));
-    }
-    return true;
+  const std::string many = "default threads (" + std::to_string(default_threads) + ")";
+  for (const std::string& kind : {std::string("MOG2"), std::string("KNN")}) {
+    result.rows.emplace_back(kind + " apply, 1 thread", time_subtractor(kind, seq.frames, 1, opt.reps));
+    result.rows.emplace_back(kind + " apply, " + many,
+                             time_subtractor(kind, seq.frames, default_threads, opt.reps));
+  }
+  return true;
 }
 
 }  // namespace
@@ -548,390 +531,368 @@ bool run_sequence(Sequence& seq, int count, const Options& opt, int default_thre
 namespace {
 
 struct RunFigures {
-    std::string program;
-    std::string dir;  // working directory of its runs; the last run's masks stay
-    bool ok = true;   // every run so far ended well and wrote every mask
-    int frames = 0;   // masks a run writes
-    Timing timing;    // per run (cpu: user + system of the child)
-    Figures time;     // medians, seconds per run
-    long peak_rss_kb = 0;
+  std::string program;
+  std::string dir;  // working directory of its runs; the last run's masks stay
+  bool ok = true;   // every run so far ended well and wrote every mask
+  int frames = 0;   // masks a run writes
+  Timing timing;    // per run (cpu: user + system of the child)
+  Figures time;     // medians, seconds per run
+  long peak_rss_kb = 0;
 };
 
-RunFigures whole_run_figures(const Options& opt, const std::string& program, const std::string& dir)
-{
-    RunFigures f;
-    f.program = program;
-    f.dir = opt.scratch + "/" + dir;
-    f.frames = opt.end - RunSettings{}.ini + 1;
-    return f;
+RunFigures whole_run_figures(const Options& opt, const std::string& program, const std::string& dir) {
+  RunFigures f;
+  f.program = program;
+  f.dir = opt.scratch + "/" + dir;
+  f.frames = opt.end - RunSettings{}.ini + 1;
+  return f;
 }
 
-int first_missing_mask(const std::string& dir, int ini, int end)
-{
-    for (int k = ini; k <= end; ++k) {
-        if (!file_exists(mask_path_in(dir, k))) {
-            return k;
-        }
+int first_missing_mask(const std::string& dir, int ini, int end) {
+  for (int k = ini; k <= end; ++k) {
+    if (!file_exists(mask_path_in(dir, k))) {
+      return k;
     }
-    return 0;
+  }
+  return 0;
 }
 
 // One timed run in a fresh working directory.
-void add_whole_run(const Options& opt, int r, RunFigures& f)
-{
-    if (!f.ok) {
-        return;
-    }
-    std::filesystem::remove_all(f.dir);
-    std::filesystem::create_directories(f.dir);
-    const WholeRun w =
-        run_program(f.program, {opt.frames_prefix, "-end", std::to_string(opt.end)}, f.dir);
-    if (!w.ok) {
-        std::printf("  %s, run %d failed: %s\n", f.program.c_str(), r + 1, w.failure.c_str());
-        f.ok = false;
-        return;
-    }
-    const int missing = first_missing_mask(f.dir, RunSettings{}.ini, opt.end);
-    if (missing != 0) {
-        std::printf("  %s, run %d wrote no mask for frame %d\n", f.program.c_str(), r + 1, missing);
-        f.ok = false;
-        return;
-    }
-    std::printf("  %s, run %d: %.2f s wall, %.2f s cpu, peak %.1f MB\n", f.program.c_str(), r + 1,
-                w.wall, w.cpu, static_cast<double>(w.peak_rss_kb) / 1024.0);
-    std::fflush(stdout);
-    record(f.timing, Figures{w.wall, w.cpu});
-    f.peak_rss_kb = std::max(f.peak_rss_kb, w.peak_rss_kb);
-    f.time = figures_of(f.timing);
+void add_whole_run(const Options& opt, int r, RunFigures& f) {
+  if (!f.ok) {
+    return;
+  }
+  std::filesystem::remove_all(f.dir);
+  std::filesystem::create_directories(f.dir);
+  const WholeRun w = run_program(f.program, {opt.frames_prefix, "-end", std::to_string(opt.end)}, f.dir);
+  if (!w.ok) {
+    std::printf("  %s, run %d failed: %s\n", f.program.c_str(), r + 1, w.failure.c_str());
+    f.ok = false;
+    return;
+  }
+  const int missing = first_missing_mask(f.dir, RunSettings{}.ini, opt.end);
+  if (missing != 0) {
+    std::printf("  %s, run %d wrote no mask for frame %d\n", f.program.c_str(), r + 1, missing);
+    f.ok = false;
+    return;
+  }
+  std::printf("  %s, run %d: %.2f s wall, %.2f s cpu, peak %.1f MB\n", f.program.c_str(), r + 1, w.wall,
+              w.cpu, static_cast<double>(w.peak_rss_kb) / 1024.0);
+  std::fflush(stdout);
+  record(f.timing, Figures{w.wall, w.cpu});
+  f.peak_rss_kb = std::max(f.peak_rss_kb, w.peak_rss_kb);
+  f.time = figures_of(f.timing);
 }
 
 // Runs of the baseline, when there is one, alternate with the program's so
 // that both see the same drift in the machine's load.
-void time_whole_runs(const Options& opt, RunFigures& program, RunFigures* baseline)
-{
-    std::printf("whole runs: PROGRAM %s -end %d\n", opt.frames_prefix.c_str(), opt.end);
-    for (int r = 0; r < opt.runs; ++r) {
-        if (baseline != nullptr) {
-            add_whole_run(opt, r, *baseline);
-        }
-        add_whole_run(opt, r, program);
-    }
-    program.ok = program.ok && !program.timing.wall.empty();
+void time_whole_runs(const Options& opt, RunFigures& program, RunFigures* baseline) {
+  std::printf("whole runs: PROGRAM %s -end %d\n", opt.frames_prefix.c_str(), opt.end);
+  for (int r = 0; r < opt.runs; ++r) {
     if (baseline != nullptr) {
-        baseline->ok = baseline->ok && !baseline->timing.wall.empty();
+      add_whole_run(opt, r, *baseline);
     }
+    add_whole_run(opt, r, program);
+  }
+  program.ok = program.ok && !program.timing.wall.empty();
+  if (baseline != nullptr) {
+    baseline->ok = baseline->ok && !baseline->timing.wall.empty();
+  }
 }
 
 // The masks a whole run writes: read back from the last run when there is
 // one, else the benchmark's own masks over and over.
-std::vector<cv::Mat> masks_of_a_run(const RunFigures& runs, const std::vector<cv::Mat>& own,
-                                    int count)
-{
-    std::vector<cv::Mat> masks;
-    for (int i = 0; i < count; ++i) {
-        cv::Mat m;
-        if (runs.ok) {
-            m = read_mask_file(runs.dir, RunSettings{}.ini + i);
-        }
-        masks.push_back(m.empty() ? own[static_cast<std::size_t>(i) % own.size()] : m);
+std::vector<cv::Mat> masks_of_a_run(const RunFigures& runs, const std::vector<cv::Mat>& own, int count) {
+  std::vector<cv::Mat> masks;
+  for (int i = 0; i < count; ++i) {
+    cv::Mat m;
+    if (runs.ok) {
+      m = read_mask_file(runs.dir, RunSettings{}.ini + i);
     }
-    return masks;
+    masks.push_back(m.empty() ? own[static_cast<std::size_t>(i) % own.size()] : m);
+  }
+  return masks;
 }
 
 // Decodes every frame a run reads (the first frame for the size, the F
 // frames of the median, then frames ini+1..end) and saves every image it
 // writes (the initial background and one mask per frame), on one core.
-Figures time_io_floor(const Options& opt, const std::vector<cv::Mat>& masks,
-                      const cv::Mat& background, int reps, int& decodes)
-{
-    const RunSettings s;
-    std::vector<long long> reads{s.ini};
-    for (int k = 0; k < s.F; ++k) {
-        reads.push_back(static_cast<long long>(s.ini) + k);
+Figures time_io_floor(const Options& opt, const std::vector<cv::Mat>& masks, const cv::Mat& background,
+                      int reps, int& decodes) {
+  const RunSettings s;
+  std::vector<long long> reads{s.ini};
+  for (int k = 0; k < s.F; ++k) {
+    reads.push_back(static_cast<long long>(s.ini) + k);
+  }
+  for (long long k = s.ini + 1; k <= opt.end; ++k) {
+    reads.push_back(k);
+  }
+  decodes = static_cast<int>(reads.size());
+  const std::string dir = opt.scratch + "/io_floor";
+  std::filesystem::create_directories(dir);
+  Timing timing;
+  for (int r = 0; r < reps; ++r) {
+    const Stamp start = now();
+    for (const long long k : reads) {
+      cv::Mat frame = grab_frame(0, nullptr, 1, frame_file_name(opt.frames_prefix, k));
+      if (frame.empty()) {
+        std::printf("  I/O floor: cannot read frame %lld\n", k);
+        return Figures{};
+      }
     }
-    for (long long k = s.ini + 1; k <= opt.end; ++k) {
-        reads.push_back(k);
+    save_image_atomic(dir + "/InitialModel.png", background);
+    for (std::size_t i = 0; i < masks.size(); ++i) {
+      save_image_atomic(mask_path_in(dir, s.ini + static_cast<long long>(i)), masks[i]);
     }
-    decodes = static_cast<int>(reads.size());
-    const std::string dir = opt.scratch + "/io_floor";
-    std::filesystem::create_directories(dir);
-    Timing timing;
-    for (int r = 0; r < reps; ++r) {
-        const Stamp start = now();
-        for (const long long k : reads) {
-            cv::Mat frame = grab_frame(0, nullptr, 1, frame_file_name(opt.frames_prefix, k));
-            if (frame.empty()) {
-                std::printf("  I/O floor: cannot read frame %lld\n", k);
-                return Figures{};
-            }
-        }
-        save_image_atomic(dir + "/InitialModel.png", background);
-        for (std::size_t i = 0; i < masks.size(); ++i) {
-            save_image_atomic(mask_path_in(dir, s.ini + static_cast<long long>(i)), masks[i]);
-        }
-        Figures total;
-        add_since(start, total);
-        record(timing, total);
-    }
-    return figures_of(timing);
+    Figures total;
+    add_since(start, total);
+    record(timing, total);
+  }
+  return figures_of(timing);
 }
 
 // ---- report ------------------------------------------------------------
 
-void print_table(const std::vector<SequenceResult>& results)
-{
-    std::printf("\n%-44s", "per frame, ms (median)");
+void print_table(const std::vector<SequenceResult>& results) {
+  std::printf("\n%-44s", "per frame, ms (median)");
+  for (const SequenceResult& r : results) {
+    std::printf(" | %-21s", r.label.c_str());
+  }
+  std::printf("\n%-44s", "");
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    std::printf(" | %9s %11s", "wall", "cpu");
+  }
+  std::printf("\n");
+  for (const auto& row : results.front().rows) {
+    std::printf("%-44s", row.first.c_str());
     for (const SequenceResult& r : results) {
-        std::printf(" | %-21s", r.label.c_str());
-    }
-    std::printf("\n%-44s", "");
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        std::printf(" | %9s %11s", "wall", "cpu");
+      const Figures* f = find_row(r, row.first);
+      if (f != nullptr) {
+        std::printf(" | %9.3f %11.3f", f->wall * 1e3, f->cpu * 1e3);
+      } else {
+        std::printf(" | %9s %11s", "-", "-");
+      }
     }
     std::printf("\n");
-    for (const auto& row : results.front().rows) {
-        std::printf("%-44s", row.first.c_str());
-        for (const SequenceResult& r : results) {
-            const Figures* f = find_row(r, row.first);
-            if (f != nullptr) {
-                std::printf(" | %9.3f %11.3f", f->wall * 1e3, f->cpu * 1e3);
-            } else {
-                std::printf(" | %9s %11s", "-", "-");
-            }
-        }
-        std::printf("\n");
-    }
+  }
 }
 
-void print_ratio(const std::string& what, const Figures& ratio)
-{
-    std::printf("  %-76s wall %6.2f  cpu %6.2f\n", what.c_str(), ratio.wall, ratio.cpu);
+void print_ratio(const std::string& what, const Figures& ratio) {
+  std::printf("  %-76s wall %6.2f  cpu %6.2f\n", what.c_str(), ratio.wall, ratio.cpu);
 }
 
-void print_stage_ratios(const SequenceResult& r, int F)
-{
-    const Figures* mog2 = find_row(r, "MOG2 apply, 1 thread");
-    for (const Passes& passes : pass_variants()) {
-        const std::string online_row = online_work_row(passes);
-        const Figures* online = find_row(r, online_row);
-        if (online != nullptr && mog2 != nullptr) {
-            print_ratio(online_row + " / MOG2 apply (1 thread), " + r.label, ratio_of(*online, *mog2));
-        }
+void print_stage_ratios(const SequenceResult& r, int F) {
+  const Figures* mog2 = find_row(r, "MOG2 apply, 1 thread");
+  for (const Passes& passes : pass_variants()) {
+    const std::string online_row = online_work_row(passes);
+    const Figures* online = find_row(r, online_row);
+    if (online != nullptr && mog2 != nullptr) {
+      print_ratio(online_row + " / MOG2 apply (1 thread), " + r.label, ratio_of(*online, *mog2));
     }
-    const Figures* decode = find_row(r, "decode (grab_frame)");
-    const Figures* store = find_row(r, "median store, per frame of F");
-    const Figures* compute = find_row(r, "median compute, per frame of F");
-    if (decode != nullptr && store != nullptr && compute != nullptr) {
-        print_ratio("median compute / decode of its " + std::to_string(F) + " frames, " + r.label,
-                    ratio_of(*compute, *decode));
-        print_ratio("median (store + compute) / decode of its frames, " + r.label,
-                    ratio_of(sum_of(*store, *compute), *decode));
-    }
+  }
+  const Figures* decode = find_row(r, "decode (grab_frame)");
+  const Figures* store = find_row(r, "median store, per frame of F");
+  const Figures* compute = find_row(r, "median compute, per frame of F");
+  if (decode != nullptr && store != nullptr && compute != nullptr) {
+    print_ratio("median compute / decode of its " + std::to_string(F) + " frames, " + r.label,
+                ratio_of(*compute, *decode));
+    print_ratio("median (store + compute) / decode of its frames, " + r.label,
+                ratio_of(sum_of(*store, *compute), *decode));
+  }
 }
 
-void print_whole_runs(const std::string& what, const RunFigures& runs)
-{
-    std::printf("  %-10s wall %6.2f s (%5.1f frames/s), cpu %6.2f s, peak memory %6.1f MB  (%s)\n",
-                what.c_str(), runs.time.wall,
-                runs.time.wall > 0.0 ? runs.frames / runs.time.wall : 0.0, runs.time.cpu,
-                static_cast<double>(runs.peak_rss_kb) / 1024.0, runs.program.c_str());
+void print_whole_runs(const std::string& what, const RunFigures& runs) {
+  std::printf("  %-10s wall %6.2f s (%5.1f frames/s), cpu %6.2f s, peak memory %6.1f MB  (%s)\n",
+              what.c_str(), runs.time.wall, runs.time.wall > 0.0 ? runs.frames / runs.time.wall : 0.0,
+              runs.time.cpu, static_cast<double>(runs.peak_rss_kb) / 1024.0, runs.program.c_str());
 }
 
 // The same job done with MOG2: decode, apply and save one mask per frame.
 std::vector<std::pair<std::string, Figures>> mog2_jobs(const SequenceResult& frames, int count,
-                                                       int default_threads)
-{
-    std::vector<std::pair<std::string, Figures>> jobs;
-    const Figures* decode = find_row(frames, "decode (grab_frame)");
-    const Figures* save = find_row(frames, "mask save (save_image_atomic)");
-    const std::string many = "default threads (" + std::to_string(default_threads) + ")";
-    for (const std::string& threads : {std::string("1 thread"), many}) {
-        const Figures* apply = find_row(frames, "MOG2 apply, " + threads);
-        if (decode != nullptr && save != nullptr && apply != nullptr) {
-            jobs.emplace_back(threads, scaled(sum_of(sum_of(*decode, *apply), *save), count));
-        }
+                                                       int default_threads) {
+  std::vector<std::pair<std::string, Figures>> jobs;
+  const Figures* decode = find_row(frames, "decode (grab_frame)");
+  const Figures* save = find_row(frames, "mask save (save_image_atomic)");
+  const std::string many = "default threads (" + std::to_string(default_threads) + ")";
+  for (const std::string& threads : {std::string("1 thread"), many}) {
+    const Figures* apply = find_row(frames, "MOG2 apply, " + threads);
+    if (decode != nullptr && save != nullptr && apply != nullptr) {
+      jobs.emplace_back(threads, scaled(sum_of(sum_of(*decode, *apply), *save), count));
     }
-    return jobs;
+  }
+  return jobs;
 }
 
-void print_run_figures(const RunFigures& runs, const RunFigures* baseline,
-                       const SequenceResult& frames, const Figures& floor, int decodes,
-                       int default_threads)
-{
-    std::printf("\nwhole runs, frames %d-%d, median of %zu:\n", RunSettings{}.ini,
-                RunSettings{}.ini + runs.frames - 1, runs.timing.wall.size());
-    print_whole_runs("program", runs);
-    if (baseline != nullptr) {
-        print_whole_runs("baseline", *baseline);
-    }
-    std::printf("  I/O floor (%d decodes, %d images saved, one core): wall %.2f s, cpu %.2f s\n",
-                decodes, runs.frames + 1, floor.wall, floor.cpu);
-    const auto jobs = mog2_jobs(frames, runs.frames, default_threads);
-    for (const auto& job : jobs) {
-        std::printf("  MOG2 job, %s (decode + apply + save, x %d frames): wall %.2f s, cpu %.2f s\n",
-                    job.first.c_str(), runs.frames, job.second.wall, job.second.cpu);
-    }
+void print_run_figures(const RunFigures& runs, const RunFigures* baseline, const SequenceResult& frames,
+                       const Figures& floor, int decodes, int default_threads) {
+  std::printf("\nwhole runs, frames %d-%d, median of %zu:\n", RunSettings{}.ini,
+              RunSettings{}.ini + runs.frames - 1, runs.timing.wall.size());
+  print_whole_runs("program", runs);
+  if (baseline != nullptr) {
+    print_whole_runs("baseline", *baseline);
+  }
+  std::printf("  I/O floor (%d decodes, %d images saved, one core): wall %.2f s, cpu %.2f s\n", decodes,
+              runs.frames + 1, floor.wall, floor.cpu);
+  const auto jobs = mog2_jobs(frames, runs.frames, default_threads);
+  for (const auto& job : jobs) {
+    std::printf("  MOG2 job, %s (decode + apply + save, x %d frames): wall %.2f s, cpu %.2f s\n",
+                job.first.c_str(), runs.frames, job.second.wall, job.second.cpu);
+  }
 
-    std::printf("\nratios:\n");
-    print_ratio("run / I/O floor", ratio_of(runs.time, floor));
-    for (const auto& job : jobs) {
-        print_ratio("run / MOG2 job, " + job.first, ratio_of(runs.time, job.second));
-    }
-    if (baseline != nullptr) {
-        print_ratio("run / baseline run", ratio_of(runs.time, baseline->time));
-        std::printf("  %-76s %.2f\n", "peak memory / baseline's",
-                    baseline->peak_rss_kb > 0 ? static_cast<double>(runs.peak_rss_kb) /
-                                                    static_cast<double>(baseline->peak_rss_kb)
-                                              : 0.0);
-    }
+  std::printf("\nratios:\n");
+  print_ratio("run / I/O floor", ratio_of(runs.time, floor));
+  for (const auto& job : jobs) {
+    print_ratio("run / MOG2 job, " + job.first, ratio_of(runs.time, job.second));
+  }
+  if (baseline != nullptr) {
+    print_ratio("run / baseline run", ratio_of(runs.time, baseline->time));
+    std::printf("  %-76s %.2f\n", "peak memory / baseline's",
+                baseline->peak_rss_kb > 0
+                    ? static_cast<double>(runs.peak_rss_kb) / static_cast<double>(baseline->peak_rss_kb)
+                    : 0.0);
+  }
 }
 
 // ---- command line ------------------------------------------------------
 
-bool read_options(int argc, char** argv, Options& opt)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "bench_stages: %s needs a value\n", name.c_str());
-            return false;
-        }
-        const std::string value = argv[++i];
-        if (name == "--frames") {
-            opt.frames_prefix = value;
-        } else if (name == "--video") {
-            opt.video_path = value;
-        } else if (name == "--scratch") {
-            opt.scratch = value;
-        } else if (name == "--program") {
-            opt.program = value;
-        } else if (name == "--baseline-program") {
-            opt.baseline_program = value;
-        } else if (name == "--end") {
-            opt.end = std::atoi(value.c_str());
-        } else if (name == "--frame-count") {
-            opt.frame_count = std::atoi(value.c_str());
-        } else if (name == "--video-frame-count") {
-            opt.video_frame_count = std::atoi(value.c_str());
-        } else if (name == "--reps") {
-            opt.reps = std::atoi(value.c_str());
-        } else if (name == "--runs") {
-            opt.runs = std::atoi(value.c_str());
-        } else {
-            std::fprintf(stderr, "bench_stages: unknown option %s\n", name.c_str());
-            return false;
-        }
+bool read_options(int argc, char** argv, Options& opt) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "bench_stages: %s needs a value\n", name.c_str());
+      return false;
     }
-    const RunSettings s;
-    const int fewest = std::max(s.F, s.n + 1);
-    if (opt.frames_prefix.empty() || opt.scratch.empty()) {
-        std::fprintf(stderr, "bench_stages: --frames and --scratch are required\n");
-        return false;
+    const std::string value = argv[++i];
+    if (name == "--frames") {
+      opt.frames_prefix = value;
+    } else if (name == "--video") {
+      opt.video_path = value;
+    } else if (name == "--scratch") {
+      opt.scratch = value;
+    } else if (name == "--program") {
+      opt.program = value;
+    } else if (name == "--baseline-program") {
+      opt.baseline_program = value;
+    } else if (name == "--end") {
+      opt.end = std::atoi(value.c_str());
+    } else if (name == "--frame-count") {
+      opt.frame_count = std::atoi(value.c_str());
+    } else if (name == "--video-frame-count") {
+      opt.video_frame_count = std::atoi(value.c_str());
+    } else if (name == "--reps") {
+      opt.reps = std::atoi(value.c_str());
+    } else if (name == "--runs") {
+      opt.runs = std::atoi(value.c_str());
+    } else {
+      std::fprintf(stderr, "bench_stages: unknown option %s\n", name.c_str());
+      return false;
     }
-    if (opt.frame_count < fewest || opt.video_frame_count < fewest || opt.reps < 1 ||
-        opt.runs < 0 || opt.end < s.ini + s.F) {
-        std::fprintf(stderr,
-                     "bench_stages: frame counts must be at least %d, --end at least %d, "
-                     "--reps at least 1\n",
-                     fewest, s.ini + s.F);
-        return false;
-    }
-    return true;
+  }
+  const RunSettings s;
+  const int fewest = std::max(s.F, s.n + 1);
+  if (opt.frames_prefix.empty() || opt.scratch.empty()) {
+    std::fprintf(stderr, "bench_stages: --frames and --scratch are required\n");
+    return false;
+  }
+  if (opt.frame_count < fewest || opt.video_frame_count < fewest || opt.reps < 1 || opt.runs < 0 ||
+      opt.end < s.ini + s.F) {
+    std::fprintf(stderr,
+                 "bench_stages: frame counts must be at least %d, --end at least %d, "
+                 "--reps at least 1\n",
+                 fewest, s.ini + s.F);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    Options opt;
-    if (!read_options(argc, argv, opt)) {
-        return 2;
-    }
-    const RunSettings s;
-    if (!file_exists(frame_file_name(opt.frames_prefix, s.ini))) {
-        std::printf("%s not found: benchmark skipped\n",
-                    frame_file_name(opt.frames_prefix, s.ini).c_str());
-        return 0;
-    }
-    std::filesystem::create_directories(opt.scratch);
-    const int default_threads = cv::getNumThreads();
-    // Everything but the "default threads" subtractor rows runs on one core,
-    // as the program does.
-    cv::setNumThreads(1);
-    std::printf("medians of %d repetitions; OpenCV default threads: %d\n", opt.reps,
-                default_threads);
-    bool passed = true;
+int main(int argc, char** argv) {
+  Options opt;
+  if (!read_options(argc, argv, opt)) {
+    return 2;
+  }
+  const RunSettings s;
+  if (!file_exists(frame_file_name(opt.frames_prefix, s.ini))) {
+    std::printf("%s not found: benchmark skipped\n", frame_file_name(opt.frames_prefix, s.ini).c_str());
+    return 0;
+  }
+  std::filesystem::create_directories(opt.scratch);
+  const int default_threads = cv::getNumThreads();
+  // Everything but the "default threads" subtractor rows runs on one core,
+  // as the program does.
+  cv::setNumThreads(1);
+  std::printf("medians of %d repetitions; OpenCV default threads: %d\n", opt.reps, default_threads);
+  bool passed = true;
 
-    RunFigures runs = whole_run_figures(opt, opt.program, "whole_run");
-    RunFigures baseline = whole_run_figures(opt, opt.baseline_program, "baseline_run");
-    const bool timed_runs = !opt.program.empty() && opt.runs > 0;
-    const bool with_baseline = timed_runs && !opt.baseline_program.empty();
-    if (timed_runs) {
-        time_whole_runs(opt, runs, with_baseline ? &baseline : nullptr);
-        passed = runs.ok && (!with_baseline || baseline.ok);
-    } else {
-        runs.ok = false;
+  RunFigures runs = whole_run_figures(opt, opt.program, "whole_run");
+  RunFigures baseline = whole_run_figures(opt, opt.baseline_program, "baseline_run");
+  const bool timed_runs = !opt.program.empty() && opt.runs > 0;
+  const bool with_baseline = timed_runs && !opt.baseline_program.empty();
+  if (timed_runs) {
+    time_whole_runs(opt, runs, with_baseline ? &baseline : nullptr);
+    passed = runs.ok && (!with_baseline || baseline.ok);
+  } else {
+    runs.ok = false;
+  }
+  if (runs.ok && with_baseline && baseline.ok) {
+    long long first_diff = 0;
+    const bool same = same_mask_files(runs.dir, baseline.dir, RunSettings{}.ini, opt.end, first_diff);
+    std::printf("  the program writes the baseline's masks: %s\n", same ? "yes" : "NO");
+    if (!same) {
+      std::printf("  (first difference at frame %lld)\n", first_diff);
     }
-    if (runs.ok && with_baseline && baseline.ok) {
-        long long first_diff = 0;
-        const bool same =
-            same_mask_files(runs.dir, baseline.dir, RunSettings{}.ini, opt.end, first_diff);
-        std::printf("  the program writes the baseline's masks: %s\n", same ? "yes" : "NO");
-        if (!same) {
-            std::printf("  (first difference at frame %lld)\n", first_diff);
-        }
-        passed = passed && same;
-    }
+    passed = passed && same;
+  }
 
-    std::vector<SequenceResult> results;
-    Sequence frames{"highway", 0, opt.frames_prefix, {}};
-    SequenceResult frames_result;
-    if (!run_sequence(frames, opt.frame_count, opt, default_threads, frames_result)) {
-        return 1;
+  std::vector<SequenceResult> results;
+  Sequence frames{"highway", 0, opt.frames_prefix, {}};
+  SequenceResult frames_result;
+  if (!run_sequence(frames, opt.frame_count, opt, default_threads, frames_result)) {
+    return 1;
+  }
+  passed = passed && frames_result.checks_passed;
+  if (runs.ok) {
+    // The benchmark drives the passes as a run does, so its masks must
+    // be the ones the program wrote.
+    long long first_diff = 0;
+    const bool same = masks_match_files(frames_result.masks, runs.dir, RunSettings{}.ini, first_diff);
+    std::printf("  the benchmark's masks are the program's: %s\n", same ? "yes" : "NO");
+    if (!same) {
+      std::printf("  (first difference at frame %lld)\n", first_diff);
     }
-    passed = passed && frames_result.checks_passed;
-    if (runs.ok) {
-        // The benchmark drives the passes as a run does, so its masks must
-        // be the ones the program wrote.
-        long long first_diff = 0;
-        const bool same =
-            masks_match_files(frames_result.masks, runs.dir, RunSettings{}.ini, first_diff);
-        std::printf("  the benchmark's masks are the program's: %s\n", same ? "yes" : "NO");
-        if (!same) {
-            std::printf("  (first difference at frame %lld)\n", first_diff);
-        }
-        passed = passed && same;
-    }
-    results.push_back(frames_result);
+    passed = passed && same;
+  }
+  results.push_back(frames_result);
 
-    Figures floor;
-    int decodes = 0;
-    if (runs.ok) {
-        const std::vector<cv::Mat> masks = masks_of_a_run(runs, frames_result.masks, runs.frames);
-        floor = time_io_floor(opt, masks, frames_result.background, std::max(1, opt.runs), decodes);
-    }
+  Figures floor;
+  int decodes = 0;
+  if (runs.ok) {
+    const std::vector<cv::Mat> masks = masks_of_a_run(runs, frames_result.masks, runs.frames);
+    floor = time_io_floor(opt, masks, frames_result.background, std::max(1, opt.runs), decodes);
+  }
 
-    if (!opt.video_path.empty() && file_exists(opt.video_path)) {
-        Sequence video{std::filesystem::path(opt.video_path).stem().string(), 1, opt.video_path, {}};
-        SequenceResult video_result;
-        if (run_sequence(video, opt.video_frame_count, opt, default_threads, video_result)) {
-            passed = passed && video_result.checks_passed;
-            results.push_back(std::move(video_result));
-        }
-    } else {
-        std::printf("no video at %s: its column is left out\n", opt.video_path.c_str());
+  if (!opt.video_path.empty() && file_exists(opt.video_path)) {
+    Sequence video{std::filesystem::path(opt.video_path).stem().string(), 1, opt.video_path, {}};
+    SequenceResult video_result;
+    if (run_sequence(video, opt.video_frame_count, opt, default_threads, video_result)) {
+      passed = passed && video_result.checks_passed;
+      results.push_back(std::move(video_result));
     }
+  } else {
+    std::printf("no video at %s: its column is left out\n", opt.video_path.c_str());
+  }
 
-    print_table(results);
-    if (runs.ok) {
-        print_run_figures(runs, with_baseline && baseline.ok ? &baseline : nullptr,
-                          results.front(), floor, decodes, default_threads);
-    } else {
-        std::printf("\nratios:\n");
-    }
-    for (const SequenceResult& r : results) {
-        print_stage_ratios(r, s.F);
-    }
-    std::printf("\nchecks: %s\n", passed ? "passed" : "FAILED");
-    return passed ? 0 : 1;
+  print_table(results);
+  if (runs.ok) {
+    print_run_figures(runs, with_baseline && baseline.ok ? &baseline : nullptr, results.front(), floor,
+                      decodes, default_threads);
+  } else {
+    std::printf("\nratios:\n");
+  }
+  for (const SequenceResult& r : results) {
+    print_stage_ratios(r, s.F);
+  }
+  std::printf("\nchecks: %s\n", passed ? "passed" : "FAILED");
+  return passed ? 0 : 1;
 }

@@ -19,85 +19,82 @@
 #include <vector>
 
 struct WholeRun {
-    bool ok = false;
-    std::string failure;   // why ok is false
-    double wall = 0.0;     // seconds, fork to reaped
-    double cpu = 0.0;      // user + system seconds of the child
-    long peak_rss_kb = 0;  // the child's maximum resident set
+  bool ok = false;
+  std::string failure;   // why ok is false
+  double wall = 0.0;     // seconds, fork to reaped
+  double cpu = 0.0;      // user + system seconds of the child
+  long peak_rss_kb = 0;  // the child's maximum resident set
 };
 
-inline double seconds_of(const timeval& tv)
-{
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
+inline double seconds_of(const timeval& tv) {
+  return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
 }
 
 // Child side: never returns. Only async-signal-safe calls between fork and
 // exec; everything it needs is prepared by the parent.
-[[noreturn]] inline void exec_in_own_session(const char* cwd, const char* out_path,
-                                             const char* err_path, char* const* argv)
-{
-    setsid();
-    if (chdir(cwd) != 0) {
-        _exit(126);
-    }
-    const int in_fd = open("/dev/null", O_RDONLY);
-    const int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err_fd = open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in_fd < 0 || out_fd < 0 || err_fd < 0) {
-        _exit(126);
-    }
-    dup2(in_fd, 0);
-    dup2(out_fd, 1);
-    dup2(err_fd, 2);
-    execv(argv[0], argv);
-    _exit(127);
+[[noreturn]] inline void exec_in_own_session(const char* cwd, const char* out_path, const char* err_path,
+                                             char* const* argv) {
+  setsid();
+  if (chdir(cwd) != 0) {
+    _exit(126);
+  }
+  const int in_fd = open("/dev/null", O_RDONLY);
+  const int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err_fd = open(err_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in_fd < 0 || out_fd < 0 || err_fd < 0) {
+    _exit(126);
+  }
+  dup2(in_fd, 0);
+  dup2(out_fd, 1);
+  dup2(err_fd, 2);
+  execv(argv[0], argv);
+  _exit(127);
 }
 
 // Runs `program args...` in `cwd` and waits for it. Its standard output and
 // error go to stdout.txt and stderr.txt in `cwd`.
 inline WholeRun run_program(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& cwd)
-{
-    WholeRun result;
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(&w[0]);
-    }
-    argv.push_back(nullptr);
-    const std::string out_path = cwd + "/stdout.txt";
-    const std::string err_path = cwd + "/stderr.txt";
+                            const std::string& cwd) {
+  WholeRun result;
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) {
+    argv.push_back(&w[0]);
+  }
+  argv.push_back(nullptr);
+  const std::string out_path = cwd + "/stdout.txt";
+  const std::string err_path = cwd + "/stderr.txt";
 
-    std::fflush(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        result.failure = "fork failed";
-        return result;
-    }
-    if (pid == 0) {
-        exec_in_own_session(cwd.c_str(), out_path.c_str(), err_path.c_str(), argv.data());
-    }
-    int status = 0;
-    rusage usage{};
-    pid_t reaped;
-    do {
-        reaped = wait4(pid, &status, 0, &usage);
-    } while (reaped < 0 && errno == EINTR);
-    result.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (reaped != pid) {
-        result.failure = "wait4 failed";
-        return result;
-    }
-    result.cpu = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
-    result.peak_rss_kb = usage.ru_maxrss;
-    if (WIFSIGNALED(status)) {
-        result.failure = "ended by signal " + std::to_string(WTERMSIG(status));
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        result.failure = "exit code " + std::to_string(WEXITSTATUS(status)) + " (see " + err_path + ")";
-    } else {
-        result.ok = true;
-    }
+  std::fflush(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    result.failure = "fork failed";
     return result;
+  }
+  if (pid == 0) {
+    exec_in_own_session(cwd.c_str(), out_path.c_str(), err_path.c_str(), argv.data());
+  }
+  int status = 0;
+  rusage usage{};
+  pid_t reaped;
+  do {
+    reaped = wait4(pid, &status, 0, &usage);
+  } while (reaped < 0 && errno == EINTR);
+  result.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (reaped != pid) {
+    result.failure = "wait4 failed";
+    return result;
+  }
+  result.cpu = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+  result.peak_rss_kb = usage.ru_maxrss;
+  if (WIFSIGNALED(status)) {
+    result.failure = "ended by signal " + std::to_string(WTERMSIG(status));
+  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    result.failure = "exit code " + std::to_string(WEXITSTATUS(status)) + " (see " + err_path + ")";
+  } else {
+    result.ok = true;
+  }
+  return result;
 }

@@ -23,8 +23,7 @@
 #include "model/settings.h"
 #include "scratch_file.h"
 
-inline const char* model_space_problem(const cv::Mat& frame, const std::uint8_t* data,
-                                       std::size_t size) {
+inline const char* model_space_problem(const cv::Mat& frame, const std::uint8_t* data, std::size_t size) {
   constexpr float untouched = 7.0f;
   const std::size_t count = frame.total();
   std::vector<unsigned char> mask(count, 255);
@@ -59,16 +58,13 @@ inline const char* plane_round_trip_problem(const cv::Mat& frame) {
   cv::Mat back(frame.rows, frame.cols, CV_8UC3, cv::Scalar::all(0));
   planes_to_image(planes, static_cast<int>(count), back);
   free_planes(planes, 3);
-  return cv::norm(frame, back, cv::NORM_INF) != 0.0 ? "planes do not give the frame back"
-                                                     : nullptr;
+  return cv::norm(frame, back, cv::NORM_INF) != 0.0 ? "planes do not give the frame back" : nullptr;
 }
 
-inline const char* mask_image_problem(const cv::Mat& frame, const std::uint8_t* data,
-                                      std::size_t size) {
+inline const char* mask_image_problem(const cv::Mat& frame, const std::uint8_t* data, std::size_t size) {
   constexpr unsigned char padding = 0x5a;
   const std::size_t count = frame.total();
-  const unsigned char kinds[] = {LABEL_BACKGROUND, LABEL_SHADOW, LABEL_FILTERED_FOREGROUND,
-                                 LABEL_FOREGROUND};
+  const unsigned char kinds[] = {LABEL_BACKGROUND, LABEL_SHADOW, LABEL_FILTERED_FOREGROUND, LABEL_FOREGROUND};
   std::vector<unsigned char> labels(count);
   for (std::size_t i = 0; i < count; ++i) labels[i] = i < size ? data[i] : kinds[i % 4];
   // A view into a wider image: its rows carry padding that must stay as it is.
@@ -96,8 +92,7 @@ inline const char* frame_input_problem(const std::uint8_t* data, std::size_t siz
   cv::Mat frame = grab_frame(0, nullptr, 1, path, 0, 0, &status);
   if (frame.empty()) return status == GRAB_UNUSABLE ? nullptr : "refusal without GRAB_UNUSABLE";
   if (status != GRAB_OK) return "frame without GRAB_OK";
-  if (frame.type() != CV_8UC3 || frame.rows < 1 || frame.cols < 1)
-    return "frame is not three 8-bit channels";
+  if (frame.type() != CV_8UC3 || frame.rows < 1 || frame.cols < 1) return "frame is not three 8-bit channels";
 
   if (const char* problem = model_space_problem(frame, data, size)) return problem;
   if (const char* problem = plane_round_trip_problem(frame)) return problem;

@@ -59,9 +59,9 @@ std::string argv_bytes(unsigned char mode, const std::vector<std::string>& entri
 bool write_switch_seeds(const fs::path& dir) {
   const std::vector<std::pair<const char*, std::string>> seeds = {
       {"all_switches",
-       argv_bytes(0, {"seq/in", "-ini", "3", "-end", "0x10", "-n", "010", "-w1d", "2", "-w2d",
-                      "+3", "-e", "1e-2", "-F", "7", "-lr", "0.5", "-SmaskMOD", "0", "-SmodBG",
-                      "-f", "-ShowMask", "1", "-skip", "4", "-Boot", "1"})},
+       argv_bytes(0, {"seq/in", "-ini",    "3",  "-end",      "0x10", "-n",    "010", "-w1d",  "2",
+                      "-w2d",   "+3",      "-e", "1e-2",      "-F",   "7",     "-lr", "0.5",   "-SmaskMOD",
+                      "0",      "-SmodBG", "-f", "-ShowMask", "1",    "-skip", "4",   "-Boot", "1"})},
       {"prefix_names", argv_bytes(0, {"seq", "-e", "0.01", "-end", "9"})},
       {"repeated", argv_bytes(0, {"seq", "-n", "2", "-n", "3", "stray", "-x"})},
       {"bad_int", argv_bytes(0, {"seq", "-n", "12abc"})},
@@ -85,9 +85,9 @@ cv::Mat sample_picture(int type) {
   cv::Mat picture(6, 7, CV_8UC3);
   for (int r = 0; r < picture.rows; ++r)
     for (int c = 0; c < picture.cols; ++c)
-      picture.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<unsigned char>(40 * r),
-                                              static_cast<unsigned char>(35 * c),
-                                              static_cast<unsigned char>(200 - 20 * r));
+      picture.at<cv::Vec3b>(r, c) =
+          cv::Vec3b(static_cast<unsigned char>(40 * r), static_cast<unsigned char>(35 * c),
+                    static_cast<unsigned char>(200 - 20 * r));
   if (type == CV_8UC3) return picture;
   cv::Mat other;
   if (type == CV_8UC1) {
@@ -109,15 +109,12 @@ bool write_frame_seeds(const fs::path& dir) {
     int type;
   };
   const Seed seeds[] = {
-      {"colour.png", ".png", CV_8UC3},   {"grey.png", ".png", CV_8UC1},
-      {"alpha.png", ".png", CV_8UC4},    {"deep.png", ".png", CV_16UC3},
-      {"colour.bmp", ".bmp", CV_8UC3},   {"grey.bmp", ".bmp", CV_8UC1},
-      {"colour.jpg", ".jpg", CV_8UC3},   {"grey.jpg", ".jpg", CV_8UC1},
-      {"colour.ppm", ".ppm", CV_8UC3},   {"grey.pgm", ".pgm", CV_8UC1},
-      {"colour.tif", ".tif", CV_8UC3},   {"deep.tif", ".tif", CV_16UC3},
-      {"colour.webp", ".webp", CV_8UC3}, {"colour.ras", ".ras", CV_8UC3},
-      {"colour.hdr", ".hdr", CV_32FC3},  {"colour.pfm", ".pfm", CV_32FC3},
-      {"colour.jp2", ".jp2", CV_8UC3},   {"colour.exr", ".exr", CV_32FC3},
+      {"colour.png", ".png", CV_8UC3},   {"grey.png", ".png", CV_8UC1},   {"alpha.png", ".png", CV_8UC4},
+      {"deep.png", ".png", CV_16UC3},    {"colour.bmp", ".bmp", CV_8UC3}, {"grey.bmp", ".bmp", CV_8UC1},
+      {"colour.jpg", ".jpg", CV_8UC3},   {"grey.jpg", ".jpg", CV_8UC1},   {"colour.ppm", ".ppm", CV_8UC3},
+      {"grey.pgm", ".pgm", CV_8UC1},     {"colour.tif", ".tif", CV_8UC3}, {"deep.tif", ".tif", CV_16UC3},
+      {"colour.webp", ".webp", CV_8UC3}, {"colour.ras", ".ras", CV_8UC3}, {"colour.hdr", ".hdr", CV_32FC3},
+      {"colour.pfm", ".pfm", CV_32FC3},  {"colour.jp2", ".jp2", CV_8UC3}, {"colour.exr", ".exr", CV_32FC3},
   };
   for (const Seed& seed : seeds) {
     std::vector<unsigned char> bytes;

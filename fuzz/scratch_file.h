@@ -37,8 +37,7 @@ inline const std::string& scratch_path(const char* tag) {
   auto found = paths.find(tag);
   if (found != paths.end()) return found->second;
   if (paths.empty()) std::atexit(remove_scratch_files);
-  const std::string path =
-      scratch_directory() + "/strellix-fuzz-" + std::to_string(getpid()) + "-" + tag;
+  const std::string path = scratch_directory() + "/strellix-fuzz-" + std::to_string(getpid()) + "-" + tag;
   return paths.emplace(tag, path).first->second;
 }
 

@@ -24,16 +24,19 @@ struct SwitchExit {
   int code;
 };
 
-[[noreturn]] inline void throw_switch_exit(int code) { throw SwitchExit{code}; }
+[[noreturn]] inline void throw_switch_exit(int code) {
+  throw SwitchExit{code};
+}
 
-inline void install_throwing_exit_hook() { switch_exit_hook = throw_switch_exit; }
+inline void install_throwing_exit_hook() {
+  switch_exit_hook = throw_switch_exit;
+}
 
 constexpr std::size_t max_switch_entries = 64;
 
 inline const char* const* fuzzed_switch_names(std::size_t& count) {
-  static const char* const names[] = {"-ini", "-end",     "-n",       "-w1d",     "-w2d",
-                                      "-e",   "-F",       "-lr",      "-SmaskMOD", "-SmodBG",
-                                      "-f",   "-ShowMask", "-skip",   "-Boot"};
+  static const char* const names[] = {"-ini", "-end",      "-n",      "-w1d", "-w2d",      "-e",    "-F",
+                                      "-lr",  "-SmaskMOD", "-SmodBG", "-f",   "-ShowMask", "-skip", "-Boot"};
   count = sizeof names / sizeof *names;
   return names;
 }
@@ -52,8 +55,7 @@ inline std::vector<std::string> split_switch_entries(const std::uint8_t* data, s
 
 // The readers only ever drop entries: what is left is the original vector
 // with some entries taken out, in the same order, still null-terminated.
-inline const char* switch_vector_problem(int argc, char** argv,
-                                         const std::vector<char*>& original) {
+inline const char* switch_vector_problem(int argc, char** argv, const std::vector<char*>& original) {
   if (argc < 1 || static_cast<std::size_t>(argc) > original.size()) return "count out of range";
   if (argv[0] != original[0]) return "program name moved";
   if (argv[argc] != nullptr) return "vector not null-terminated";
@@ -80,8 +82,8 @@ inline const char* read_switches_like_the_run(int& argc, char** argv) {
   return nullptr;
 }
 
-inline const char* read_one_switch_raw(int& argc, char** argv, const std::vector<char*>& original,
-                                       int k, const char* name) {
+inline const char* read_one_switch_raw(int& argc, char** argv, const std::vector<char*>& original, int k,
+                                       const char* name) {
   int lowest = -1;
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], name) == 0) {

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   const int gap = 6;
   const cv::Size size = panels.front().size();
   cv::Mat figure(size.height, 3 * size.width + 2 * gap, CV_8UC3, cv::Scalar(255, 255, 255));
-  for (int i = 0; i < 3; ++i) panels[i].copyTo(figure(cv::Rect(i * (size.width + gap), 0, size.width, size.height)));
+  for (int i = 0; i < 3; ++i)
+    panels[i].copyTo(figure(cv::Rect(i * (size.width + gap), 0, size.width, size.height)));
   if (!cv::imwrite(argv[1], figure)) {
     std::fprintf(stderr, "compose_figure: cannot write %s\n", argv[1]);
     return 1;

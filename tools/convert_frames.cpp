@@ -44,8 +44,7 @@ bool parse_frame_name(const std::string& name, const std::string& prefix, Source
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || dot <= prefix.size()) return false;
   std::string digits = name.substr(prefix.size(), dot - prefix.size());
-  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-    return false;
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   std::string extension = lower(name.substr(dot));
   if (extension != ".jpg" && extension != ".jpeg" && extension != ".png") return false;
   frame->number = std::stoll(digits);
@@ -137,16 +136,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (frames.empty()) {
-    std::fprintf(stderr, "convert_frames: no frames %s<number>.jpg or .png in %s\n",
-                 input_prefix.c_str(), input_dir.string().c_str());
+    std::fprintf(stderr, "convert_frames: no frames %s<number>.jpg or .png in %s\n", input_prefix.c_str(),
+                 input_dir.string().c_str());
     return 1;
   }
   std::sort(frames.begin(), frames.end(),
             [](const SourceFrame& a, const SourceFrame& b) { return a.number < b.number; });
   for (size_t i = 1; i < frames.size(); ++i) {
     if (frames[i].number == frames[i - 1].number) {
-      std::fprintf(stderr, "convert_frames: frame %lld is present twice in %s\n",
-                   frames[i].number, input_dir.string().c_str());
+      std::fprintf(stderr, "convert_frames: frame %lld is present twice in %s\n", frames[i].number,
+                   input_dir.string().c_str());
       return 1;
     }
   }
@@ -159,14 +158,13 @@ int main(int argc, char** argv) {
       const SourceFrame& frame = frames[static_cast<size_t>(i)];
       fs::path destination = dest_prefix + std::to_string(frame.number) + ".png";
       if (up_to_date(destination, frame.path)) continue;
-      bool ok = frame.is_png ? link_frame(frame.path, destination)
-                             : convert_frame(frame.path, destination);
+      bool ok = frame.is_png ? link_frame(frame.path, destination) : convert_frame(frame.path, destination);
       if (!ok) failed_frame = frame.number;
     }
   });
   if (failed_frame >= 0) {
-    std::fprintf(stderr, "convert_frames: cannot convert frame %lld of %s into %s\n",
-                 failed_frame.load(), input_dir.string().c_str(), dest_prefix.c_str());
+    std::fprintf(stderr, "convert_frames: cannot convert frame %lld of %s into %s\n", failed_frame.load(),
+                 input_dir.string().c_str(), dest_prefix.c_str());
     return 1;
   }
   long long first = frames.front().number, last = frames.back().number;

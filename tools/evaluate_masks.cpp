@@ -97,8 +97,10 @@ std::string format_number(const NamePattern& pattern, long long number) {
   if (length < pattern.width) {
     size_t fill = static_cast<size_t>(pattern.width - length);
     // As printf: a precision turns the 0 flag off.
-    if (pattern.zero_pad && pattern.precision == 0) digits.insert(0, fill, '0');
-    else sign.insert(0, fill, ' ');
+    if (pattern.zero_pad && pattern.precision == 0)
+      digits.insert(0, fill, '0');
+    else
+      sign.insert(0, fill, ' ');
   }
   return pattern.before + sign + digits + pattern.after;
 }
@@ -123,8 +125,8 @@ bool parse_options(int argc, char** argv, EvalOptions* options) {
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    bool is_option = arg == "--roi" || arg == "--first" || arg == "--last" ||
-                     arg == "--gt-pattern" || arg == "--mask-pattern";
+    bool is_option = arg == "--roi" || arg == "--first" || arg == "--last" || arg == "--gt-pattern" ||
+                     arg == "--mask-pattern";
     if (!is_option) {
       if (arg.size() > 1 && arg[0] == '-') {
         std::fprintf(stderr, "evaluate_masks: unknown option %s\n", arg.c_str());
@@ -145,8 +147,7 @@ bool parse_options(int argc, char** argv, EvalOptions* options) {
     } else if (arg == "--mask-pattern") {
       options->mask_pattern = value;
     } else if (!parse_frame_number(value, arg == "--first" ? &options->first : &options->last)) {
-      std::fprintf(stderr, "evaluate_masks: %s needs a frame number, not \"%s\"\n", arg.c_str(),
-                   value);
+      std::fprintf(stderr, "evaluate_masks: %s needs a frame number, not \"%s\"\n", arg.c_str(), value);
       return false;
     }
   }
@@ -199,8 +200,7 @@ bool file_present(const std::string& path) {
   return std::filesystem::exists(path, error);
 }
 
-void add_frame(const cv::Mat& truth, const cv::Mat& positive, const cv::Mat& inside,
-               Counts* counts) {
+void add_frame(const cv::Mat& truth, const cv::Mat& positive, const cv::Mat& inside, Counts* counts) {
   for (int y = 0; y < truth.rows; ++y) {
     const uint8_t* t = truth.ptr<uint8_t>(y);
     const uint8_t* m = positive.empty() ? nullptr : positive.ptr<uint8_t>(y);
@@ -209,9 +209,15 @@ void add_frame(const cv::Mat& truth, const cv::Mat& positive, const cv::Mat& ins
       if (r && !r[x]) continue;
       bool detected = m && m[x];
       if (t[x] == kTruthPositive) {
-        if (detected) ++counts->tp; else ++counts->fn;
+        if (detected)
+          ++counts->tp;
+        else
+          ++counts->fn;
       } else if (t[x] == kTruthStatic || t[x] == kTruthShadow) {
-        if (detected) ++counts->fp; else ++counts->tn;
+        if (detected)
+          ++counts->fp;
+        else
+          ++counts->tn;
       }
     }
   }
@@ -224,8 +230,10 @@ double ratio(long long numerator, long long denominator) {
 }
 
 void print_metric(const char* name, double value) {
-  if (value != value) std::printf("%s: nan\n", name);
-  else std::printf("%s: %.6f\n", name, value);
+  if (value != value)
+    std::printf("%s: nan\n", name);
+  else
+    std::printf("%s: %.6f\n", name, value);
 }
 
 void print_report(const Counts& c, long long first, long long last) {
@@ -269,8 +277,7 @@ int main(int argc, char** argv) {
     if (options.last < 0) options.last = roi_last;
   }
   if (options.last < options.first) {
-    std::fprintf(stderr, "evaluate_masks: empty frame range %lld-%lld\n", options.first,
-                 options.last);
+    std::fprintf(stderr, "evaluate_masks: empty frame range %lld-%lld\n", options.first, options.last);
     return 2;
   }
 
@@ -319,8 +326,8 @@ int main(int argc, char** argv) {
         return 1;
       }
       if (mask.size() != truth.size()) {
-        std::fprintf(stderr, "evaluate_masks: %s is %dx%d, its ground truth %dx%d\n",
-                     mask_path.c_str(), mask.cols, mask.rows, truth.cols, truth.rows);
+        std::fprintf(stderr, "evaluate_masks: %s is %dx%d, its ground truth %dx%d\n", mask_path.c_str(),
+                     mask.cols, mask.rows, truth.cols, truth.rows);
         return 1;
       }
       positive = nonzero_anywhere(mask);

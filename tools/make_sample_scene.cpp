@@ -68,12 +68,12 @@ const MovingObject kObjects[] = {
 // hue of background and shadow stays stable under sensor noise.
 const Rgb kPalette[] = {{100, 150, 60}, {140, 150, 70}, {180, 140, 70}, {170, 100, 60}};
 
-const int kTextureGrid = 16;        // pixels between texture nodes
-const int kShadowNumerator = 4;     // shadows keep 4/5 of the light
+const int kTextureGrid = 16;     // pixels between texture nodes
+const int kShadowNumerator = 4;  // shadows keep 4/5 of the light
 const int kShadowDenominator = 5;
-const int kGainUnit = 10000;        // illumination gain in 1/10000
-const int kGainStepPerFrame = 3;    // +0.03 % per frame ...
-const int kGainHalfPeriod = 150;    // ... up for 150 frames, then down again
+const int kGainUnit = 10000;      // illumination gain in 1/10000
+const int kGainStepPerFrame = 3;  // +0.03 % per frame ...
+const int kGainHalfPeriod = 150;  // ... up for 150 frames, then down again
 
 uint64_t splitmix64(uint64_t& state) {
   uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -86,7 +86,9 @@ int random_below(uint64_t& state, int range) {
   return static_cast<int>(splitmix64(state) % static_cast<uint64_t>(range));
 }
 
-int clamp_byte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+int clamp_byte(int v) {
+  return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
 long long floor_div(long long a, long long b) {
   long long q = a / b;
@@ -130,11 +132,11 @@ bool parse_options(int argc, char** argv, SceneOptions* options) {
       long long low = arg == "--frames" ? 1 : 16;
       long long high = arg == "--frames" ? 1000000 : 8192;
       if (!has_value || !parse_int(argv[i + 1], low, high, &v)) {
-        std::fprintf(stderr, "make_sample_scene: %s needs a whole number from %lld to %lld\n",
-                     arg.c_str(), low, high);
+        std::fprintf(stderr, "make_sample_scene: %s needs a whole number from %lld to %lld\n", arg.c_str(),
+                     low, high);
         return false;
       }
-      int* target = arg == "--frames" ? &options->frames
+      int* target = arg == "--frames"  ? &options->frames
                     : arg == "--width" ? &options->width
                                        : &options->height;
       *target = static_cast<int>(v);
@@ -286,9 +288,8 @@ void lay_out_frame(int frame, int width, int height, std::vector<int>* object_at
   }
 }
 
-cv::Mat render_frame(int frame, int width, int height, uint64_t seed,
-                     const std::vector<int>& background, const std::vector<int>& object_at,
-                     const std::vector<int>& shadowed) {
+cv::Mat render_frame(int frame, int width, int height, uint64_t seed, const std::vector<int>& background,
+                     const std::vector<int>& object_at, const std::vector<int>& shadowed) {
   cv::Mat image(height, width, CV_8UC3);
   uint64_t noise_state = seed ^ (0xD1B54A32D192ED03ULL * static_cast<uint64_t>(frame));
   int gain = illumination_gain(frame);
@@ -305,8 +306,7 @@ cv::Mat render_frame(int frame, int width, int height, uint64_t seed,
       } else {
         for (int c = 0; c < 3; ++c) {
           int v = background[p * 3 + c];
-          rgb[c] = shadowed[p] ? (v * kShadowNumerator + kShadowDenominator / 2) / kShadowDenominator
-                               : v;
+          rgb[c] = shadowed[p] ? (v * kShadowNumerator + kShadowDenominator / 2) / kShadowDenominator : v;
         }
       }
       // Triangular noise from -3 to +3 per channel, four bits each.
@@ -341,9 +341,12 @@ cv::Mat render_ground_truth(int width, int height, const std::vector<int>& objec
     for (int x = 0; x < width; ++x) {
       size_t p = static_cast<size_t>(y) * width + x;
       uint8_t label = 0;
-      if (object_at[p] >= 0) label = 255;
-      else if (touches_object(object_at, width, height, x, y)) label = 170;
-      else if (shadowed[p]) label = 50;
+      if (object_at[p] >= 0)
+        label = 255;
+      else if (touches_object(object_at, width, height, x, y))
+        label = 170;
+      else if (shadowed[p])
+        label = 50;
       row[x] = label;
     }
   }
@@ -364,7 +367,9 @@ bool write_text(const std::string& path, const std::string& text) {
 }
 
 // The first frames are scored only once the model has had time to settle.
-int first_scored_frame(int frames) { return std::min(21, frames); }
+int first_scored_frame(int frames) {
+  return std::min(21, frames);
+}
 
 }  // namespace
 
@@ -389,8 +394,7 @@ int main(int argc, char** argv) {
   std::vector<int> object_at, shadowed;
   for (int frame = 1; frame <= options.frames; ++frame) {
     lay_out_frame(frame, width, height, &object_at, &shadowed);
-    cv::Mat image =
-        render_frame(frame, width, height, options.seed, background, object_at, shadowed);
+    cv::Mat image = render_frame(frame, width, height, options.seed, background, object_at, shadowed);
     cv::Mat truth = render_ground_truth(width, height, object_at, shadowed);
     std::string image_path = (fs::path(options.out_dir) / numbered("frame%d.png", frame)).string();
     std::string truth_path = (fs::path(truth_dir) / numbered("gt%06d.png", frame)).string();
@@ -406,8 +410,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::string roi_text = std::to_string(first_scored_frame(options.frames)) + " " +
-                         std::to_string(options.frames) + "\n";
+  std::string roi_text =
+      std::to_string(first_scored_frame(options.frames)) + " " + std::to_string(options.frames) + "\n";
   std::string roi_path = (fs::path(options.out_dir) / "temporalROI.txt").string();
   if (!write_text(roi_path, roi_text)) {
     std::fprintf(stderr, "make_sample_scene: cannot write %s\n", roi_path.c_str());

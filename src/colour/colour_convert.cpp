@@ -73,12 +73,36 @@ void hsv_to_rgb(float H, float S, float V, float& red, float& green, float& blue
   float q = static_cast<float>(v * (1.0 - s * f));
   float t = static_cast<float>(v * (1.0 - s * (1.0 - f)));
   switch (i) {
-    case 0: red = V; green = t; blue = p; break;
-    case 1: red = q; green = V; blue = p; break;
-    case 2: red = p; green = V; blue = t; break;
-    case 3: red = p; green = q; blue = V; break;
-    case 4: red = t; green = p; blue = V; break;
-    default: red = V; green = p; blue = q; break;
+    case 0:
+      red = V;
+      green = t;
+      blue = p;
+      break;
+    case 1:
+      red = q;
+      green = V;
+      blue = p;
+      break;
+    case 2:
+      red = p;
+      green = V;
+      blue = t;
+      break;
+    case 3:
+      red = p;
+      green = q;
+      blue = V;
+      break;
+    case 4:
+      red = t;
+      green = p;
+      blue = V;
+      break;
+    default:
+      red = V;
+      green = p;
+      blue = q;
+      break;
   }
 }
 

@@ -18,8 +18,8 @@ void frame_to_model(const cv::Mat& image, int pixel_count, PlaneSet<float> plane
 double pixel_distance(int mode, float a1, float a2, float a3, float b1, float b2, float b3);
 
 // Per pixel, the layer nearest to the frame, copied into render_planes.
-void render_background(const PlaneSet<float> frame_planes, int height, int width,
-                       PlaneSet<float>* bg_model, int n, PlaneSet<float> render_planes);
+void render_background(const PlaneSet<float> frame_planes, int height, int width, PlaneSet<float>* bg_model,
+                       int n, PlaneSet<float> render_planes);
 
 // Model-space planes to 8-bit R, G, B planes.
 void model_to_rgb_planes(int mode, const PlaneSet<float> source, int pixel_count,

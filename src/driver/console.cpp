@@ -88,7 +88,7 @@ void console_print(const char* format, ...) {
 }
 
 void wait_key_on_terminal(int fd) {
-  termios before {};
+  termios before{};
   if (tcgetattr(fd, &before) != 0) return;
   termios raw = before;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);

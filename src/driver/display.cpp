@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <signal.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -52,18 +52,18 @@ bool connect_and_close(int family, const sockaddr* address, socklen_t length) {
 
 // abstract: the name lives in the abstract namespace, not in the file system.
 bool unix_socket_reachable(const std::string& path, bool abstract) {
-  sockaddr_un address {};
+  sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::size_t offset = abstract ? 1 : 0;
   if (path.size() + offset >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path + offset, path.data(), path.size());
-  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() +
-                                                  (abstract ? 0 : 1));
+  const socklen_t length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstract ? 0 : 1));
   return connect_and_close(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
 }
 
 bool tcp_reachable(const std::string& host, int port) {
-  addrinfo hints {};
+  addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
@@ -87,7 +87,9 @@ void announce_no_windows() {
   std::fflush(stderr);
 }
 
-bool windows_usable() { return !windows_switched_off && display_available(); }
+bool windows_usable() {
+  return !windows_switched_off && display_available();
+}
 
 // The GUI reports its failures as exceptions (cv::Exception derives from
 // std::exception); after one the run goes on without windows.
@@ -105,7 +107,8 @@ bool x_display_reachable(const std::string& display) {
   const std::string screen_part = display.substr(colon + 1);
 
   std::size_t digits = 0;
-  while (digits < screen_part.size() && std::isdigit(static_cast<unsigned char>(screen_part[digits]))) ++digits;
+  while (digits < screen_part.size() && std::isdigit(static_cast<unsigned char>(screen_part[digits])))
+    ++digits;
   if (digits == 0 || digits > 5) return false;
   if (digits < screen_part.size() && screen_part[digits] != '.') return false;
   const int number = std::atoi(screen_part.substr(0, digits).c_str());

@@ -128,8 +128,8 @@ StretchEnd run_calibration_stretch(RunState& run, const LoopIo& io) {
       return STRETCH_DONE;
     }
     scale_matrix(s.width_2d, calibration_rate(run, t), b.kernel_2d, b.rate_kernel_2d);
-    calibration_pass(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, b.rate_kernel_2d, s.n,
-                     s.width_2d, calibration_threshold);
+    calibration_pass(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, b.rate_kernel_2d, s.n, s.width_2d,
+                     calibration_threshold);
     if (s.video) show_input_frame(run, frame);  // keys are ignored while calibrating
     frame.release();
     write_frame_outputs(run, b.seg_mask, k, io.writer);
@@ -147,11 +147,10 @@ StretchEnd run_online_stretch(RunState& run, const LoopIo& io) {
     GrabStatus status;
     cv::Mat frame = read_loop_frame(run, io, t, status);
     if (frame.empty()) return status == GRAB_UNUSABLE ? STRETCH_UNUSABLE_FRAME : STRETCH_DONE;
-    segment_frame_fast(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, s.n, s.e,
-                       b.match_index);
+    segment_frame_fast(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, s.n, s.e, b.match_index);
     coherence_filter_fast(run.H, run.W, b.seg_mask, b.filtered_mask);
-    selective_update_fast(b.frame_planes, run.H, run.W, b.bg_model, b.filtered_mask,
-                          b.rate_kernel_2d, s.width_2d, b.match_index);
+    selective_update_fast(b.frame_planes, run.H, run.W, b.bg_model, b.filtered_mask, b.rate_kernel_2d,
+                          s.width_2d, b.match_index);
     if (s.video) {
       const int key = show_input_frame(run, frame);
       if (key >= 0 && (key & 0xFF) == ESC_KEY) return STRETCH_ESCAPE;

@@ -32,8 +32,7 @@ static void write_rendering(RunState& run, long long k, OutputWriter* writer) {
   if (!write_ppm(run.H, run.W, b.render_rgb_planes, path)) note_unwritten(run, path);
 }
 
-void write_frame_outputs(RunState& run, const unsigned char* labels, long long k,
-                         OutputWriter* writer) {
+void write_frame_outputs(RunState& run, const unsigned char* labels, long long k, OutputWriter* writer) {
   const RunSettings& s = run.settings;
   cv::Mat& mask_image = run.buffers.mask_image;
   if (s.SmaskMOD || s.ShowMask) {

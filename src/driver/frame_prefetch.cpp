@@ -46,8 +46,7 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   got.status = GRAB_OK;
   const std::string name = frame_file_name(prefetch.prefix, k);
   got.complaint = with_captured_standard_error(prefetch.capture_fd, [&] {
-    got.image = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H,
-                           &got.status);
+    got.image = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H, &got.status);
   });
   if (prefetch.convert && !got.image.empty()) {
     {
@@ -123,12 +122,15 @@ void prefetch_main(FramePrefetch& prefetch) {
 
 }  // namespace
 
-int open_capture_file() { return memfd_create("strellix-stderr", MFD_CLOEXEC); }
+int open_capture_file() {
+  return memfd_create("strellix-stderr", MFD_CLOEXEC);
+}
 
 std::string with_captured_standard_error(int capture_fd, const std::function<void()>& read) {
   std::lock_guard<std::mutex> hold(standard_error_gate());
   // Emptied first, so that only this read's text comes back.
-  const bool emptied = capture_fd >= 0 && ftruncate(capture_fd, 0) == 0 && lseek(capture_fd, 0, SEEK_SET) == 0;
+  const bool emptied =
+      capture_fd >= 0 && ftruncate(capture_fd, 0) == 0 && lseek(capture_fd, 0, SEEK_SET) == 0;
   bool captured = false;
   {
     const StandardErrorRedirect redirect(emptied ? capture_fd : -1);

@@ -57,7 +57,7 @@ struct FramePrefetch {
   std::string prefix;
   int W = 0;
   int H = 0;
-  int capture_fd = -1;  // standard error of a read goes here
+  int capture_fd = -1;   // standard error of a read goes here
   bool convert = false;  // whether frames are also converted to the model space
 
   // One frame asked for: waiting to be read, under way, or read.

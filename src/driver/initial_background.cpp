@@ -12,8 +12,8 @@
 namespace {
 
 // Reads frame k of the median; an empty result has already been reported.
-cv::Mat read_median_frame(int video, cv::VideoCapture& capture, int count,
-                          const std::string& name, int want_width, int want_height) {
+cv::Mat read_median_frame(int video, cv::VideoCapture& capture, int count, const std::string& name,
+                          int want_width, int want_height) {
   GrabStatus status = GRAB_OK;
   cv::Mat frame = grab_frame(video, &capture, count, name, want_width, want_height, &status);
   if (frame.empty() && status != GRAB_UNUSABLE) {

@@ -27,8 +27,8 @@ struct OutputWriter {
   std::size_t capacity = 1;  // masks waiting while another is written
   bool writing = false;      // a job has been taken off the queue and is not done
   bool stopping = false;
-  bool failed = false;              // some file could not be written
-  std::exception_ptr fault;         // thrown by a job, handed back to the loop
+  bool failed = false;       // some file could not be written
+  std::exception_ptr fault;  // thrown by a job, handed back to the loop
 };
 
 // Starts the thread. Throws std::system_error when no thread can be made.

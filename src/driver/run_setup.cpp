@@ -92,8 +92,7 @@ bool memory_refused(const RunSettings& s, std::size_t pixel_count) {
   std::fprintf(stderr,
                "Strellixplus: not enough memory: %d layers%s of %zu pixels need %.0f bytes, "
                "the machine has %.0f\n",
-               s.n, s.Boot ? "" : " and the median's frame store", pixel_count, needed,
-               available);
+               s.n, s.Boot ? "" : " and the median's frame store", pixel_count, needed, available);
   return true;
 }
 

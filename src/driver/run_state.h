@@ -55,14 +55,16 @@ struct RunState {
   int H = 0;
   std::size_t N = 0;
   RunBuffers buffers;
-  float rate_a = 0.0f;  // A: the calibration schedule's starting rate
-  float rate_b = 0.0f;  // B: its final rate, also the online stretch's
+  float rate_a = 0.0f;         // A: the calibration schedule's starting rate
+  float rate_b = 0.0f;         // B: its final rate, also the online stretch's
   bool output_failed = false;  // some output file could not be written
 };
 
 // Frame numbers are formed in 64 bits so that no range of int switch values
 // can overflow them.
-inline long long frame_number(const RunSettings& s, long long t) { return s.ini + t; }
+inline long long frame_number(const RunSettings& s, long long t) {
+  return s.ini + t;
+}
 inline long long range_size(const RunSettings& s) {
   return static_cast<long long>(s.end) - s.ini + 1;
 }

@@ -30,6 +30,10 @@ std::string rendering_file_name(const std::string& base, long long k) {
   return base + "BGrepresentation." + std::to_string(k) + ".ppm";
 }
 
-std::string initial_model_name(const std::string& dir) { return dir + "InitialModel.png"; }
+std::string initial_model_name(const std::string& dir) {
+  return dir + "InitialModel.png";
+}
 
-std::string video_file_name(const std::string& prefix) { return prefix + ".avi"; }
+std::string video_file_name(const std::string& prefix) {
+  return prefix + ".avi";
+}

@@ -10,7 +10,9 @@
 
 namespace {
 
-void end_process(int code) { std::exit(code); }
+void end_process(int code) {
+  std::exit(code);
+}
 
 }  // namespace
 

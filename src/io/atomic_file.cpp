@@ -1,8 +1,8 @@
 #include "io/atomic_file.h"
 
 #include <fcntl.h>
-#include <time.h>
 #include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -152,8 +152,7 @@ bool write_through_named_temporary(const std::string& path, const std::vector<un
 // the moment between naming and renaming is covered by the signal cleanup.
 // False, with nothing left behind, when the file system or /proc does not
 // allow it.
-bool write_through_unnamed_file(const std::string& path, const std::vector<unsigned char>& bytes,
-                                bool& ok) {
+bool write_through_unnamed_file(const std::string& path, const std::vector<unsigned char>& bytes, bool& ok) {
 #ifdef O_TMPFILE
   const int fd = open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return false;

@@ -54,7 +54,8 @@ GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& 
     report_unreadable(path, "not a regular file");
     result = GRAB_UNUSABLE;
   } else if (info.st_size > max_frame_file_bytes) {
-    std::fprintf(stderr, "Strellixplus: cannot read image file %s: %lld bytes, more than the %lld a frame may have\n",
+    std::fprintf(stderr,
+                 "Strellixplus: cannot read image file %s: %lld bytes, more than the %lld a frame may have\n",
                  path.c_str(), static_cast<long long>(info.st_size), max_frame_file_bytes);
     result = GRAB_UNUSABLE;
   }
@@ -85,8 +86,7 @@ GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& 
 
 // Width and height from a PNG header, before anything is decoded; false
 // when the bytes do not start like a PNG file.
-bool png_header_size(const std::vector<unsigned char>& bytes, unsigned long& width,
-                     unsigned long& height) {
+bool png_header_size(const std::vector<unsigned char>& bytes, unsigned long& width, unsigned long& height) {
   static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   if (bytes.size() < 24 || std::memcmp(bytes.data(), signature, 8) != 0 ||
       std::memcmp(bytes.data() + 12, "IHDR", 4) != 0)
@@ -136,8 +136,8 @@ struct MutedStandardError {
 bool wrong_size_reported(const std::string& name, long long width, long long height, int want_width,
                          int want_height) {
   if (want_width <= 0 || want_height <= 0 || (width == want_width && height == want_height)) return false;
-  std::fprintf(stderr, "Strellixplus: %s is %lldx%lld pixels, expected %dx%d\n", name.c_str(), width,
-               height, want_width, want_height);
+  std::fprintf(stderr, "Strellixplus: %s is %lldx%lld pixels, expected %dx%d\n", name.c_str(), width, height,
+               want_width, want_height);
   return true;
 }
 
@@ -164,14 +164,13 @@ void report_undecodable(const std::string& path, const char* what) {
 // A PNG header is judged before decoding, so that a damaged or hostile one
 // never makes the decoder allocate for it. Other formats rely on the
 // decoder's own size limit.
-bool png_header_refused(const std::string& path, const std::vector<unsigned char>& bytes,
-                        int want_width, int want_height) {
+bool png_header_refused(const std::string& path, const std::vector<unsigned char>& bytes, int want_width,
+                        int want_height) {
   unsigned long width = 0, height = 0;
   if (!png_header_size(bytes, width, height) || width == 0 || height == 0) return false;
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels > static_cast<double>(max_frame_pixels)) {
-    std::fprintf(stderr,
-                 "Strellixplus: %s declares %lux%lu pixels, more than the %lld a frame may have\n",
+    std::fprintf(stderr, "Strellixplus: %s declares %lux%lu pixels, more than the %lld a frame may have\n",
                  path.c_str(), width, height, max_frame_pixels);
     return true;
   }
@@ -266,8 +265,8 @@ bool open_video(cv::VideoCapture& capture, const std::string& path) {
   return opened;
 }
 
-cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::string& path,
-                   int want_width, int want_height, GrabStatus* status) {
+cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::string& path, int want_width,
+                   int want_height, GrabStatus* status) {
   if (video == 0) return grab_file(path, want_width, want_height, status);
   return grab_video(capture, count, path, want_width, want_height, status);
 }

@@ -7,7 +7,9 @@
 #include <opencv2/core.hpp>
 #include <string>
 
-namespace cv { class VideoCapture; }
+namespace cv {
+class VideoCapture;
+}
 
 enum GrabStatus {
   GRAB_OK = 0,

@@ -44,12 +44,10 @@ void labels_to_image(const unsigned char* labels, int pixel_count, cv::Mat& imag
   CV_Assert(image.type() == CV_8UC1);
   const int width = image.cols;
   // Fewer labels than pixels would mean reading past the label buffer.
-  CV_Assert(pixel_count >= 0 &&
-            static_cast<std::size_t>(pixel_count) >= image.total());
+  CV_Assert(pixel_count >= 0 && static_cast<std::size_t>(pixel_count) >= image.total());
   for (int r = 0; r < image.rows; ++r) {
     unsigned char* row = image.ptr<unsigned char>(r);
-    const unsigned char* label_row =
-        labels + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+    const unsigned char* label_row = labels + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
     for (int c = 0; c < width; ++c) row[c] = label_row[c] == LABEL_FOREGROUND ? 255 : 0;
   }
 }

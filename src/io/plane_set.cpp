@@ -16,8 +16,7 @@ PlaneSet<T> alloc_planes(int count, std::size_t length) {
   // A negative count would turn into an enormous unsigned one.
   const std::size_t planes = count > 0 ? static_cast<std::size_t>(count) : 0;
   PlaneSet<T> set = static_cast<PlaneSet<T>>(checked_calloc(planes, sizeof(T*)));
-  for (std::size_t k = 0; k < planes; ++k)
-    set[k] = static_cast<T*>(checked_calloc(length, sizeof(T)));
+  for (std::size_t k = 0; k < planes; ++k) set[k] = static_cast<T*>(checked_calloc(length, sizeof(T)));
   return set;
 }
 
@@ -52,9 +51,13 @@ PlaneSet<float> alloc_float_planes(int count, std::size_t length) {
   return alloc_planes<float>(count, length);
 }
 
-void free_planes(PlaneSet<unsigned char>& planes, int count) { release_planes(planes, count); }
+void free_planes(PlaneSet<unsigned char>& planes, int count) {
+  release_planes(planes, count);
+}
 
-void free_planes(PlaneSet<float>& planes, int count) { release_planes(planes, count); }
+void free_planes(PlaneSet<float>& planes, int count) {
+  release_planes(planes, count);
+}
 
 void copy_byte_planes(const PlaneSet<unsigned char> source, std::size_t length,
                       PlaneSet<unsigned char> destination) {

@@ -22,11 +22,17 @@ struct FileCloser {
   }
 };
 
-bool is_blank(int ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
+bool is_blank(int ch) {
+  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r';
+}
 
-bool is_space(int ch) { return is_blank(ch) || ch == '\v' || ch == '\f'; }
+bool is_space(int ch) {
+  return is_blank(ch) || ch == '\v' || ch == '\f';
+}
 
-bool is_digit(int ch) { return ch >= '0' && ch <= '9'; }
+bool is_digit(int ch) {
+  return ch >= '0' && ch <= '9';
+}
 
 void refuse_header(const std::string& path, const char* what) {
   std::fprintf(stderr, "Strellixplus: %s is not a usable PGM file: %s\n", path.c_str(), what);
@@ -119,8 +125,7 @@ unsigned char* read_pgm(const std::string& path, int& height, int& width) {
   std::fgetc(input.file);  // the single byte that ends the header
 
   const std::size_t row_bytes = static_cast<std::size_t>(w);
-  unsigned char* raster =
-      static_cast<unsigned char*>(checked_calloc(static_cast<std::size_t>(w * h), 1));
+  unsigned char* raster = static_cast<unsigned char*>(checked_calloc(static_cast<std::size_t>(w * h), 1));
   // A short raster is tolerated: what the file lacks stays 0 (not processed).
   for (long long r = 0; r < h; ++r)
     if (std::fread(raster + r * w, 1, row_bytes, input.file) < row_bytes) break;

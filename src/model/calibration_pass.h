@@ -4,5 +4,5 @@
 #include "io/plane_set.h"
 
 void calibration_pass(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                      unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d, int n,
-                      int width_2d, float threshold);
+                      unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d, int n, int width_2d,
+                      float threshold);

@@ -30,8 +30,8 @@ namespace {
 
 // One blend of the 1D update: the layer and its weights.
 struct OneDStep {
-    int layer;
-    double w, keep;
+  int layer;
+  double w, keep;
 };
 
 // Per-call tables: the window rows and columns of every centre, cut to the
@@ -39,39 +39,39 @@ struct OneDStep {
 // their complements in double, the layer each pixel teaches (-1 when it
 // does not learn), the planes of every layer and the 1D blends.
 struct UpdatePlan {
-    std::vector<int> row_first, row_end, col_first, col_end;
-    std::vector<double> weight, keep;  // width_2d x width_2d
-    std::vector<int> layer;
-    std::vector<float*> planes;  // layer j, component k at 3j+k
-    // The 1D blends around layer m: one_d_steps[one_d_first[m] .. one_d_first[m+1]).
-    std::vector<OneDStep> one_d_steps;
-    std::vector<int> one_d_first;
-    // The same blends, each layer's padded to one_d_width steps with blends
-    // into the spare layer layer_count (which stands for "none"): rows
-    // 0 .. layer_count, one_d_width steps each.
-    std::vector<OneDStep> one_d_padded;
-    int one_d_width = 0;
+  std::vector<int> row_first, row_end, col_first, col_end;
+  std::vector<double> weight, keep;  // width_2d x width_2d
+  std::vector<int> layer;
+  std::vector<float*> planes;  // layer j, component k at 3j+k
+  // The 1D blends around layer m: one_d_steps[one_d_first[m] .. one_d_first[m+1]).
+  std::vector<OneDStep> one_d_steps;
+  std::vector<int> one_d_first;
+  // The same blends, each layer's padded to one_d_width steps with blends
+  // into the spare layer layer_count (which stands for "none"): rows
+  // 0 .. layer_count, one_d_width steps each.
+  std::vector<OneDStep> one_d_padded;
+  int one_d_width = 0;
 };
 
 struct Pass {
-    const PlaneSet<float> frame;
-    int H, W;
-    const unsigned char* labels;
-    int width_2d;
-    int start_row;
-    const UpdatePlan* plan;
-    unsigned long long number;  // tells one call from the next
-    const int* match_index;
+  const PlaneSet<float> frame;
+  int H, W;
+  const unsigned char* labels;
+  int width_2d;
+  int start_row;
+  const UpdatePlan* plan;
+  unsigned long long number;  // tells one call from the next
+  const int* match_index;
 };
 
 void window_bounds(int extent, int width, std::vector<int>& first, std::vector<int>& end) {
-    const int hw = width / 2;
-    first.resize(extent);
-    end.resize(extent);
-    for (int y = 0; y < extent; ++y) {
-        first[y] = std::max(0, y - hw);
-        end[y] = std::min({extent, y + hw + 1, first[y] + width});
-    }
+  const int hw = width / 2;
+  first.resize(extent);
+  end.resize(extent);
+  for (int y = 0; y < extent; ++y) {
+    first[y] = std::max(0, y - hw);
+    end[y] = std::min({extent, y + hw + 1, first[y] + width});
+  }
 }
 
 // One blend of the frame value at p into a layer at q, in the arithmetic of
@@ -79,108 +79,109 @@ void window_bounds(int extent, int width, std::vector<int>& first, std::vector<i
 // first store: the planes are separate allocations whose addresses tend to
 // agree in their low bits, and a load behind a store to such an address
 // waits for it.
-inline void blend_at(float* const* layer, std::size_t q, const PlaneSet<float> frame, std::size_t p,
-                     double w, double keep) {
-    float* const l0 = layer[0];
-    float* const l1 = layer[1];
-    float* const l2 = layer[2];
-    const double v0 = frame[0][p], v1 = frame[1][p], v2 = frame[2][p];
-    const double o0 = l0[q], o1 = l1[q], o2 = l2[q];
-    const float n0 = static_cast<float>(w * v0 + keep * o0);
-    const float n1 = static_cast<float>(w * v1 + keep * o1);
-    const float n2 = static_cast<float>(w * v2 + keep * o2);
-    l0[q] = n0;
-    l1[q] = n1;
-    l2[q] = n2;
+inline void blend_at(float* const* layer, std::size_t q, const PlaneSet<float> frame, std::size_t p, double w,
+                     double keep) {
+  float* const l0 = layer[0];
+  float* const l1 = layer[1];
+  float* const l2 = layer[2];
+  const double v0 = frame[0][p], v1 = frame[1][p], v2 = frame[2][p];
+  const double o0 = l0[q], o1 = l1[q], o2 = l2[q];
+  const float n0 = static_cast<float>(w * v0 + keep * o0);
+  const float n1 = static_cast<float>(w * v1 + keep * o1);
+  const float n2 = static_cast<float>(w * v2 + keep * o2);
+  l0[q] = n0;
+  l1[q] = n1;
+  l2[q] = n2;
 }
 
 // The blends of the 1D update around each layer m, as update_layers_1d
 // makes them.
 void plan_one_d(UpdatePlan& plan) {
-    plan.one_d_steps.clear();
-    plan.one_d_first.assign(1, 0);
-    for (int m = 0; m < layer_count; ++m) {
-        if (width_1d >= 1) {
-            const int hw = width_1d / 2;
-            const int lo = std::max(0, m - hw);
-            const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
-            for (int j = lo; j < hi; ++j) {
-                if (j == m) continue;
-                const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
-                plan.one_d_steps.push_back({j, w, 1.0 - w});
-            }
-        }
-        plan.one_d_first.push_back(static_cast<int>(plan.one_d_steps.size()));
+  plan.one_d_steps.clear();
+  plan.one_d_first.assign(1, 0);
+  for (int m = 0; m < layer_count; ++m) {
+    if (width_1d >= 1) {
+      const int hw = width_1d / 2;
+      const int lo = std::max(0, m - hw);
+      const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
+      for (int j = lo; j < hi; ++j) {
+        if (j == m) continue;
+        const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
+        plan.one_d_steps.push_back({j, w, 1.0 - w});
+      }
     }
-    plan.one_d_width = 0;
-    for (int m = 0; m < layer_count; ++m)
-        plan.one_d_width = std::max(plan.one_d_width, plan.one_d_first[m + 1] - plan.one_d_first[m]);
-    const OneDStep spare = {layer_count, 0.0, 1.0};
-    plan.one_d_padded.assign(static_cast<std::size_t>(layer_count + 1) * plan.one_d_width, spare);
-    for (int m = 0; m < layer_count; ++m)
-        std::copy(plan.one_d_steps.begin() + plan.one_d_first[m], plan.one_d_steps.begin() + plan.one_d_first[m + 1],
-                  plan.one_d_padded.begin() + static_cast<std::ptrdiff_t>(m) * plan.one_d_width);
+    plan.one_d_first.push_back(static_cast<int>(plan.one_d_steps.size()));
+  }
+  plan.one_d_width = 0;
+  for (int m = 0; m < layer_count; ++m)
+    plan.one_d_width = std::max(plan.one_d_width, plan.one_d_first[m + 1] - plan.one_d_first[m]);
+  const OneDStep spare = {layer_count, 0.0, 1.0};
+  plan.one_d_padded.assign(static_cast<std::size_t>(layer_count + 1) * plan.one_d_width, spare);
+  for (int m = 0; m < layer_count; ++m)
+    std::copy(plan.one_d_steps.begin() + plan.one_d_first[m],
+              plan.one_d_steps.begin() + plan.one_d_first[m + 1],
+              plan.one_d_padded.begin() + static_cast<std::ptrdiff_t>(m) * plan.one_d_width);
 }
 
 void update_other_layers(const Pass& s, std::size_t q, int m) {
-    const UpdatePlan& plan = *s.plan;
-    for (int i = plan.one_d_first[m]; i < plan.one_d_first[m + 1]; ++i) {
-        const OneDStep& step = plan.one_d_steps[i];
-        blend_at(&plan.planes[3 * static_cast<std::size_t>(step.layer)], q, s.frame, q, step.w, step.keep);
-    }
+  const UpdatePlan& plan = *s.plan;
+  for (int i = plan.one_d_first[m]; i < plan.one_d_first[m + 1]; ++i) {
+    const OneDStep& step = plan.one_d_steps[i];
+    blend_at(&plan.planes[3 * static_cast<std::size_t>(step.layer)], q, s.frame, q, step.w, step.keep);
+  }
 }
 
 // The layer that pixel p, in a row from start_row on, teaches; -1 when it
 // does not learn.
 inline int taught_layer(const unsigned char* labels, const int* match_index, std::size_t p) {
-    const int m = match_index[p];
-    // Bitwise, not short-circuit: no branch to mispredict.
-    const bool learns = (search_mask[p] != 0) & (labels[p] == LABEL_BACKGROUND) & (m >= 0) & (m < layer_count);
-    return learns ? m : -1;
+  const int m = match_index[p];
+  // Bitwise, not short-circuit: no branch to mispredict.
+  const bool learns = (search_mask[p] != 0) & (labels[p] == LABEL_BACKGROUND) & (m >= 0) & (m < layer_count);
+  return learns ? m : -1;
 }
 
 // plan.layer for rows [row_begin, row_end): all columns, or with edge > 0
 // only the `edge` columns at either side (the packed path works out the
 // others itself).
-void learning_layers(const unsigned char* labels, const int* match_index, int W, int start_row,
-                     int row_begin, int row_end, int edge, int* layer) {
-    const bool sides_only = edge > 0 && 2 * edge < W;
-    for (int row = row_begin; row < row_end; ++row) {
-        const std::size_t base = static_cast<std::size_t>(row) * W;
-        for (int col = 0; col < W; ++col) {
-            if (sides_only && col == edge) col = W - edge;
-            const std::size_t p = base + col;
-            layer[p] = row >= start_row ? taught_layer(labels, match_index, p) : -1;
-        }
+void learning_layers(const unsigned char* labels, const int* match_index, int W, int start_row, int row_begin,
+                     int row_end, int edge, int* layer) {
+  const bool sides_only = edge > 0 && 2 * edge < W;
+  for (int row = row_begin; row < row_end; ++row) {
+    const std::size_t base = static_cast<std::size_t>(row) * W;
+    for (int col = 0; col < W; ++col) {
+      if (sides_only && col == edge) col = W - edge;
+      const std::size_t p = base + col;
+      layer[p] = row >= start_row ? taught_layer(labels, match_index, p) : -1;
     }
+  }
 }
 
 // Any target: the centres around it one by one, each window cut as the
 // plain update cuts it.
 void update_target(const Pass& s, int qr, int qc) {
-    const UpdatePlan& plan = *s.plan;
-    const std::size_t q = static_cast<std::size_t>(qr) * s.W + qc;
-    if (s.labels[q] != LABEL_BACKGROUND) return;
-    const int hw = s.width_2d / 2;
-    const int y_last = std::min(s.H - 1, qr + hw);
-    const int x_first = std::max(0, qc - hw);
-    const int x_last = std::min(s.W - 1, qc + hw);
-    for (int y = std::max(s.start_row, qr - hw); y <= y_last; ++y) {
-        if (qr < plan.row_first[y] || qr >= plan.row_end[y]) continue;
-        const std::size_t weight_row = static_cast<std::size_t>(qr - plan.row_first[y]) * s.width_2d;
-        const std::size_t centre_row = static_cast<std::size_t>(y) * s.W;
-        for (int x = x_first; x <= x_last; ++x) {
-            const std::size_t p = centre_row + x;
-            const int m = plan.layer[p];
-            if (m < 0) continue;
-            if (qc >= plan.col_first[x] && qc < plan.col_end[x]) {
-                const std::size_t wi = weight_row + (qc - plan.col_first[x]);
-                blend_at(&plan.planes[3 * static_cast<std::size_t>(m)], q, s.frame, p, plan.weight[wi],
-                         plan.keep[wi]);
-            }
-            if (p == q) update_other_layers(s, q, m);
-        }
+  const UpdatePlan& plan = *s.plan;
+  const std::size_t q = static_cast<std::size_t>(qr) * s.W + qc;
+  if (s.labels[q] != LABEL_BACKGROUND) return;
+  const int hw = s.width_2d / 2;
+  const int y_last = std::min(s.H - 1, qr + hw);
+  const int x_first = std::max(0, qc - hw);
+  const int x_last = std::min(s.W - 1, qc + hw);
+  for (int y = std::max(s.start_row, qr - hw); y <= y_last; ++y) {
+    if (qr < plan.row_first[y] || qr >= plan.row_end[y]) continue;
+    const std::size_t weight_row = static_cast<std::size_t>(qr - plan.row_first[y]) * s.width_2d;
+    const std::size_t centre_row = static_cast<std::size_t>(y) * s.W;
+    for (int x = x_first; x <= x_last; ++x) {
+      const std::size_t p = centre_row + x;
+      const int m = plan.layer[p];
+      if (m < 0) continue;
+      if (qc >= plan.col_first[x] && qc < plan.col_end[x]) {
+        const std::size_t wi = weight_row + (qc - plan.col_first[x]);
+        blend_at(&plan.planes[3 * static_cast<std::size_t>(m)], q, s.frame, p, plan.weight[wi],
+                 plan.keep[wi]);
+      }
+      if (p == q) update_other_layers(s, q, m);
     }
+  }
 }
 
 // Targets per piece of a row in the interleaved path, its largest window
@@ -194,8 +195,8 @@ constexpr int INNER_MAX_LAYERS = 15;
 // a centre that teaches nothing go to the spare layer, whose values are
 // never used: the loops then need no branch that depends on the labels.
 struct PackedPiece {
-    alignas(32) float cell[INNER_MAX_LAYERS + 1][PIECE][4];
-    int target[PIECE];
+  alignas(32) float cell[INNER_MAX_LAYERS + 1][PIECE][4];
+  int target[PIECE];
 };
 
 // The centre rows a thread's targets need, each made once and kept while
@@ -205,12 +206,12 @@ struct PackedPiece {
 constexpr int RING_ROWS = 2 * INNER_MAX_HALF + 1;
 
 struct RowRing {
-    unsigned long long pass = 0;  // the update call the rows belong to
-    int width = 0;
-    int row[RING_ROWS];           // image row held in each slot, -1 for none
-    std::vector<double> value[RING_ROWS];  // 4 * width used, from a 32-byte boundary
-    std::vector<int> layer[RING_ROWS];
-    std::vector<int> teaching_before[RING_ROWS];  // width + 1 counts
+  unsigned long long pass = 0;  // the update call the rows belong to
+  int width = 0;
+  int row[RING_ROWS];                    // image row held in each slot, -1 for none
+  std::vector<double> value[RING_ROWS];  // 4 * width used, from a 32-byte boundary
+  std::vector<int> layer[RING_ROWS];
+  std::vector<int> teaching_before[RING_ROWS];  // width + 1 counts
 };
 
 }  // namespace
@@ -241,20 +242,20 @@ namespace {
 // by target.
 void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
 #ifdef HAVE_PACKED_SPAN
-    thread_local PackedPiece piece;
-    thread_local RowRing ring;
+  thread_local PackedPiece piece;
+  thread_local RowRing ring;
 #ifdef HAVE_WIDE_SPAN
-    if (wide_vectors()) {
-        span_wide::update_inner_span(s, qr, c_begin, c_end, piece, ring);
-        return;
-    }
+  if (wide_vectors()) {
+    span_wide::update_inner_span(s, qr, c_begin, c_end, piece, ring);
+    return;
+  }
 #endif
-    span_base::update_inner_span(s, qr, c_begin, c_end, piece, ring);
+  span_base::update_inner_span(s, qr, c_begin, c_end, piece, ring);
 #else
-    (void)s;
-    (void)qr;
-    (void)c_begin;
-    (void)c_end;
+  (void)s;
+  (void)qr;
+  (void)c_begin;
+  (void)c_end;
 #endif
 }
 
@@ -262,29 +263,29 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
 // windows are all uncut at the sides, [2 hw, W - 2 hw).
 bool packed_path(int width_2d, int W) {
 #ifdef HAVE_PACKED_SPAN
-    const int hw = width_2d / 2;
-    return width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS && 4 * hw < W;
+  const int hw = width_2d / 2;
+  return width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS && 4 * hw < W;
 #else
-    (void)width_2d;
-    (void)W;
-    return false;
+  (void)width_2d;
+  (void)W;
+  return false;
 #endif
 }
 
 void update_rows(const Pass& s, int row_begin, int row_end) {
-    const int hw = s.width_2d / 2;
-    const int inner_first = 2 * hw;
-    const int inner_col_end = s.W - 2 * hw;
-    const bool packed = packed_path(s.width_2d, s.W);
-    for (int qr = row_begin; qr < row_end; ++qr) {
-        if (!packed) {
-            for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
-            continue;
-        }
-        for (int qc = 0; qc < inner_first; ++qc) update_target(s, qr, qc);
-        update_inner_span(s, qr, inner_first, inner_col_end);
-        for (int qc = inner_col_end; qc < s.W; ++qc) update_target(s, qr, qc);
+  const int hw = s.width_2d / 2;
+  const int inner_first = 2 * hw;
+  const int inner_col_end = s.W - 2 * hw;
+  const bool packed = packed_path(s.width_2d, s.W);
+  for (int qr = row_begin; qr < row_end; ++qr) {
+    if (!packed) {
+      for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
+      continue;
     }
+    for (int qc = 0; qc < inner_first; ++qc) update_target(s, qr, qc);
+    update_inner_span(s, qr, inner_first, inner_col_end);
+    for (int qc = inner_col_end; qc < s.W; ++qc) update_target(s, qr, qc);
+  }
 }
 
 }  // namespace
@@ -292,42 +293,42 @@ void update_rows(const Pass& s, int row_begin, int row_end) {
 void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                            const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d,
                            int width_2d, const int* match_index) {
-    const int start_row = first_search_row < 0 ? 0 : first_search_row;
-    if (start_row >= H || W <= 0) return;
-    // Kept between calls, so a frame allocates nothing; the workers see this
-    // thread's tables through the pass.
-    thread_local UpdatePlan plan;
-    plan.layer.resize(static_cast<std::size_t>(H) * W);
-    plan.planes.resize(3 * static_cast<std::size_t>(layer_count > 0 ? layer_count : 0));
-    for (int j = 0; j < layer_count; ++j)
-        for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
-    plan_one_d(plan);
-    int* layer = plan.layer.data();
-    const int edge = packed_path(width_2d, W) ? 3 * (width_2d / 2) : 0;
+  const int start_row = first_search_row < 0 ? 0 : first_search_row;
+  if (start_row >= H || W <= 0) return;
+  // Kept between calls, so a frame allocates nothing; the workers see this
+  // thread's tables through the pass.
+  thread_local UpdatePlan plan;
+  plan.layer.resize(static_cast<std::size_t>(H) * W);
+  plan.planes.resize(3 * static_cast<std::size_t>(layer_count > 0 ? layer_count : 0));
+  for (int j = 0; j < layer_count; ++j)
+    for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
+  plan_one_d(plan);
+  int* layer = plan.layer.data();
+  const int edge = packed_path(width_2d, W) ? 3 * (width_2d / 2) : 0;
+  run_split(H, 16, [&](int begin, int end) {
+    learning_layers(filtered_mask, match_index, W, start_row, begin, end, edge, layer);
+  });
+  static std::atomic<unsigned long long> calls{0};
+  const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan, ++calls, match_index};
+  if (width_2d < 1) {
+    // No window: only the 1D updates, each at its own pixel.
     run_split(H, 16, [&](int begin, int end) {
-        learning_layers(filtered_mask, match_index, W, start_row, begin, end, edge, layer);
+      for (std::size_t q = static_cast<std::size_t>(begin) * W; q < static_cast<std::size_t>(end) * W; ++q)
+        if (layer[q] >= 0) update_other_layers(pass, q, layer[q]);
     });
-    static std::atomic<unsigned long long> calls{0};
-    const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan, ++calls, match_index};
-    if (width_2d < 1) {
-        // No window: only the 1D updates, each at its own pixel.
-        run_split(H, 16, [&](int begin, int end) {
-            for (std::size_t q = static_cast<std::size_t>(begin) * W; q < static_cast<std::size_t>(end) * W; ++q)
-                if (layer[q] >= 0) update_other_layers(pass, q, layer[q]);
-        });
-        return;
+    return;
+  }
+  window_bounds(H, width_2d, plan.row_first, plan.row_end);
+  window_bounds(W, width_2d, plan.col_first, plan.col_end);
+  const std::size_t cells = static_cast<std::size_t>(width_2d) * width_2d;
+  plan.weight.resize(cells);
+  plan.keep.resize(cells);
+  for (int r = 0; r < width_2d; ++r) {
+    for (int c = 0; c < width_2d; ++c) {
+      const double w = static_cast<double>(rate_kernel_2d[r][c]);
+      plan.weight[static_cast<std::size_t>(r) * width_2d + c] = w;
+      plan.keep[static_cast<std::size_t>(r) * width_2d + c] = 1.0 - w;
     }
-    window_bounds(H, width_2d, plan.row_first, plan.row_end);
-    window_bounds(W, width_2d, plan.col_first, plan.col_end);
-    const std::size_t cells = static_cast<std::size_t>(width_2d) * width_2d;
-    plan.weight.resize(cells);
-    plan.keep.resize(cells);
-    for (int r = 0; r < width_2d; ++r) {
-        for (int c = 0; c < width_2d; ++c) {
-            const double w = static_cast<double>(rate_kernel_2d[r][c]);
-            plan.weight[static_cast<std::size_t>(r) * width_2d + c] = w;
-            plan.keep[static_cast<std::size_t>(r) * width_2d + c] = 1.0 - w;
-        }
-    }
-    run_split(H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
+  }
+  run_split(H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
 }

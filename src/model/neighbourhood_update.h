@@ -12,5 +12,5 @@ void update_neighbourhood_2d(const float value[3], int H, int W, PlaneSet<float>
                              const unsigned char* labels);
 
 // Blends value into the layers within the 1D half-width of m at pixel p.
-void update_layers_1d(const float value[3], PlaneSet<float>* bg_model, const float* kernel,
-                      int width, int m, int n, int p, float rate);
+void update_layers_1d(const float value[3], PlaneSet<float>* bg_model, const float* kernel, int width, int m,
+                      int n, int p, float rate);

@@ -4,5 +4,5 @@
 #include "io/plane_set.h"
 
 void selective_update(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                      const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d,
-                      int width_2d, const int* match_index);
+                      const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d, int width_2d,
+                      const int* match_index);

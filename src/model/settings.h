@@ -34,9 +34,9 @@ constexpr float shadow_h_max = 10.0f;
 constexpr float calibration_threshold = 0.005f;
 
 // Run-wide settings, fixed after the command line has been read.
-extern int layer_count;              // n, the number of model layers
-extern int width_1d;                 // 2*w1d+1
-extern float learning_rate;          // lr
-extern float* kernel_1d;             // width_1d weights across layers
-extern unsigned char* search_mask;   // one byte per pixel, nonzero = process
-extern int first_search_row;         // first row holding a nonzero mask byte
+extern int layer_count;             // n, the number of model layers
+extern int width_1d;                // 2*w1d+1
+extern float learning_rate;         // lr
+extern float* kernel_1d;            // width_1d weights across layers
+extern unsigned char* search_mask;  // one byte per pixel, nonzero = process
+extern int first_search_row;        // first row holding a nonzero mask byte

@@ -19,7 +19,7 @@ namespace {
 
 void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+  __builtin_ia32_pause();
 #endif
 }
 
@@ -40,78 +40,84 @@ constexpr int NEXT_BITS = 20;
 constexpr int COUNT_BITS = 20;
 constexpr std::uint64_t FIELD_MASK = (std::uint64_t{1} << NEXT_BITS) - 1;
 
-std::uint64_t job_of(std::uint64_t word) { return word >> (NEXT_BITS + COUNT_BITS); }
-int pieces_of(std::uint64_t word) { return static_cast<int>((word >> NEXT_BITS) & FIELD_MASK); }
-int next_of(std::uint64_t word) { return static_cast<int>(word & FIELD_MASK); }
+std::uint64_t job_of(std::uint64_t word) {
+  return word >> (NEXT_BITS + COUNT_BITS);
+}
+int pieces_of(std::uint64_t word) {
+  return static_cast<int>((word >> NEXT_BITS) & FIELD_MASK);
+}
+int next_of(std::uint64_t word) {
+  return static_cast<int>(word & FIELD_MASK);
+}
 
 int default_threads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores >= 2 ? 2 : 1;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores >= 2 ? 2 : 1;
 }
 
 struct Pool {
-    std::mutex call_mutex;  // one run_split at a time
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable done;
-    std::vector<std::thread> workers;
-    std::atomic<std::uint64_t> claim{0};
-    std::atomic<int> finished{0};
-    bool stop = false;
-    // The current job; stable while any of its pieces is unfinished.
-    void (*part)(const void*, int, int) = nullptr;
-    const void* context = nullptr;
-    int count = 0;
-    int threads = default_threads();
+  std::mutex call_mutex;  // one run_split at a time
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::condition_variable done;
+  std::vector<std::thread> workers;
+  std::atomic<std::uint64_t> claim{0};
+  std::atomic<int> finished{0};
+  bool stop = false;
+  // The current job; stable while any of its pieces is unfinished.
+  void (*part)(const void*, int, int) = nullptr;
+  const void* context = nullptr;
+  int count = 0;
+  int threads = default_threads();
 
-    ~Pool() { shut_down(); }
+  ~Pool() { shut_down(); }
 
-    void shut_down() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stop = true;
-        }
-        wake.notify_all();
-        for (std::thread& t : workers) t.join();
-        workers.clear();
-        stop = false;
+  void shut_down() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
     }
+    wake.notify_all();
+    for (std::thread& t : workers) t.join();
+    workers.clear();
+    stop = false;
+  }
 };
 
 Pool& pool() {
-    static Pool instance;
-    return instance;
+  static Pool instance;
+  return instance;
 }
 
 int piece_begin(int count, int pieces, int k) {
-    return static_cast<int>(static_cast<long long>(count) * k / pieces);
+  return static_cast<int>(static_cast<long long>(count) * k / pieces);
 }
 
 // Claims and runs pieces of the current job until none is left.
 void run_pieces(Pool& p) {
-    for (;;) {
-        const std::uint64_t word = p.claim.fetch_add(1, std::memory_order_acq_rel);
-        const int pieces = pieces_of(word);
-        const int k = next_of(word);
-        if (k >= pieces) return;
-        p.part(p.context, piece_begin(p.count, pieces, k), piece_begin(p.count, pieces, k + 1));
-        if (p.finished.fetch_add(1, std::memory_order_acq_rel) + 1 == pieces) {
-            std::lock_guard<std::mutex> lock(p.mutex);
-            p.done.notify_all();
-        }
+  for (;;) {
+    const std::uint64_t word = p.claim.fetch_add(1, std::memory_order_acq_rel);
+    const int pieces = pieces_of(word);
+    const int k = next_of(word);
+    if (k >= pieces) return;
+    p.part(p.context, piece_begin(p.count, pieces, k), piece_begin(p.count, pieces, k + 1));
+    if (p.finished.fetch_add(1, std::memory_order_acq_rel) + 1 == pieces) {
+      std::lock_guard<std::mutex> lock(p.mutex);
+      p.done.notify_all();
     }
+  }
 }
 
 // Waits for a job other than `seen`; false when the pool stops.
 bool wait_for_job(Pool& p, std::uint64_t seen) {
-    const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
-    for (int i = 0; job_of(p.claim.load(std::memory_order_acquire)) == seen; ++i) {
-        if ((i & 63) == 0 && std::chrono::steady_clock::now() > until) break;
-        cpu_relax();
-    }
-    std::unique_lock<std::mutex> lock(p.mutex);
-    p.wake.wait(lock, [&] { return p.stop || job_of(p.claim.load(std::memory_order_acquire)) != seen; });
-    return !p.stop;
+  const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
+  for (int i = 0; job_of(p.claim.load(std::memory_order_acquire)) == seen; ++i) {
+    if ((i & 63) == 0 && std::chrono::steady_clock::now() > until) break;
+    cpu_relax();
+  }
+  std::unique_lock<std::mutex> lock(p.mutex);
+  p.wake.wait(lock, [&] { return p.stop || job_of(p.claim.load(std::memory_order_acquire)) != seen; });
+  return !p.stop;
 }
 
 // The workers give way to the program's other threads (reading frames
@@ -122,68 +128,68 @@ constexpr int WORKER_NICENESS = 10;
 
 void give_way() {
 #ifdef __linux__
-    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
-    errno = 0;
-    const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(self));
-    if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(self), std::min(19, current + WORKER_NICENESS));
+  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(self));
+  if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(self), std::min(19, current + WORKER_NICENESS));
 #endif
 }
 
 void worker_main(Pool& p) {
-    give_way();
-    std::uint64_t seen = job_of(p.claim.load(std::memory_order_acquire));
-    while (wait_for_job(p, seen)) {
-        seen = job_of(p.claim.load(std::memory_order_acquire));
-        run_pieces(p);
-    }
+  give_way();
+  std::uint64_t seen = job_of(p.claim.load(std::memory_order_acquire));
+  while (wait_for_job(p, seen)) {
+    seen = job_of(p.claim.load(std::memory_order_acquire));
+    run_pieces(p);
+  }
 }
 
 void start_workers(Pool& p) {
-    const int wanted = p.threads - 1;
-    if (static_cast<int>(p.workers.size()) == wanted) return;
-    p.shut_down();
-    for (int i = 0; i < wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p));
+  const int wanted = p.threads - 1;
+  if (static_cast<int>(p.workers.size()) == wanted) return;
+  p.shut_down();
+  for (int i = 0; i < wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p));
 }
 
 }  // namespace
 
 void set_worker_threads(int threads) {
-    Pool& p = pool();
-    std::lock_guard<std::mutex> call(p.call_mutex);
-    p.threads = std::max(1, threads);
+  Pool& p = pool();
+  std::lock_guard<std::mutex> call(p.call_mutex);
+  p.threads = std::max(1, threads);
 }
 
 int worker_threads() {
-    Pool& p = pool();
-    std::lock_guard<std::mutex> call(p.call_mutex);
-    return p.threads;
+  Pool& p = pool();
+  std::lock_guard<std::mutex> call(p.call_mutex);
+  return p.threads;
 }
 
 void run_split_pieces(int count, int min_piece, void (*part)(const void*, int, int), const void* context) {
-    if (count <= 0) return;
-    Pool& p = pool();
-    std::lock_guard<std::mutex> call(p.call_mutex);
-    const int by_size = min_piece > 0 ? count / min_piece : count;
-    const int pieces = std::max(1, std::min({p.threads * PIECES_PER_THREAD, by_size,
-                                             static_cast<int>(FIELD_MASK / 2)}));
-    if (p.threads == 1 || pieces == 1) {
-        part(context, 0, count);
-        return;
-    }
-    start_workers(p);
-    {
-        std::lock_guard<std::mutex> lock(p.mutex);
-        p.part = part;
-        p.context = context;
-        p.count = count;
-        p.finished.store(0, std::memory_order_relaxed);
-        const std::uint64_t job = job_of(p.claim.load(std::memory_order_relaxed)) + 1;
-        p.claim.store((job << (NEXT_BITS + COUNT_BITS)) | (static_cast<std::uint64_t>(pieces) << NEXT_BITS),
-                      std::memory_order_release);
-    }
-    p.wake.notify_all();
-    run_pieces(p);
-    for (int i = 0; i < 4000 && p.finished.load(std::memory_order_acquire) != pieces; ++i) cpu_relax();
-    std::unique_lock<std::mutex> lock(p.mutex);
-    p.done.wait(lock, [&] { return p.finished.load(std::memory_order_acquire) == pieces; });
+  if (count <= 0) return;
+  Pool& p = pool();
+  std::lock_guard<std::mutex> call(p.call_mutex);
+  const int by_size = min_piece > 0 ? count / min_piece : count;
+  const int pieces =
+      std::max(1, std::min({p.threads * PIECES_PER_THREAD, by_size, static_cast<int>(FIELD_MASK / 2)}));
+  if (p.threads == 1 || pieces == 1) {
+    part(context, 0, count);
+    return;
+  }
+  start_workers(p);
+  {
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.part = part;
+    p.context = context;
+    p.count = count;
+    p.finished.store(0, std::memory_order_relaxed);
+    const std::uint64_t job = job_of(p.claim.load(std::memory_order_relaxed)) + 1;
+    p.claim.store((job << (NEXT_BITS + COUNT_BITS)) | (static_cast<std::uint64_t>(pieces) << NEXT_BITS),
+                  std::memory_order_release);
+  }
+  p.wake.notify_all();
+  run_pieces(p);
+  for (int i = 0; i < 4000 && p.finished.load(std::memory_order_acquire) != pieces; ++i) cpu_relax();
+  std::unique_lock<std::mutex> lock(p.mutex);
+  p.done.wait(lock, [&] { return p.finished.load(std::memory_order_acquire) == pieces; });
 }

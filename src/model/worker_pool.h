@@ -13,10 +13,10 @@ void run_split_pieces(int count, int min_piece, void (*part)(const void* context
 // The same for any callable part(begin, end); nothing is allocated.
 template <class Part>
 void run_split(int count, int min_piece, const Part& part) {
-    run_split_pieces(
-        count, min_piece,
-        [](const void* context, int begin, int end) { (*static_cast<const Part*>(context))(begin, end); },
-        &part);
+  run_split_pieces(
+      count, min_piece,
+      [](const void* context, int begin, int end) { (*static_cast<const Part*>(context))(begin, end); },
+      &part);
 }
 
 // Threads used by run_split, the calling thread included (at least 1).

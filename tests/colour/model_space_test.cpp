@@ -95,8 +95,8 @@ TEST_F(ColourSpace, FrameToModelHonoursRowStrideAndOrder) {
   for (int i = 0; i < 12; ++i) {
     SCOPED_TRACE(i);
     float v = static_cast<float>(20 * i * static_cast<double>(INV_255));
-    EXPECT_EQ(planes.p2[i], v);   // red only: z = V = red/255
-    EXPECT_EQ(planes.p0[i], v);   // hue 0: x = S·V = V
+    EXPECT_EQ(planes.p2[i], v);  // red only: z = V = red/255
+    EXPECT_EQ(planes.p0[i], v);  // hue 0: x = S·V = V
     EXPECT_EQ(planes.p1[i], 0.0f);
   }
 }
@@ -287,14 +287,13 @@ TEST_F(ColourSpace, EveryColourSurvivesTheModelRoundTrip) {
   };
   for (int red = 0; red < 256; ++red) {
     for (int green = 0; green < side; ++green)
-      for (int blue = 0; blue < side; ++blue)
-        frame.at<cv::Vec3b>(green, blue) = cv::Vec3b(blue, green, red);
+      for (int blue = 0; blue < side; ++blue) frame.at<cv::Vec3b>(green, blue) = cv::Vec3b(blue, green, red);
     frame_to_model(frame, static_cast<int>(count), model.set());
     model_to_rgb_planes(3, model.set(), static_cast<int>(count), rgb.set());
     for (std::size_t i = 0; i < count; ++i) {
       int green = static_cast<int>(i / side), blue = static_cast<int>(i % side);
-      int diff = std::max({std::abs(rgb.p0[i] - red), std::abs(rgb.p1[i] - green),
-                           std::abs(rgb.p2[i] - blue)});
+      int diff =
+          std::max({std::abs(rgb.p0[i] - red), std::abs(rgb.p1[i] - green), std::abs(rgb.p2[i] - blue)});
       worst = std::max(worst, diff);
       if (diff == 1) ++off_by_one;
       mix(model.p0[i]);

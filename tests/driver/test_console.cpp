@@ -87,7 +87,7 @@ struct PseudoTerminal {
     if (master >= 0) close(master);
   }
   tcflag_t local_flags() const {
-    termios t {};
+    termios t{};
     tcgetattr(slave, &t);
     return t.c_lflag;
   }
@@ -104,7 +104,7 @@ bool wait_until(const std::function<bool()>& condition) {
 // Abstract sockets need no file, so a test can stand in for a local display.
 int listen_abstract(const std::string& name) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address {};
+  sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, name.data(), name.size());
   const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
@@ -115,7 +115,9 @@ int listen_abstract(const std::string& name) {
   return fd;
 }
 
-void end_with_code_42(int) { _exit(42); }
+void end_with_code_42(int) {
+  _exit(42);
+}
 
 constexpr const char* no_display_notice = "Strellixplus: no display available, running without windows\n";
 
@@ -143,7 +145,8 @@ TEST(Console, KeyWaitOnATerminalTakesOneKeyWithoutEchoAndRestoresTheSettings) {
 
   auto waiting = std::async(std::launch::async, [&] { wait_key_on_terminal(pty.slave); });
   ASSERT_TRUE(wait_until([&] { return !(pty.local_flags() & (ICANON | ECHO)); }));
-  EXPECT_NE(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::ready) << "returned before a key";
+  EXPECT_NE(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::ready)
+      << "returned before a key";
 
   ASSERT_EQ(write(pty.master, "k", 1), 1);
   if (waiting.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
@@ -162,7 +165,7 @@ TEST(Console, KeyWaitOnATerminalTakesOneKeyWithoutEchoAndRestoresTheSettings) {
 TEST(Console, KeyTypedBeforeTheWaitAnswersIt) {
   PseudoTerminal pty;
   ASSERT_GE(pty.slave, 0);
-  termios quiet {};
+  termios quiet{};
   tcgetattr(pty.slave, &quiet);
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   tcsetattr(pty.slave, TCSANOW, &quiet);
@@ -298,7 +301,7 @@ TEST(Display, ReachabilityFollowsWhatListens) {
 
   // A display over TCP on the loopback address, port 6000 + number.
   const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address {};
+  sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);

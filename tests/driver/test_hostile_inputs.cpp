@@ -102,24 +102,40 @@ std::vector<Spoil> spoilt_files() {
   return {
       {"random bytes", [](const std::string& p) { write_bytes(p, random_bytes(700)); },
        "not an image, or damaged or truncated"},
-      {"truncated", [](const std::string& p) {
+      {"truncated",
+       [](const std::string& p) {
          const std::string whole = png_bytes(scene_frame(1));
          write_bytes(p, whole.substr(0, whole.size() * 2 / 3));
-       }, "not an image, or damaged or truncated"},
+       },
+       "not an image, or damaged or truncated"},
       {"empty", [](const std::string& p) { write_bytes(p, ""); }, "the file is empty"},
       {"60000x60000 header", [](const std::string& p) { write_bytes(p, png_declaring(60000, 60000)); },
        "declares 60000x60000 pixels"},
-      {"directory", [](const std::string& p) { std::remove(p.c_str()); mkdir(p.c_str(), 0755); },
+      {"directory",
+       [](const std::string& p) {
+         std::remove(p.c_str());
+         mkdir(p.c_str(), 0755);
+       },
        "Is a directory"},
-      {"FIFO", [](const std::string& p) { std::remove(p.c_str()); mkfifo(p.c_str(), 0644); },
+      {"FIFO",
+       [](const std::string& p) {
+         std::remove(p.c_str());
+         mkfifo(p.c_str(), 0644);
+       },
        "not a regular file"},
       {"geodata signature", [](const std::string& p) { write_bytes(p, "NITF02.10" + random_bytes(400)); },
        "a geodata format, not accepted for frames"},
-      {"larger than any frame", [](const std::string& p) {
+      {"larger than any frame",
+       [](const std::string& p) {
          write_bytes(p, png_bytes(scene_frame(1)));
          (void)!truncate(p.c_str(), (1LL << 30) + 1);  // sparse: costs no disk
-       }, "1073741825 bytes, more than"},
-      {"endless device", [](const std::string& p) { std::remove(p.c_str()); (void)!symlink("/dev/zero", p.c_str()); },
+       },
+       "1073741825 bytes, more than"},
+      {"endless device",
+       [](const std::string& p) {
+         std::remove(p.c_str());
+         (void)!symlink("/dev/zero", p.c_str());
+       },
        "not a regular file"},
   };
 }
@@ -163,8 +179,10 @@ TEST(HostileInput, UnusableFirstFrameEndsAtOnceNamingTheFile) {
 
 TEST(HostileInput, UnusableMedianFrameEndsWithCodeOneBeforeAnyOutput) {
   std::vector<Spoil> spoils = spoilt_files();
-  spoils.push_back({"another size", [](const std::string& p) { write_frame(p.substr(0, p.size() - 5), 3, scene_frame(3, 12, 16)); },
-                    "is 12x16 pixels, expected 16x12"});
+  spoils.push_back(
+      {"another size",
+       [](const std::string& p) { write_frame(p.substr(0, p.size() - 5), 3, scene_frame(3, 12, 16)); },
+       "is 12x16 pixels, expected 16x12"});
   for (const Spoil& spoil : spoils) {
     SCOPED_TRACE(spoil.what);
     Scratch s;
@@ -203,8 +221,10 @@ TEST(HostileInput, UnusableBootBackgroundEndsWithCodeOne) {
 // the masks of frames 1 to 4 are complete.
 TEST(HostileInput, UnusableLoopFrameStopsWithCodeFiveAndCompleteEarlierMasks) {
   std::vector<Spoil> spoils = spoilt_files();
-  spoils.push_back({"another size", [](const std::string& p) { write_frame(p.substr(0, p.size() - 5), 5, scene_frame(5, 17, 12)); },
-                    "is 17x12 pixels, expected 16x12"});
+  spoils.push_back(
+      {"another size",
+       [](const std::string& p) { write_frame(p.substr(0, p.size() - 5), 5, scene_frame(5, 17, 12)); },
+       "is 17x12 pixels, expected 16x12"});
   for (const char* layers : {"6", "2"}) {
     for (const Spoil& spoil : spoils) {
       SCOPED_TRACE(std::string(spoil.what) + ", n " + layers);
@@ -232,17 +252,43 @@ TEST(HostileInput, UnusableLoopFrameStopsWithCodeFiveAndCompleteEarlierMasks) {
 TEST(HostileInput, OtherPngKindsGiveTheMasksOfTheirColourEquivalents) {
   struct Kind {
     const char* what;
-    std::function<cv::Mat(const cv::Mat&)> stored;   // what is written
-    std::function<cv::Mat(const cv::Mat&)> colour;   // what the program must see
+    std::function<cv::Mat(const cv::Mat&)> stored;  // what is written
+    std::function<cv::Mat(const cv::Mat&)> colour;  // what the program must see
   };
-  auto grey = [](const cv::Mat& f) { cv::Mat g; cv::cvtColor(f, g, cv::COLOR_BGR2GRAY); return g; };
-  auto grey_as_colour = [grey](const cv::Mat& f) { cv::Mat c; cv::cvtColor(grey(f), c, cv::COLOR_GRAY2BGR); return c; };
+  auto grey = [](const cv::Mat& f) {
+    cv::Mat g;
+    cv::cvtColor(f, g, cv::COLOR_BGR2GRAY);
+    return g;
+  };
+  auto grey_as_colour = [grey](const cv::Mat& f) {
+    cv::Mat c;
+    cv::cvtColor(grey(f), c, cv::COLOR_GRAY2BGR);
+    return c;
+  };
   auto same = [](const cv::Mat& f) { return f; };
   const std::vector<Kind> kinds = {
       {"grey", grey, grey_as_colour},
-      {"grey 16-bit", [grey](const cv::Mat& f) { cv::Mat d; grey(f).convertTo(d, CV_16U, 257.0); return d; }, grey_as_colour},
-      {"colour 16-bit", [](const cv::Mat& f) { cv::Mat d; f.convertTo(d, CV_16U, 257.0); return d; }, same},
-      {"colour with alpha", [](const cv::Mat& f) { cv::Mat a; cv::cvtColor(f, a, cv::COLOR_BGR2BGRA); return a; }, same},
+      {"grey 16-bit",
+       [grey](const cv::Mat& f) {
+         cv::Mat d;
+         grey(f).convertTo(d, CV_16U, 257.0);
+         return d;
+       },
+       grey_as_colour},
+      {"colour 16-bit",
+       [](const cv::Mat& f) {
+         cv::Mat d;
+         f.convertTo(d, CV_16U, 257.0);
+         return d;
+       },
+       same},
+      {"colour with alpha",
+       [](const cv::Mat& f) {
+         cv::Mat a;
+         cv::cvtColor(f, a, cv::COLOR_BGR2BGRA);
+         return a;
+       },
+       same},
   };
   for (const Kind& kind : kinds) {
     SCOPED_TRACE(kind.what);
@@ -284,7 +330,8 @@ TEST(HostileInput, TinyFramesRunThroughBothStretches) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find(" 8 \n\nN. of images:"), std::string::npos) << r.out;
     expect_only_complete_masks(s.root, size.width, size.height, 1, 8);
-    const std::string header = "P6\n" + std::to_string(size.width) + " " + std::to_string(size.height) + "\n255\n";
+    const std::string header =
+        "P6\n" + std::to_string(size.width) + " " + std::to_string(size.height) + "\n255\n";
     EXPECT_EQ(read_file(s.path("seqBGrepresentation.8.ppm")).size(),
               header.size() + 3u * size.width * size.height);
   }
@@ -303,14 +350,17 @@ TEST(HostileInput, ExtremeSwitchValues) {
   {  // so is a median store of as many frames
     RunResult r = run_strellix({"-F", "2147483647"}, s.seq, s.root, 60);
     EXPECT_EQ(r.exit_code, 4);
-    EXPECT_NE(r.err.find("not enough memory: 5 layers and the median's frame store"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not enough memory: 5 layers and the median's frame store"), std::string::npos)
+        << r.err;
     EXPECT_FALSE(file_exists(s.path("bin000001.png")));
   }
   {  // the last frame that exists ends the widest range normally
     RunResult r = run_strellix({"-F", "3", "-n", "2", "-end", "2147483647"}, s.seq, s.root, 60);
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find(" 2  3  4 \n\nN. of images:                                                 2147483647\n"),
-              std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find(" 2  3  4 \n\nN. of images:                                                 2147483647\n"),
+        std::string::npos)
+        << r.out;
     expect_only_complete_masks(s.root, 16, 12, 1, 3);
   }
 }
@@ -387,7 +437,8 @@ TEST(HostileInput, VideoThatCannotBeUsed) {
     ASSERT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "Output for video " + video + "\nATTENTION: Cannot grab file " + s.frame(1));
-    EXPECT_NE(r.err.find("cannot open video file " + video + ": " + spoil.complaint), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot open video file " + video + ": " + spoil.complaint), std::string::npos)
+        << r.err;
     EXPECT_FALSE(file_exists(s.path("bin000001.png")));
   }
 }
@@ -407,7 +458,8 @@ TEST(HostileInput, TruncatedVideoEndsTheRangeWhereItBreaks) {
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("N. of images:                                                 40\n"), std::string::npos);
+  EXPECT_NE(r.out.find("N. of images:                                                 40\n"),
+            std::string::npos);
   EXPECT_FALSE(file_exists(s.path("bin000040.png")));
   expect_only_complete_masks(s.root, 16, 12, 1, 5);
 }

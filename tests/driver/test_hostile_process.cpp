@@ -102,7 +102,10 @@ pid_t launch(const Launch& l) {
       close(file);
     }
   }
-  if (l.display.empty()) unsetenv("DISPLAY"); else setenv("DISPLAY", l.display.c_str(), 1);
+  if (l.display.empty())
+    unsetenv("DISPLAY");
+  else
+    setenv("DISPLAY", l.display.c_str(), 1);
   if (chdir(l.cwd.c_str()) != 0) _exit(121);
   execv(argv[0], argv.data());
   _exit(122);
@@ -142,8 +145,9 @@ Ending wait_for(pid_t pid, double seconds) {
 // Returns the number of masks.
 int expect_complete_outputs(const std::string& dir, int width, int height) {
   int masks = 0;
-  const std::size_t ppm_size = std::string("P6\n" + std::to_string(width) + " " + std::to_string(height) +
-                                           "\n255\n").size() + 3u * width * height;
+  const std::size_t ppm_size =
+      std::string("P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n").size() +
+      3u * width * height;
   for (const std::string& name : directory_entries(dir)) {
     EXPECT_EQ(name.find(".tmp."), std::string::npos) << "left behind: " << name;
     if (name.rfind("bin", 0) == 0) {
@@ -171,12 +175,13 @@ struct FakeDisplay {
   std::thread acceptor;
 
   explicit FakeDisplay(bool answers) {
-    for (int candidate = 700 + static_cast<int>(getpid() % 150); candidate < 1000 && listener < 0; ++candidate) {
+    for (int candidate = 700 + static_cast<int>(getpid() % 150); candidate < 1000 && listener < 0;
+         ++candidate) {
       const std::string path = "/tmp/.X11-unix/X" + std::to_string(candidate);
       struct stat info;
       if (stat(path.c_str(), &info) == 0) continue;
       const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un address {};
+      sockaddr_un address{};
       address.sun_family = AF_UNIX;
       std::memcpy(address.sun_path + 1, path.data(), path.size());
       const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
@@ -251,7 +256,8 @@ TEST(HostileProcess, InterruptedRunLeavesOnlyCompleteFiles) {
     const std::string& work = s.work;
     // A long sequence made of links to a few frames.
     const int width = 160, height = 120, last = 4000;
-    for (int k = 1; k <= 4; ++k) ASSERT_TRUE(write_frame(s.path("pattern"), k, scene_frame(k + 3, width, height)));
+    for (int k = 1; k <= 4; ++k)
+      ASSERT_TRUE(write_frame(s.path("pattern"), k, scene_frame(k + 3, width, height)));
     for (int k = 1; k <= last; ++k) {
       const std::string target = s.path("pattern") + std::to_string(1 + k % 4) + ".png";
       ASSERT_EQ(symlink(target.c_str(), (s.seq + std::to_string(k) + ".png").c_str()), 0);

@@ -86,9 +86,9 @@ cv::Mat moving_scene(int k) {
   cv::Mat frame(30, 48, CV_8UC3);
   for (int r = 0; r < frame.rows; ++r)
     for (int c = 0; c < frame.cols; ++c)
-      frame.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<unsigned char>(40 + 3 * c),
-                                            static_cast<unsigned char>(60 + 2 * r),
-                                            static_cast<unsigned char>(90 + (r * c) % 50));
+      frame.at<cv::Vec3b>(r, c) =
+          cv::Vec3b(static_cast<unsigned char>(40 + 3 * c), static_cast<unsigned char>(60 + 2 * r),
+                    static_cast<unsigned char>(90 + (r * c) % 50));
   paint_rect(frame, 2 + 4 * (k % 10), 8 + (k % 3), 7, 7, cv::Vec3b(20, 230, 240));
   return frame;
 }
@@ -145,8 +145,7 @@ RunResult expect_same_runs(Scene& scene, const std::vector<std::string>& switche
 // The median takes frames 1 and 2 only, so later frames can go missing.
 const std::vector<std::string> BASE = {"-ini", "1", "-end", "14", "-n", "4", "-F", "2"};
 
-std::vector<std::string> with(std::vector<std::string> switches,
-                              const std::vector<std::string>& more) {
+std::vector<std::string> with(std::vector<std::string> switches, const std::vector<std::string>& more) {
   switches.insert(switches.end(), more.begin(), more.end());
   return switches;
 }
@@ -213,8 +212,7 @@ TEST(Pipeline, UnusableFramesStopTheRunWithEarlierMasksComplete) {
     const RunResult r = expect_same_runs(scene, BASE);
     EXPECT_EQ(r.exit_code, 5);
     EXPECT_NE(r.err.find(scene.seq + "8.png"), std::string::npos);
-    for (int k = 1; k <= 7; ++k)
-      EXPECT_FALSE(read_mask(scene.overlapped, k).empty()) << "mask " << k;
+    for (int k = 1; k <= 7; ++k) EXPECT_FALSE(read_mask(scene.overlapped, k).empty()) << "mask " << k;
     EXPECT_FALSE(file_exists(scene.overlapped + "/bin000008.png"));
   }
   {

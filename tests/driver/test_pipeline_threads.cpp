@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "colour/model_space.h"
 #include "driver/frame_prefetch.h"
 #include "driver/output_writer.h"
-#include "colour/model_space.h"
 #include "model/settings.h"
 #include "support/frames.h"
 #include "support/run_binary.h"
@@ -209,8 +209,8 @@ TEST(PipelineWriter, WritesEveryImageAndNamesFailuresInQueueOrder) {
   }
   EXPECT_TRUE(stop_output_writer(writer));
   EXPECT_TRUE(stop_output_writer(writer));  // stopping twice is harmless
-  EXPECT_EQ(outside.restore(), unwritten_note(dir.path + "/blocked1.png") +
-                                   unwritten_note(dir.path + "/blocked2.png"));
+  EXPECT_EQ(outside.restore(),
+            unwritten_note(dir.path + "/blocked1.png") + unwritten_note(dir.path + "/blocked2.png"));
 }
 
 TEST(PipelineWriter, StoppingWritesWhatIsStillQueued) {

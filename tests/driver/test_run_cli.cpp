@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // The usage text: fixed head, a five-line indented reference block and an
 // empty line, then the fixed tail. Returns what follows the text.
 std::string expect_usage_and_rest(const std::string& out) {

@@ -22,7 +22,9 @@ struct Scratch {
   ~Scratch() { remove_tree(root); }
 };
 
-std::string tool(const std::string& name) { return std::string(STRELLIX_TOOLS_DIR) + "/" + name; }
+std::string tool(const std::string& name) {
+  return std::string(STRELLIX_TOOLS_DIR) + "/" + name;
+}
 
 // FNV-1a over bytes; the mask images are hashed by their decoded pixels so
 // that the hash does not depend on the PNG encoder's version.
@@ -62,9 +64,9 @@ std::vector<cv::Mat> read_masks(const std::string& dir, int first, int last) {
 TEST(RunGolden, MasksAndRenderingsOfAFixedRunAreUnchanged) {
   if (!file_exists(tool("make_sample_scene"))) GTEST_SKIP() << "make_sample_scene not built";
   Scratch s("golden");
-  RunResult made = run_binary({tool("make_sample_scene"), s.root + "/scene", "--frames", "40",
-                               "--width", "64", "--height", "48"},
-                              s.root);
+  RunResult made = run_binary(
+      {tool("make_sample_scene"), s.root + "/scene", "--frames", "40", "--width", "64", "--height", "48"},
+      s.root);
   ASSERT_EQ(made.exit_code, 0) << made.err;
   const std::string out = s.root + "/out";
   ASSERT_EQ(run_binary({"/bin/mkdir", out}, s.root).exit_code, 0);
@@ -93,8 +95,8 @@ TEST(RunGolden, MasksAndRenderingsOfAFixedRunAreUnchanged) {
 TEST(RunGolden, VideoInputGivesTheMasksOfTheSameFramesAsFiles) {
   if (!file_exists(tool("make_sample_scene"))) GTEST_SKIP() << "make_sample_scene not built";
   Scratch s("video-vs-png");
-  ASSERT_EQ(run_binary({tool("make_sample_scene"), s.root + "/scene", "--frames", "30", "--width",
-                        "48", "--height", "32"},
+  ASSERT_EQ(run_binary({tool("make_sample_scene"), s.root + "/scene", "--frames", "30", "--width", "48",
+                        "--height", "32"},
                        s.root)
                 .exit_code,
             0);

@@ -45,7 +45,9 @@ const cv::Vec3b SCENE(60, 90, 120);
 const cv::Vec3b SQUARE(40, 240, 240);
 constexpr int SIDE = 6;
 constexpr int SQUARE_Y = 9;
-int square_x(int k) { return 4 + 7 * (k - 1); }
+int square_x(int k) {
+  return 4 + 7 * (k - 1);
+}
 
 cv::Mat scene_frame(int k) {
   cv::Mat frame = solid_frame(80, 24, SCENE);
@@ -135,8 +137,8 @@ TEST(RunMasks, SingleLayerGoesStraightOnline) {
   std::vector<cv::Mat> frames;
   for (int k = 1; k <= 5; ++k) frames.push_back(scene_frame(k));
   ASSERT_TRUE(write_frames(s.seq, 1, frames));
-  RunResult r = run_strellix({"-F", "5", "-end", "3", "-n", "1", "-w1d", "0", "-w2d", "0"}, s.seq,
-                             s.root, 60);
+  RunResult r =
+      run_strellix({"-F", "5", "-end", "3", "-n", "1", "-w1d", "0", "-w2d", "0"}, s.seq, s.root, 60);
   ASSERT_EQ(r.exit_code, 0) << r.err;
   for (int k = 2; k <= 3; ++k) expect_online_square(s.root, k);
 }
@@ -151,11 +153,11 @@ TEST(RunMasks, VideoInput) {
   }
   const std::string head = "Output for video " + video + "\n(1) model initialization ...\n";
   {  // the video ends before -end: the loop stops without a message
-    RunResult r = run_strellix({"-f", "-skip", "2", "-F", "3", "-n", "2", "-end", "100"}, s.seq,
-                               s.root, 60);
+    RunResult r = run_strellix({"-f", "-skip", "2", "-F", "3", "-n", "2", "-end", "100"}, s.seq, s.root, 60);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, head.size()), head);
-    EXPECT_NE(r.out.find("processing frame no.  2  3  4  5  6 \n\nN. of images:                                                 100\n"),
+    EXPECT_NE(r.out.find("processing frame no.  2  3  4  5  6 \n\nN. of images:                              "
+                         "                   100\n"),
               std::string::npos)
         << r.out;
     for (int k = 1; k <= 5; ++k) EXPECT_FALSE(read_mask(s.root, k).empty()) << k;
@@ -165,8 +167,10 @@ TEST(RunMasks, VideoInput) {
   {  // the median names the numbered frame that the video could not give
     RunResult r = run_strellix({"-f", "-skip", "2", "-F", "6"}, s.seq, s.root, 60);
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, head + "    computing the median over 6 initial frames...\n"
-                            "Unable to read expected file " + s.seq + "6.png\n");
+    EXPECT_EQ(r.out, head +
+                         "    computing the median over 6 initial frames...\n"
+                         "Unable to read expected file " +
+                         s.seq + "6.png\n");
   }
   {  // -Boot reads the stored PNG also for video input
     RunResult r = run_strellix({"-f", "-Boot", "1"}, s.seq, s.root, 60);

@@ -33,8 +33,8 @@ struct Scratch {
   std::string in_work(const std::string& name) const { return work + "/" + name; }
 };
 
-std::string report(long long images, int w, int h, int n, int F, const char* e = "0.005000",
-                   int w1d = 1, int w2d = 1, const char* lr = "0.050000") {
+std::string report(long long images, int w, int h, int n, int F, const char* e = "0.005000", int w1d = 1,
+                   int w2d = 1, const char* lr = "0.050000") {
   char buffer[1024];
   std::snprintf(buffer, sizeof buffer,
                 "\n\nN. of images:                                                 %lld\n"
@@ -64,7 +64,9 @@ void write_three_frames(const std::string& seq) {
   ASSERT_TRUE(write_frames(seq, 1, {solid_frame(8, 6, GREY), changed, solid_frame(8, 6, GREY)}));
 }
 
-void block_with_directory(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }
+void block_with_directory(const std::string& path) {
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+}
 
 }  // namespace
 
@@ -110,8 +112,7 @@ TEST(RunSequence, BootRunStartsFromTheSavedBackgroundAndGivesTheSameMasks) {
   RunResult boot = run_strellix({"-F", "4", "-end", "3", "-n", "2", "-Boot", "1"}, s.seq, s.work, 60);
   ASSERT_EQ(boot.exit_code, 0) << boot.err;
   EXPECT_EQ(boot.out, "(1) model initialization ...\n    reading estimated background " + s.data +
-                          "/InitialModel.png...\n" + PHASE_2 + " 2  3 " + report(3, 8, 6, 2, 4) +
-                          PROMPT);
+                          "/InitialModel.png...\n" + PHASE_2 + " 2  3 " + report(3, 8, 6, 2, 4) + PROMPT);
   for (int k = 1; k <= 3; ++k) {
     cv::Mat again = read_mask(s.work, k);
     EXPECT_TRUE(same_pixels(again, masks[k - 1])) << "mask " << k;
@@ -190,7 +191,8 @@ TEST(RunSequence, OutputFilesThatCannotBeWrittenGiveCodeThreeAfterAFullRun) {
   block_with_directory(s.in_work("seqBGrepresentation.3.ppm"));
   RunResult r = run_strellix({"-F", "3", "-end", "3", "-SmodBG"}, s.seq, s.work, 60);
   EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.err.find("Strellixplus: cannot write " + s.data + "/InitialModel.png\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Strellixplus: cannot write " + s.data + "/InitialModel.png\n"), std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("Strellixplus: cannot write bin000002.png\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("seqBGrepresentation.3.ppm"), std::string::npos) << r.err;
   // The PPM writer's own message stays on standard output, and the run
@@ -248,9 +250,9 @@ TEST(RunSequence, RangeEdges) {
     Scratch s;
     const long long ini = INT_MIN;
     for (long long k = ini; k < ini + 3; ++k) ASSERT_TRUE(write_frame(s.seq, k, solid_frame(8, 6, GREY)));
-    RunResult r = run_strellix({"-F", "1", "-n", "2", "-ini", std::to_string(ini), "-end",
-                                std::to_string(INT_MAX)},
-                               s.seq, s.work, 60);
+    RunResult r =
+        run_strellix({"-F", "1", "-n", "2", "-ini", std::to_string(ini), "-end", std::to_string(INT_MAX)},
+                     s.seq, s.work, 60);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, median_heading(1) + PHASE_2 + " -2147483647  -2147483646  -2147483645 " +
                          report(4294967296LL, 8, 6, 2, 1) + PROMPT);

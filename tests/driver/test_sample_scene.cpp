@@ -21,10 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string tool_path(const std::string& name) { return std::string(STRELLIX_TOOLS_DIR) + "/" + name; }
+std::string tool_path(const std::string& name) {
+  return std::string(STRELLIX_TOOLS_DIR) + "/" + name;
+}
 
-#define REQUIRE_TOOL(name)                                                  \
-  do {                                                                      \
+#define REQUIRE_TOOL(name)                                                     \
+  do {                                                                         \
     if (!file_exists(tool_path(name))) GTEST_SKIP() << "build " name " first"; \
   } while (0)
 
@@ -70,7 +72,9 @@ double metric(const std::string& out, const std::string& name) {
   return std::strtod(text.c_str() + at + 1 + name.size() + 2, nullptr);
 }
 
-cv::Mat frame(const std::string& dir, int k) { return cv::imread(dir + "/frame" + std::to_string(k) + ".png"); }
+cv::Mat frame(const std::string& dir, int k) {
+  return cv::imread(dir + "/frame" + std::to_string(k) + ".png");
+}
 
 cv::Mat truth(const std::string& dir, int k) {
   char name[32];
@@ -78,7 +82,9 @@ cv::Mat truth(const std::string& dir, int k) {
   return cv::imread(dir + name, cv::IMREAD_UNCHANGED);
 }
 
-int value_of(const cv::Vec3b& bgr) { return std::max({bgr[0], bgr[1], bgr[2]}); }
+int value_of(const cv::Vec3b& bgr) {
+  return std::max({bgr[0], bgr[1], bgr[2]});
+}
 
 // ---------------------------------------------------------------- generator
 
@@ -192,8 +198,8 @@ TEST_F(DefaultScene, ShadowsAreDarkerObjectsDifferAndTheLightDrifts) {
           ASSERT_LE(ratio, 0.92) << k << " " << x << "," << y;
           ++shadow_pixels;
         } else if (gt.at<uint8_t>(y, x) == 255) {
-          object_difference += std::abs(seen[0] - bare[0]) + std::abs(seen[1] - bare[1]) +
-                               std::abs(seen[2] - bare[2]);
+          object_difference +=
+              std::abs(seen[0] - bare[0]) + std::abs(seen[1] - bare[1]) + std::abs(seen[2] - bare[2]);
           ++object_pixels;
         }
       }
@@ -318,7 +324,7 @@ TEST(EvaluateMasks, CountsAreSummedOverFramesBeforeTheRatios) {
   cv::Mat small(1, 10, CV_8UC1, cv::Scalar(0)), large(1, 10, CV_8UC1, cv::Scalar(255));
   small.at<uint8_t>(0, 0) = 255;
   c.put_truth(1, small);
-  c.put_mask(1, small);                     // 1 of 1 found
+  c.put_mask(1, small);  // 1 of 1 found
   c.put_truth(2, large);
   c.put_mask(2, cv::Mat::zeros(1, 10, CV_8UC1));  // 0 of 10 found
   RunResult r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "2"});
@@ -383,7 +389,8 @@ TEST(EvaluateMasks, AnyNonzeroMaskValueCountsAndBadInputsAreRefused) {
   colour.at<cv::Vec3b>(0, 0) = cv::Vec3b(0, 0, 1);
   colour.at<cv::Vec3b>(1, 1) = cv::Vec3b(7, 0, 0);
   ASSERT_TRUE(cv::imwrite(c.mask_dir + "/m0001.png", colour));
-  RunResult r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--mask-pattern", "m%.4d.png"});
+  RunResult r =
+      evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--mask-pattern", "m%.4d.png"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(metric(r.out, "TP"), 2);
   EXPECT_EQ(metric(r.out, "FN"), 2);
@@ -391,7 +398,8 @@ TEST(EvaluateMasks, AnyNonzeroMaskValueCountsAndBadInputsAreRefused) {
   // Name patterns take one integer field and nothing that printf would
   // read beyond it.
   for (const char* bad : {"m%s.png", "m%d%d.png", "m.png", "m%n.png"})
-    EXPECT_EQ(evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--mask-pattern", bad}).exit_code, 2)
+    EXPECT_EQ(
+        evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--mask-pattern", bad}).exit_code, 2)
         << bad;
   EXPECT_EQ(evaluate({c.mask_dir, c.gt_dir, "--first", "x1", "--last", "1"}).exit_code, 2);
   EXPECT_EQ(evaluate({c.mask_dir, c.gt_dir, "--first", "3", "--last", "1"}).exit_code, 2);

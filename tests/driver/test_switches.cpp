@@ -38,7 +38,7 @@ struct Read {
 };
 
 Read read_all(ArgVector& a) {
-  Read r {};
+  Read r{};
   r.ini = Lread_iswitch(a.argc, a.argv(), "-ini", 1);
   r.end = Lread_iswitch(a.argc, a.argv(), "-end", 2);
   r.n = Lread_iswitch(a.argc, a.argv(), "-n", 5);
@@ -91,8 +91,10 @@ TEST(Switches, DefaultsAndFullCommandLineInDriverOrder) {
   EXPECT_EQ(d.smodbg + d.video + d.show_mask + d.boot, 0);
   EXPECT_EQ(plain.remaining(), (std::vector<std::string>{"prog", "seq"}));
 
-  ArgVector a({"prog", "data/seq", "-Boot", "1", "-f", "-skip", "4", "-ShowMask", "1", "-SmodBG", "-SmaskMOD", "0",
-               "-lr", "0.1", "-F", "20", "-e", "0.02", "-w2d", "2", "-w1d", "0", "-n", "3", "-end", "50", "-ini", "7"});
+  ArgVector a({"prog",      "data/seq", "-Boot",   "1",         "-f",   "-skip", "4",
+               "-ShowMask", "1",        "-SmodBG", "-SmaskMOD", "0",    "-lr",   "0.1",
+               "-F",        "20",       "-e",      "0.02",      "-w2d", "2",     "-w1d",
+               "0",         "-n",       "3",       "-end",      "50",   "-ini",  "7"});
   Read r = read_all(a);
   EXPECT_EQ(r.ini, 7);
   EXPECT_EQ(r.end, 50);
@@ -217,14 +219,17 @@ TEST(SwitchesDeathTest, UnusableValuesEndWithCodeTwoAndTheMessage) {
   EXPECT_EXIT(read_lr("x"), code2, "^Lread_dswitch: Manca arg\\. per \"-lr\"\n$");
 
   // A final switch that needs a value.
-  EXPECT_EXIT(read_all_of({"prog", "seq", "-n", "3", "-end"}), code2, "^Lread_switch: Manca arg\\. dopo \"-end\"\n$");
+  EXPECT_EXIT(read_all_of({"prog", "seq", "-n", "3", "-end"}), code2,
+              "^Lread_switch: Manca arg\\. dopo \"-end\"\n$");
   EXPECT_EXIT(read_all_of({"prog", "-e"}), code2, "^Lread_switch: Manca arg\\. dopo \"-e\"\n$");
   // A value that looks like a switch is still the value.
-  EXPECT_EXIT(read_all_of({"prog", "seq", "-ini", "-end", "5"}), code2, "^Lread_iswitch: Manca arg\\. per \"-ini\"\n$");
+  EXPECT_EXIT(read_all_of({"prog", "seq", "-ini", "-end", "5"}), code2,
+              "^Lread_iswitch: Manca arg\\. per \"-ini\"\n$");
   EXPECT_EXIT(read_all_of({"prog", "seq", "-SmaskMOD", "-f"}), code2,
               "^Lread_iswitch: Manca arg\\. per \"-SmaskMOD\"\n$");
   // A name holding a conversion specifier is printed as text.
-  EXPECT_EXIT(read_all_of({"prog", "seq", "-%s%n", "-n"}), code2, "^Lread_switch: Manca arg\\. dopo \"-n\"\n$");
+  EXPECT_EXIT(read_all_of({"prog", "seq", "-%s%n", "-n"}), code2,
+              "^Lread_switch: Manca arg\\. dopo \"-n\"\n$");
   EXPECT_EXIT(read_percent_switch(), code2, "^Lread_switch: Manca arg\\. dopo \"-%s%n\"\n$");
 }
 

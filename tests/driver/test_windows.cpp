@@ -55,13 +55,22 @@ echo "exit=$?"
 // Each test process starts its search for a free display number elsewhere
 // (by test and by process), so that runs side by side do not race for the
 // same number.
-RunResult drive(const std::string& cwd, int test_offset, const std::string& title,
-                bool press_escape, const std::vector<std::string>& program_args) {
+RunResult drive(const std::string& cwd, int test_offset, const std::string& title, bool press_escape,
+                const std::vector<std::string>& program_args) {
   const int first_display = 100 + static_cast<int>(getpid() % 200) * 2 + test_offset;
-  std::vector<std::string> args = {"/usr/bin/xvfb-run", "-a", "-n", std::to_string(first_display),
-                                   "-s", "-screen 0 1024x768x24",
-                                   "/bin/bash", "-c", DRIVE_SCRIPT, "drive", title,
-                                   press_escape ? "1" : "0", STRELLIX_BINARY};
+  std::vector<std::string> args = {"/usr/bin/xvfb-run",
+                                   "-a",
+                                   "-n",
+                                   std::to_string(first_display),
+                                   "-s",
+                                   "-screen 0 1024x768x24",
+                                   "/bin/bash",
+                                   "-c",
+                                   DRIVE_SCRIPT,
+                                   "drive",
+                                   title,
+                                   press_escape ? "1" : "0",
+                                   STRELLIX_BINARY};
   args.insert(args.end(), program_args.begin(), program_args.end());
   return run_binary(args, cwd, 180);
 }
@@ -98,8 +107,7 @@ TEST(Windows, EscapeInTheVideoWindowEndsTheRunEarly) {
   if (!have_x_tools()) GTEST_SKIP() << "xvfb-run, xwininfo or xdotool missing";
   Scratch s;
   const std::string seq = s.root + "/clip";
-  cv::VideoWriter writer(seq + ".avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25,
-                         cv::Size(32, 24));
+  cv::VideoWriter writer(seq + ".avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, cv::Size(32, 24));
   if (!writer.isOpened()) GTEST_SKIP() << "no video encoder here";
   for (int k = 0; k < 600; ++k) {
     cv::Mat frame = solid_frame(32, 24, cv::Vec3b(90, 120, 60));
@@ -116,6 +124,7 @@ TEST(Windows, EscapeInTheVideoWindowEndsTheRunEarly) {
   EXPECT_GE(masks, 5);  // at least frame 1 and the calibration frames
   EXPECT_LT(masks, 600) << "ESC should have ended the run before the video's end";
   // The report follows an ESC as it follows any other end.
-  EXPECT_NE(read_file(s.root + "/run.out").find("N. of images:                                                 600\n"),
+  EXPECT_NE(read_file(s.root + "/run.out")
+                .find("N. of images:                                                 600\n"),
             std::string::npos);
 }

@@ -31,7 +31,11 @@ TEST_F(FrameSource, OtherPngKindsArriveAsThreeByteChannels) {
   cv::Mat grey(2, 3, CV_8UC1, cv::Scalar(40));
   cv::Mat deep(2, 3, CV_16UC1, cv::Scalar(200 * 256));
   cv::Mat alpha(2, 3, CV_8UC4, cv::Scalar(10, 20, 30, 0));
-  const struct { const char* name; cv::Mat image; cv::Vec3b expected; } cases[] = {
+  const struct {
+    const char* name;
+    cv::Mat image;
+    cv::Vec3b expected;
+  } cases[] = {
       {"/grey.png", grey, {40, 40, 40}},
       {"/deep.png", deep, {200, 200, 200}},
       {"/alpha.png", alpha, {10, 20, 30}},
@@ -62,7 +66,8 @@ TEST_F(FrameSource, MissingCorruptAndWrongSizedFilesAreTold) {
   std::fclose(file);
   EXPECT_TRUE(grab(corrupt, status, err).empty());
   EXPECT_EQ(status, GRAB_UNUSABLE);
-  EXPECT_EQ(err, "Strellixplus: cannot decode image file " + corrupt + ": not an image, or damaged or truncated\n");
+  EXPECT_EQ(
+      err, "Strellixplus: cannot decode image file " + corrupt + ": not an image, or damaged or truncated\n");
 
   const std::string small = dir_ + "/small%s%n.png";  // a name that is no format
   ASSERT_TRUE(cv::imwrite(small, cv::Mat(2, 3, CV_8UC3, cv::Scalar(0))));

@@ -60,7 +60,7 @@ TEST(PlaneConvert, PaddedRowsRoundTripWithoutShiftOrSpill) {
   for (int i = 0; i < 15; ++i) {
     EXPECT_EQ(planes[0][i], 200 + i);  // R from byte +2
     EXPECT_EQ(planes[1][i], 100 + i);
-    EXPECT_EQ(planes[2][i], 10 + i);   // B from byte +0
+    EXPECT_EQ(planes[2][i], 10 + i);  // B from byte +0
   }
   const cv::Mat before = parent.clone();
   frame.setTo(cv::Scalar(0, 0, 0));
@@ -73,8 +73,15 @@ TEST(PlaneConvert, LabelsBecomeMaskOnOddWidthLeavingPadding) {
   const int width = 5, height = 2;
   cv::Mat parent(height, 8, CV_8UC1, cv::Scalar(99));
   cv::Mat mask = parent(cv::Rect(0, 0, width, height));
-  const unsigned char labels[10] = {LABEL_BACKGROUND, LABEL_SHADOW, LABEL_FILTERED_FOREGROUND,
-                                    LABEL_FOREGROUND, 1, LABEL_FOREGROUND, 254, 0, 0,
+  const unsigned char labels[10] = {LABEL_BACKGROUND,
+                                    LABEL_SHADOW,
+                                    LABEL_FILTERED_FOREGROUND,
+                                    LABEL_FOREGROUND,
+                                    1,
+                                    LABEL_FOREGROUND,
+                                    254,
+                                    0,
+                                    0,
                                     LABEL_FOREGROUND};
   labels_to_image(labels, width * height, mask);
   const unsigned char expected[10] = {0, 0, 0, 255, 0, 255, 0, 0, 0, 255};

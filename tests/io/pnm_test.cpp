@@ -26,8 +26,7 @@ class PnmFiles : public testing::Test {
 
   // Reads `bytes` as a PGM; returns the raster as a string ("" for null)
   // and what was printed.
-  std::string read(const std::string& bytes, int& height, int& width, std::string& out,
-                   std::string& err) {
+  std::string read(const std::string& bytes, int& height, int& width, std::string& out, std::string& err) {
     const std::string path = write("m.pgm", bytes);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();

@@ -36,8 +36,7 @@ void replay_all(const std::string& harness, Check check) {
   ASSERT_FALSE(files.empty()) << "no inputs kept for " << harness;
   for (const std::string& file : files) {
     const std::string bytes = read_file(file);
-    const char* problem =
-        check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    const char* problem = check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     EXPECT_EQ(problem, nullptr) << file << ": " << problem;
   }
 }

@@ -31,7 +31,10 @@ std::vector<std::string> child_environment(const std::vector<std::string>& env) 
   for (const std::string& add : env) {
     std::string name = add.substr(0, add.find('=') + 1);
     for (auto it = result.begin(); it != result.end();) {
-      if (it->rfind(name, 0) == 0) it = result.erase(it); else ++it;
+      if (it->rfind(name, 0) == 0)
+        it = result.erase(it);
+      else
+        ++it;
     }
     result.push_back(add);
   }
@@ -46,8 +49,8 @@ double now_seconds() {
 
 }  // namespace
 
-RunResult run_binary(const std::vector<std::string>& args, const std::string& cwd,
-                     int timeout_seconds, const std::vector<std::string>& env) {
+RunResult run_binary(const std::vector<std::string>& args, const std::string& cwd, int timeout_seconds,
+                     const std::vector<std::string>& env) {
   RunResult result;
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
@@ -66,7 +69,8 @@ RunResult run_binary(const std::vector<std::string>& args, const std::string& cw
     dup2(devnull, 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    close(out_pipe[0]); close(err_pipe[0]);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     execve(argv_ptrs[0], argv_ptrs.data(), env_ptrs.data());
     _exit(127);
@@ -99,7 +103,8 @@ RunResult run_binary(const std::vector<std::string>& args, const std::string& cw
       }
     }
   }
-  for (pollfd& f : fds) if (f.fd >= 0) close(f.fd);
+  for (pollfd& f : fds)
+    if (f.fd >= 0) close(f.fd);
 
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -110,8 +115,7 @@ RunResult run_binary(const std::vector<std::string>& args, const std::string& cw
 }
 
 RunResult run_strellix(const std::vector<std::string>& switches, const std::string& seq_name,
-                       const std::string& cwd, int timeout_seconds,
-                       const std::vector<std::string>& env) {
+                       const std::string& cwd, int timeout_seconds, const std::vector<std::string>& env) {
   std::vector<std::string> args = {STRELLIX_BINARY, seq_name};
   args.insert(args.end(), switches.begin(), switches.end());
   return run_binary(args, cwd, timeout_seconds, env);

@@ -6,24 +6,24 @@
 #include <vector>
 
 struct RunResult {
-  int exit_code = -1;    // exit status, or -1 when ended by a signal
-  int signal = 0;        // the signal that ended it, or 0
+  int exit_code = -1;  // exit status, or -1 when ended by a signal
+  int signal = 0;      // the signal that ended it, or 0
   bool timed_out = false;
-  std::string out;       // standard output
-  std::string err;       // standard error
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 // args[0] is the program path. The child runs in `cwd`, in a new session
 // (setsid: no controlling terminal), with standard input from /dev/null.
 // DISPLAY is removed from its environment unless `env` sets it; `env`
 // entries ("NAME=value") are added or replace existing ones.
-RunResult run_binary(const std::vector<std::string>& args, const std::string& cwd,
-                     int timeout_seconds = 300, const std::vector<std::string>& env = {});
+RunResult run_binary(const std::vector<std::string>& args, const std::string& cwd, int timeout_seconds = 300,
+                     const std::vector<std::string>& env = {});
 
 // The program under test.
-RunResult run_strellix(const std::vector<std::string>& switches_after_seq_name,
-                       const std::string& seq_name, const std::string& cwd,
-                       int timeout_seconds = 300, const std::vector<std::string>& env = {});
+RunResult run_strellix(const std::vector<std::string>& switches_after_seq_name, const std::string& seq_name,
+                       const std::string& cwd, int timeout_seconds = 300,
+                       const std::vector<std::string>& env = {});
 
 // A new empty directory under the system's temporary directory; removed
 // with everything in it by remove_tree.
