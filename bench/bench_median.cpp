@@ -21,6 +21,8 @@
 #include "io/plane_set.h"
 #include "model/temporal_median.h"
 
+using namespace strellix;
+
 namespace {
 
 constexpr int FRAME_COUNT = 100;

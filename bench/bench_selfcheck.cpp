@@ -24,6 +24,8 @@
 #include "mask_compare.h"
 #include "whole_run.h"
 
+using namespace strellix;
+
 namespace {
 
 int passed = 0;

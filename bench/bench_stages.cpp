@@ -53,6 +53,8 @@
 #include "model/worker_pool.h"
 #include "whole_run.h"
 
+using namespace strellix;
+
 namespace {
 
 struct Options {

@@ -13,7 +13,7 @@
 #include "driver/seq_names.h"
 
 inline std::string mask_path_in(const std::string& dir, long long k) {
-  return dir + "/" + mask_file_name(k);
+  return dir + "/" + strellix::mask_file_name(k);
 }
 
 // The mask file of frame k, or an empty image when there is none (without

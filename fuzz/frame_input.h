@@ -23,6 +23,8 @@
 #include "model/settings.h"
 #include "scratch_file.h"
 
+namespace strellix {
+
 inline const char* model_space_problem(const cv::Mat& frame, const std::uint8_t* data, std::size_t size) {
   constexpr float untouched = 7.0f;
   const std::size_t count = frame.total();
@@ -105,3 +107,5 @@ inline const char* frame_input_problem(const std::uint8_t* data, std::size_t siz
   }
   return nullptr;
 }
+
+}  // namespace strellix

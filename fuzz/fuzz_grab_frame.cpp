@@ -5,6 +5,8 @@
 
 #include "frame_input.h"
 
+using namespace strellix;
+
 // A few bytes can announce a picture of a billion pixels, for which a
 // decoder asks for gigabytes at once before it finds the data missing; the
 // pages are never touched, so tools/run_fuzzers.sh raises the harness's

@@ -5,6 +5,8 @@
 
 #include "switch_input.h"
 
+using namespace strellix;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   install_throwing_exit_hook();
   return 0;

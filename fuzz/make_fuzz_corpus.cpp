@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace strellix;
+
 namespace fs = std::filesystem;
 
 namespace {

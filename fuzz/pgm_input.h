@@ -13,6 +13,8 @@
 #include "io/pnm.h"
 #include "scratch_file.h"
 
+namespace strellix {
+
 // Null when the input was handled soundly, else what went wrong.
 inline const char* pgm_input_problem(const std::uint8_t* data, std::size_t size) {
   const std::string& path = scratch_path("pgm");
@@ -41,3 +43,5 @@ inline const char* pgm_input_problem(const std::uint8_t* data, std::size_t size)
   std::free(raster);
   return problem;
 }
+
+}  // namespace strellix

@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+namespace strellix {
+
 inline std::map<std::string, std::string>& scratch_paths() {
   static std::map<std::string, std::string> paths;
   return paths;
@@ -48,3 +50,5 @@ inline bool write_scratch(const std::string& path, const std::uint8_t* data, std
   const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
   return std::fclose(file) == 0 && written;
 }
+
+}  // namespace strellix

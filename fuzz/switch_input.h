@@ -20,6 +20,8 @@
 #include "driver/seq_names.h"
 #include "driver/switches.h"
 
+namespace strellix {
+
 struct SwitchExit {
   int code;
 };
@@ -140,3 +142,5 @@ inline const char* switch_input_problem(const std::uint8_t* data, std::size_t si
   if (problem != nullptr) return problem;
   return switch_vector_problem(argc, argv.data(), original);
 }
+
+}  // namespace strellix

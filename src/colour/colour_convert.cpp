@@ -4,6 +4,8 @@
 
 #include "model/settings.h"
 
+namespace strellix {
+
 // Every named value below is a float on purpose: the masks depend on each
 // rounding, so arithmetic is widened to double and narrowed only on
 // assignment, never in between.
@@ -142,3 +144,5 @@ void model_pixel_to_hsv(int mode, float a, float b, float c, float& H, float& S,
     cone_to_hsv(a, b, c, H, S, V);
   }
 }
+
+}  // namespace strellix

@@ -3,6 +3,8 @@
 // in double precision and is rounded when stored.
 #pragma once
 
+namespace strellix {
+
 // Float constants, each the single-precision rounding of the exact value.
 constexpr float INV_255 = 1.0f / 255.0f;
 constexpr float INV_60 = 1.0f / 60.0f;
@@ -23,3 +25,5 @@ unsigned char float_to_byte(float x);
 void cone_to_hsv(float x, float y, float z, float& H, float& S, float& V);
 // mode 1: normalised RGB, 2: H, S, V, otherwise cone coordinates.
 void model_pixel_to_hsv(int mode, float a, float b, float c, float& H, float& S, float& V);
+
+}  // namespace strellix

@@ -9,6 +9,8 @@
 #include "model/settings.h"
 #include "model/worker_pool.h"
 
+namespace strellix {
+
 // The cosine and sine of the hue are what a conversion costs, and a video
 // shows far fewer colours than pixels: every colour is converted once, by
 // the very arithmetic of frame_to_model, and remembered. The cache is cut
@@ -137,3 +139,5 @@ void frame_to_model_on_caller(const cv::Mat& image, PlaneSet<float> planes) {
   if (image.empty() || image.type() != CV_8UC3) return;
   convert_rows(image, planes, 0, image.rows);
 }
+
+}  // namespace strellix

@@ -6,6 +6,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 // Drop-in for frame_to_model (same arguments, same results).
 void frame_to_model_fast(const cv::Mat& image, int pixel_count, PlaneSet<float> planes);
 
@@ -16,3 +18,5 @@ void frame_to_model_on_caller(const cv::Mat& image, PlaneSet<float> planes);
 // Cone coordinates x, y of one colour, as frame_to_model computes them
 // (the third coordinate is the value, the largest channel over 255).
 void colour_to_cone_xy(int red, int green, int blue, float& x, float& y);
+
+}  // namespace strellix

@@ -5,6 +5,8 @@
 #include "colour/colour_convert.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 void frame_to_model(const cv::Mat& image, int /*pixel_count*/, PlaneSet<float> planes) {
   // Anything but three 8-bit channels would be misread byte by byte.
   if (image.empty() || image.type() != CV_8UC3) return;
@@ -96,3 +98,5 @@ void model_to_rgb_planes(int mode, const PlaneSet<float> source, int pixel_count
     destination[2][i] = unit_to_byte(blue);
   }
 }
+
+}  // namespace strellix

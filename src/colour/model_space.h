@@ -6,6 +6,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 constexpr float RENDER_START_DISTANCE = 100.0f;
 
 // Frame (three 8-bit channels, B, G, R) to cone coordinates x, y, z in
@@ -24,3 +26,5 @@ void render_background(const PlaneSet<float> frame_planes, int height, int width
 // Model-space planes to 8-bit R, G, B planes.
 void model_to_rgb_planes(int mode, const PlaneSet<float> source, int pixel_count,
                          PlaneSet<unsigned char> destination);
+
+}  // namespace strellix

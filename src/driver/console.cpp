@@ -10,6 +10,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace strellix {
+
 namespace {
 
 void keep_standard_stream_open(int fd) {
@@ -129,3 +131,5 @@ void wait_console_key() {
   if (foreground == -1 || foreground == getpgrp()) wait_key_on_terminal(fd);
   close(fd);
 }
+
+}  // namespace strellix

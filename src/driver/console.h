@@ -1,6 +1,8 @@
 // The console: progress and messages on standard output, and the key wait.
 #pragma once
 
+namespace strellix {
+
 // Call once at start-up, before anything is printed or opened. Keeps a
 // closed or broken standard output from ending the run: a write to a pipe
 // whose reader has gone fails quietly instead of killing the process, and a
@@ -22,3 +24,5 @@ void wait_console_key();
 // The same, on a given terminal file descriptor (for tests). Returns at
 // once when fd is not a terminal.
 void wait_key_on_terminal(int fd);
+
+}  // namespace strellix

@@ -18,6 +18,8 @@
 #include <exception>
 #include <opencv2/highgui.hpp>
 
+namespace strellix {
+
 namespace {
 
 constexpr int connect_timeout_ms = 500;
@@ -281,3 +283,5 @@ void close_window(const std::string& title) {
     switch_windows_off();
   }
 }
+
+}  // namespace strellix

@@ -5,6 +5,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+namespace strellix {
+
 // True when windows can be shown; decided once, from DISPLAY, before any
 // GUI call (the GUI toolkit ends the process when it cannot open a display).
 bool display_available();
@@ -19,3 +21,5 @@ void show_in_window(const std::string& title, const cv::Mat& image);
 // is no display.
 int wait_window_key(int delay_ms);
 void close_window(const std::string& title);
+
+}  // namespace strellix

@@ -16,6 +16,8 @@
 #include "model/model_store.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 bool overlap_frame_io = true;
 
 namespace {
@@ -211,3 +213,5 @@ int run_frame_loop(RunState& run) {
   rethrow_writer_fault(threads.writer);
   return code;
 }
+
+}  // namespace strellix

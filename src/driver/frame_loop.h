@@ -3,6 +3,8 @@
 
 #include "driver/run_state.h"
 
+namespace strellix {
+
 // Processes frames ini+1 .. end. Returns 0 when the loop ended normally
 // (range done, input ended, ESC), or 5 when a frame that exists could not
 // be used (the frame source has reported it). Every output file is on disk
@@ -15,3 +17,5 @@ int run_frame_loop(RunState& run);
 // those of the loop that does everything in line, which tests get by
 // setting this to false.
 extern bool overlap_frame_io;
+
+}  // namespace strellix

@@ -7,6 +7,8 @@
 #include "io/pnm.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 static void note_unwritten(RunState& run, const std::string& path) {
   print_standard_error(unwritten_note(path));
   run.output_failed = true;
@@ -48,3 +50,5 @@ void write_frame_outputs(RunState& run, const unsigned char* labels, long long k
   }
   if (s.SmodBG) write_rendering(run, k, writer);
 }
+
+}  // namespace strellix

@@ -9,6 +9,8 @@
 #include "driver/output_writer.h"
 #include "driver/run_state.h"
 
+namespace strellix {
+
 // Saves an image atomically; a failure is reported on standard error and
 // remembered for the exit code, and the run goes on.
 void save_run_image(RunState& run, const std::string& path, const cv::Mat& image);
@@ -23,3 +25,5 @@ void save_mask_of_frame(RunState& run, const unsigned char* labels, long long k)
 // and the message of a failed rendering keeps its place on the console.
 void write_frame_outputs(RunState& run, const unsigned char* labels, long long k,
                          OutputWriter* writer = nullptr);
+
+}  // namespace strellix

@@ -14,6 +14,8 @@
 #include "driver/output_writer.h"
 #include "io/standard_error_redirect.h"
 
+namespace strellix {
+
 namespace {
 
 std::string read_back(int fd) {
@@ -222,3 +224,5 @@ void stop_frame_prefetch(FramePrefetch& prefetch) {
   if (prefetch.capture_fd >= 0) close(prefetch.capture_fd);
   prefetch.capture_fd = -1;
 }
+
+}  // namespace strellix

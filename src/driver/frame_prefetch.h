@@ -24,6 +24,8 @@
 #include "driver/run_state.h"
 #include "io/frame_source.h"
 
+namespace strellix {
+
 // Three planes of W * H floats, each its own calloc block like the planes
 // of a PlaneSet (io/plane_set.h), so that they can change places with the
 // run's frame_planes; freed with the object.
@@ -114,3 +116,5 @@ std::string with_captured_standard_error(int capture_fd, const std::function<voi
 
 // An anonymous in-memory file for with_captured_standard_error, or -1.
 int open_capture_file();
+
+}  // namespace strellix

@@ -9,6 +9,8 @@
 #include "model/model_store.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 namespace {
 
 // Loads "InitialModel.png" from the sequence's directory, always as a file,
@@ -69,3 +71,5 @@ int run_init_phase(RunState& run) {
   scale_matrix(run.settings.width_2d, run.rate_b, b.kernel_2d, b.rate_kernel_2d);
   return 0;
 }
+
+}  // namespace strellix

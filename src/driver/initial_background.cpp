@@ -9,6 +9,8 @@
 #include "io/plane_set.h"
 #include "model/temporal_median.h"
 
+namespace strellix {
+
 namespace {
 
 // Reads frame k of the median; an empty result has already been reported.
@@ -70,3 +72,5 @@ cv::Mat median_background(int first_number, int frame_count, int video, int skip
   capture.release();
   return result;
 }
+
+}  // namespace strellix

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace strellix {
+
 // Per-pixel, per-channel median of frame_count frames, the first read with
 // `skip` (video) and named first_number, the next ones first_number+1, ...
 // Video input opens its own capture on "%s.avi", so it always starts at the
@@ -14,3 +16,5 @@
 // by the frame source on standard error.
 cv::Mat median_background(int first_number, int frame_count, int video, int skip,
                           const std::string& seq_prefix, int want_width, int want_height);
+
+}  // namespace strellix

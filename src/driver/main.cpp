@@ -1,5 +1,5 @@
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
-  return run_program(argc, argv);
+  return strellix::run_program(argc, argv);
 }

@@ -5,6 +5,8 @@
 
 #include "io/atomic_file.h"
 
+namespace strellix {
+
 namespace {
 
 // Runs one job; any exception it throws goes back to the loop's thread,
@@ -99,3 +101,5 @@ void print_standard_error(const std::string& text) {
 std::string unwritten_note(const std::string& path) {
   return "Strellixplus: cannot write " + path + "\n";
 }
+
+}  // namespace strellix

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+namespace strellix {
+
 struct ImageJob {
   std::string path;
   cv::Mat image;  // owned by the job: the caller's buffers move on meanwhile
@@ -58,3 +60,5 @@ void print_standard_error(const std::string& text);
 // "Strellixplus: cannot write PATH", the note for an output file that could
 // not be written.
 std::string unwritten_note(const std::string& path);
+
+}  // namespace strellix

@@ -2,6 +2,8 @@
 
 #include "driver/console.h"
 
+namespace strellix {
+
 void print_report(const RunSettings& s, int W, int H) {
   console_print("\n\nN. of images:                                                 %lld\n", range_size(s));
   console_print("Image dimensions:                                             %d x %d\n", W, H);
@@ -14,3 +16,5 @@ void print_report(const RunSettings& s, int W, int H) {
   console_print("Learning rate (lr):                                           %f\n",
                 static_cast<double>(s.lr));
 }
+
+}  // namespace strellix

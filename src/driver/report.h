@@ -3,6 +3,10 @@
 
 #include "driver/run_state.h"
 
+namespace strellix {
+
 // "N. of images" is the requested range end - ini + 1, whether or not every
 // frame was processed.
 void print_report(const RunSettings& s, int W, int H);
+
+}  // namespace strellix

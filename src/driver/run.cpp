@@ -34,6 +34,8 @@
 #include "io/atomic_file.h"
 #include "io/frame_source.h"
 
+namespace strellix {
+
 namespace {
 
 const char* const OUTPUT_WINDOW = "Output";
@@ -157,3 +159,5 @@ int run_program(int argc, char** argv) {
     return 6;
   }
 }
+
+}  // namespace strellix

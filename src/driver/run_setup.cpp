@@ -11,6 +11,8 @@
 #include "model/model_store.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 RunSettings read_run_settings(int& argc, char** argv) {
   RunSettings s;
   s.ini = Lread_iswitch(argc, argv, "-ini", 1);
@@ -135,3 +137,5 @@ void release_run_buffers(RunState& run) {
   search_mask = nullptr;
   b.mask_image.release();
 }
+
+}  // namespace strellix

@@ -5,6 +5,8 @@
 
 #include "driver/run_state.h"
 
+namespace strellix {
+
 // Reads every switch in the fixed order; a switch without a usable value
 // ends the process with exit code 2 (inside the readers).
 RunSettings read_run_settings(int& argc, char** argv);
@@ -27,3 +29,5 @@ void allocate_frame_buffers(RunState& run);
 // Frees every buffer of the run in the teardown order; buffers that were
 // never allocated are skipped, so it also serves the early ends.
 void release_run_buffers(RunState& run);
+
+}  // namespace strellix

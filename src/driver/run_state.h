@@ -9,6 +9,8 @@
 #include "driver/seq_names.h"
 #include "io/plane_set.h"
 
+namespace strellix {
+
 // The switch values, fixed once the command line has been read. The flags
 // that the switches only test for nonzero keep the value that was given.
 struct RunSettings {
@@ -68,3 +70,5 @@ inline long long frame_number(const RunSettings& s, long long t) {
 inline long long range_size(const RunSettings& s) {
   return static_cast<long long>(s.end) - s.ini + 1;
 }
+
+}  // namespace strellix

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace strellix {
+
 SeqNames split_seq_name(const std::string& seq_name) {
   SeqNames names;
   const std::string::size_type separator = seq_name.find_last_of("/\\");
@@ -37,3 +39,5 @@ std::string initial_model_name(const std::string& dir) {
 std::string video_file_name(const std::string& prefix) {
   return prefix + ".avi";
 }
+
+}  // namespace strellix

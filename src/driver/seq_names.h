@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace strellix {
+
 struct SeqNames {
   std::string dir;     // up to and including the last '/' or '\\', else empty
   std::string base;    // the rest
@@ -21,3 +23,5 @@ std::string rendering_file_name(const std::string& base, long long k);
 std::string initial_model_name(const std::string& dir);
 // "%s.avi".
 std::string video_file_name(const std::string& prefix);
+
+}  // namespace strellix

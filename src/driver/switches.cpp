@@ -8,6 +8,8 @@
 
 #include "driver/console.h"
 
+namespace strellix {
+
 namespace {
 
 void end_process(int code) {
@@ -122,3 +124,5 @@ void print_usage() {
   };
   for (const char* line : usage_lines) console_print("%s", line);
 }
+
+}  // namespace strellix

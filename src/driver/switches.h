@@ -2,6 +2,8 @@
 // out of the argument vector, which it edits in place.
 #pragma once
 
+namespace strellix {
+
 // The switch's value string (the switch itself for k == 0), or
 // absent_result when the switch is absent. Too few values: message on
 // standard error and exit code 2.
@@ -18,3 +20,5 @@ extern void (*switch_exit_hook)(int);
 
 // The usage text on standard output.
 void print_usage();
+
+}  // namespace strellix

@@ -14,6 +14,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
 
+namespace strellix {
+
 namespace {
 
 // Files in progress, for the signal handler: writers on several threads may
@@ -253,3 +255,5 @@ void end_temporary_file() {
   in_progress[own_slot].state.store(SLOT_FREE, std::memory_order_release);
   own_slot = -1;
 }
+
+}  // namespace strellix

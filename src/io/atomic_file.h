@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace strellix {
+
 // Temporary name in the same directory as `path`.
 std::string temporary_name_for(const std::string& path);
 
@@ -26,3 +28,5 @@ void install_temporary_file_cleanup();
 // removes it, and forgets it afterwards. Each thread has at most one.
 void begin_temporary_file(const std::string& temporary_path);
 void end_temporary_file();
+
+}  // namespace strellix

@@ -15,6 +15,8 @@
 
 #include "io/standard_error_redirect.h"
 
+namespace strellix {
+
 namespace {
 
 cv::Mat refuse(GrabStatus why, GrabStatus* status) {
@@ -270,3 +272,5 @@ cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::s
   if (video == 0) return grab_file(path, want_width, want_height, status);
   return grab_video(capture, count, path, want_width, want_height, status);
 }
+
+}  // namespace strellix

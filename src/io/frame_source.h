@@ -11,6 +11,8 @@ namespace cv {
 class VideoCapture;
 }
 
+namespace strellix {
+
 enum GrabStatus {
   GRAB_OK = 0,
   GRAB_MISSING = 1,   // no such file, or the video has no further frame
@@ -33,3 +35,5 @@ cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::s
 // cannot be opened the capture stays closed, one message on standard error
 // names the file and says what is wrong, and the result is false.
 bool open_video(cv::VideoCapture& capture, const std::string& path);
+
+}  // namespace strellix

@@ -4,6 +4,8 @@
 
 #include "model/settings.h"
 
+namespace strellix {
+
 // The conversions index the image by its own extent, so a Mat of the wrong
 // kind would be read or written out of bounds; such a call is a programming
 // error and is stopped loudly instead.
@@ -51,3 +53,5 @@ void labels_to_image(const unsigned char* labels, int pixel_count, cv::Mat& imag
     for (int c = 0; c < width; ++c) row[c] = label_row[c] == LABEL_FOREGROUND ? 255 : 0;
   }
 }
+
+}  // namespace strellix

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace strellix {
+
 namespace {
 
 [[noreturn]] void report_out_of_memory(std::size_t bytes) {
@@ -64,3 +66,5 @@ void copy_byte_planes(const PlaneSet<unsigned char> source, std::size_t length,
   for (int k = 0; k < 3; ++k)
     for (std::size_t i = 0; i < length; ++i) destination[k][i] = source[k][i];
 }
+
+}  // namespace strellix

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace strellix {
+
 template <class T>
 using PlaneSet = T**;
 
@@ -26,3 +28,5 @@ void copy_byte_planes(const PlaneSet<unsigned char> source, std::size_t length,
 // "Out of memory: cannot allocate %zu bytes\n" on standard error and ends
 // the process with exit code 4.
 void* checked_calloc(std::size_t count, std::size_t size);
+
+}  // namespace strellix

@@ -8,6 +8,8 @@
 
 #include "io/atomic_file.h"
 
+namespace strellix {
+
 namespace {
 
 // A search mask larger than this is certainly not one; refusing it keeps a
@@ -158,3 +160,5 @@ int write_ppm(int height, int width, const PlaneSet<unsigned char> planes, const
   }
   return 1;
 }
+
+}  // namespace strellix

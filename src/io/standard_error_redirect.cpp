@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace strellix {
+
 StandardErrorRedirect::StandardErrorRedirect(int fd) {
   if (fd < 0) return;
   std::fflush(stderr);
@@ -21,3 +23,5 @@ StandardErrorRedirect::~StandardErrorRedirect() {
   dup2(saved_, STDERR_FILENO);
   close(saved_);
 }
+
+}  // namespace strellix

@@ -2,6 +2,8 @@
 // complaints muted, or the messages of a read kept for later.
 #pragma once
 
+namespace strellix {
+
 // Points standard error at `fd` for the lifetime of the object and puts it
 // back afterwards, also when the code in between throws. With fd < 0, or
 // when standard error cannot be moved, nothing changes and active() is
@@ -19,3 +21,5 @@ class StandardErrorRedirect {
  private:
   int saved_ = -1;
 };
+
+}  // namespace strellix

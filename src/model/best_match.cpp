@@ -6,6 +6,8 @@
 #include "colour/model_space.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 int find_best_match(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, float threshold,
                     int& match_index) {
   match_index = -1;
@@ -69,3 +71,5 @@ int shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, 
   }
   return 0;
 }
+
+}  // namespace strellix

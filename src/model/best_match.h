@@ -3,6 +3,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 constexpr float MATCH_START_DISTANCE = 100000.0f;
 
 // Returns MATCH_NONE, MATCH_FOUND or MATCH_SHADOW; match_index receives the
@@ -19,3 +21,5 @@ int shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, 
 // and saturation and hue within their bounds (hue the short way round).
 bool shadow_value_ratio_passes(float v_pixel, float v_layer);
 bool shadow_chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_layer);
+
+}  // namespace strellix

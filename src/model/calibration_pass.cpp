@@ -6,6 +6,8 @@
 #include "model/neighbourhood_update.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 namespace {
 
 // Label first, then learn: the 2D update reads seg_mask, and the pixel itself
@@ -45,3 +47,5 @@ void calibration_pass(const PlaneSet<float> frame_planes, int H, int W, PlaneSet
     }
   }
 }
+
+}  // namespace strellix

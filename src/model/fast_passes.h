@@ -8,6 +8,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 void segment_frame_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                         unsigned char* seg_mask, int n, float threshold, int* match_index);
 
@@ -17,3 +19,5 @@ void coherence_filter_fast(int H, int W, const unsigned char* in, unsigned char*
 void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                            const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d,
                            int width_2d, const int* match_index);
+
+}  // namespace strellix

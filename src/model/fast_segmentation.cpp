@@ -16,6 +16,8 @@
 #include "model/vector_width.h"
 #include "model/worker_pool.h"
 
+namespace strellix {
+
 namespace {
 
 // Two pixels per vector, two vectors at a time. The vector operations are
@@ -340,3 +342,5 @@ void coherence_filter_fast(int H, int W, const unsigned char* in, unsigned char*
   }
   coherence_filter_edges(H, W, in, out);
 }
+
+}  // namespace strellix

@@ -14,6 +14,8 @@
 #include "model/vector_width.h"
 #include "model/worker_pool.h"
 
+namespace strellix {
+
 // Matching is finished before the update starts, so the blends that reach a
 // pixel depend only on this frame's labels, layers and frame values. Each
 // target pixel can therefore replay, on its own, the blends that the centres
@@ -332,3 +334,5 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
   }
   run_split(H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
 }
+
+}  // namespace strellix

@@ -7,6 +7,8 @@
 
 #include "model/settings.h"
 
+namespace strellix {
+
 PlaneSet<float>* alloc_model(int n, std::size_t pixel_count) {
   // One spare entry keeps the array a real allocation even for n = 0.
   const std::size_t entries = n > 0 ? static_cast<std::size_t>(n) : 1;
@@ -170,3 +172,5 @@ void seed_model(PlaneSet<float>* bg_model, const PlaneSet<float> image, std::siz
     }
   }
 }
+
+}  // namespace strellix

@@ -3,6 +3,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 // n layers, each a float plane set of 3 planes of pixel_count elements:
 // first the layer array, then layers 0..n-1.
 PlaneSet<float>* alloc_model(int n, std::size_t pixel_count);
@@ -18,3 +20,5 @@ void fill_gaussian_2d(int width, float spread, PlaneSet<float> matrix);
 void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSet<float> target);
 // Copies the image into every layer where search_mask is nonzero.
 void seed_model(PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n);
+
+}  // namespace strellix

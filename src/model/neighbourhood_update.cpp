@@ -4,6 +4,8 @@
 
 #include "model/settings.h"
 
+namespace strellix {
+
 namespace {
 
 // w*value + (1-w)*old in double, stored as float. No clamping: weights
@@ -57,3 +59,5 @@ void update_layers_1d(const float value[3], PlaneSet<float>* bg_model, const flo
     blend_pixel(value, bg_model[j], p, w);
   }
 }
+
+}  // namespace strellix

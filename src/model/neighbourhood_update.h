@@ -4,6 +4,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 // Blends value into `layer` at the window pixels around (y, x), cut to the
 // image, whose label byte is LABEL_BACKGROUND, with weights anchored at the
 // clipped window's top-left corner.
@@ -14,3 +16,5 @@ void update_neighbourhood_2d(const float value[3], int H, int W, PlaneSet<float>
 // Blends value into the layers within the 1D half-width of m at pixel p.
 void update_layers_1d(const float value[3], PlaneSet<float>* bg_model, const float* kernel, int width, int m,
                       int n, int p, float rate);
+
+}  // namespace strellix

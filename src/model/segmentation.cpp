@@ -5,6 +5,8 @@
 #include "model/best_match.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 namespace {
 
 unsigned char label_for_match(int result) {
@@ -103,3 +105,5 @@ void coherence_filter_edges(int H, int W, const unsigned char* in, unsigned char
     if (region_fits(g, H, W)) filter_region(g, W, in, out);
   }
 }
+
+}  // namespace strellix

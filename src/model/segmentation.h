@@ -3,6 +3,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 void segment_frame(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                    unsigned char* seg_mask, int n, float threshold, int* match_index);
 
@@ -15,3 +17,5 @@ void coherence_filter(int H, int W, const unsigned char* in, unsigned char* out)
 // The same filter on the two-pixel bands along the edges and the corner
 // blocks only, without the interior; the fast filter shares it.
 void coherence_filter_edges(int H, int W, const unsigned char* in, unsigned char* out);
+
+}  // namespace strellix

@@ -5,6 +5,8 @@
 #include "model/neighbourhood_update.h"
 #include "model/settings.h"
 
+namespace strellix {
+
 namespace {
 
 // A pixel teaches the model only when it is in the search area, stayed
@@ -36,3 +38,5 @@ void selective_update(const PlaneSet<float> frame_planes, int H, int W, PlaneSet
     }
   }
 }
+
+}  // namespace strellix

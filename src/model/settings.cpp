@@ -1,5 +1,7 @@
 #include "model/settings.h"
 
+namespace strellix {
+
 int colour_mode = 3;
 int use_shadow_test = 1;
 
@@ -9,3 +11,5 @@ float learning_rate = 0.05f;
 float* kernel_1d = nullptr;
 unsigned char* search_mask = nullptr;
 int first_search_row = 0;
+
+}  // namespace strellix

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace strellix {
+
 // Segmentation labels, one byte per pixel.
 constexpr unsigned char LABEL_BACKGROUND = 0;
 constexpr unsigned char LABEL_SHADOW = 85;
@@ -40,3 +42,5 @@ extern float learning_rate;         // lr
 extern float* kernel_1d;            // width_1d weights across layers
 extern unsigned char* search_mask;  // one byte per pixel, nonzero = process
 extern int first_search_row;        // first row holding a nonzero mask byte
+
+}  // namespace strellix

@@ -24,6 +24,8 @@
 #include <sys/mman.h>
 #endif
 
+namespace strellix {
+
 namespace {
 
 constexpr std::size_t TILE_LANES = 64;
@@ -334,3 +336,5 @@ void compute_median(const FrameStore* store, PlaneSet<unsigned char> result) {
   }
   run_split(count, 64, [&](int begin, int end) { tiles_between(begin, end); });
 }
+
+}  // namespace strellix

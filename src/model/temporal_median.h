@@ -6,6 +6,8 @@
 
 #include "io/plane_set.h"
 
+namespace strellix {
+
 struct FrameStore;
 
 // Store for frame_count frames of pixel_count pixels (3 channels each).
@@ -18,3 +20,5 @@ void store_frame(FrameStore* store, int k, const PlaneSet<unsigned char> planes)
 // Median of the stored frames into result planes R, G, B: the middle value
 // for odd F, the floor of the mean of the two middle values for even F.
 void compute_median(const FrameStore* store, PlaneSet<unsigned char> result);
+
+}  // namespace strellix

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace strellix {
+
 namespace {
 
 bool processor_has_avx2() {
@@ -24,3 +26,5 @@ bool wide_vectors() {
 void set_wide_vectors(bool wanted) {
   wide_wanted.store(wanted, std::memory_order_relaxed);
 }
+
+}  // namespace strellix

@@ -2,6 +2,8 @@
 // baseline instruction set and one for AVX2, chosen at run time.
 #pragma once
 
+namespace strellix {
+
 // True when the AVX2 builds run: the processor has AVX2 and they have not
 // been turned off.
 bool wide_vectors();
@@ -9,3 +11,5 @@ bool wide_vectors();
 // Turns the AVX2 builds off (false) or back on where the processor has
 // AVX2 (true); tests compare the two builds.
 void set_wide_vectors(bool wanted);
+
+}  // namespace strellix

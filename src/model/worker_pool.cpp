@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+namespace strellix {
+
 namespace {
 
 void cpu_relax() {
@@ -193,3 +195,5 @@ void run_split_pieces(int count, int min_piece, void (*part)(const void*, int, i
   std::unique_lock<std::mutex> lock(p.mutex);
   p.done.wait(lock, [&] { return p.finished.load(std::memory_order_acquire) == pieces; });
 }
+
+}  // namespace strellix

@@ -4,6 +4,8 @@
 // gives the same result with any number of threads and any timing.
 #pragma once
 
+namespace strellix {
+
 // Runs part(context, begin, end) over [0, count) cut into contiguous pieces
 // of at least min_piece indices (when count allows), on the calling thread
 // and the workers. Returns when every piece is done.
@@ -23,3 +25,5 @@ void run_split(int count, int min_piece, const Part& part) {
 // Defaults to the number of cores, at most 2.
 void set_worker_threads(int threads);
 int worker_threads();
+
+}  // namespace strellix

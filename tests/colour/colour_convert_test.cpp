@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace strellix;
+
 namespace {
 
 const float NaN = std::numeric_limits<float>::quiet_NaN();

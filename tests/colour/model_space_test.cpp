@@ -12,6 +12,8 @@
 #include "colour/colour_convert.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 namespace {
 
 const float NaN = std::numeric_limits<float>::quiet_NaN();

@@ -24,6 +24,8 @@
 #include "driver/console.h"
 #include "driver/display.h"
 
+using namespace strellix;
+
 namespace {
 
 struct ChildResult {

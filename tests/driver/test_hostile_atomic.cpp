@@ -13,6 +13,8 @@
 #include "io/atomic_file.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 TEST(HostileAtomicFile, NamesAtTheLimitAreWrittenAndTheirTemporaryNamesFit) {
   const std::string dir = make_temp_dir("atomic-limit");
   const std::string name(255, 'n');

@@ -20,6 +20,8 @@
 #include "support/frames.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 namespace {
 
 // The program run in a forked copy of this process, where the loop can be

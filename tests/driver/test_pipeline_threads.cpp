@@ -19,6 +19,8 @@
 #include "support/frames.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 namespace {
 
 struct Dir {

@@ -4,6 +4,8 @@
 
 #include "driver/seq_names.h"
 
+using namespace strellix;
+
 namespace {
 
 void expect_split(const std::string& seq_name, const std::string& dir, const std::string& base) {

@@ -7,6 +7,8 @@
 #include "driver/switches.h"
 #include "support/usage_text.h"
 
+using namespace strellix;
+
 namespace {
 
 // A mutable argument vector, null-terminated like a program's own.

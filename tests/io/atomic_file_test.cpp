@@ -10,6 +10,8 @@
 #include "io/atomic_file.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 namespace {
 
 TEST(AtomicFile, TemporaryNameStaysInTheSameDirectory) {

@@ -9,6 +9,8 @@
 #include "io/frame_source.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 namespace {
 
 class FrameSource : public testing::Test {

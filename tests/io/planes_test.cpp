@@ -7,6 +7,8 @@
 #include "io/plane_set.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 TEST(PlaneSet, AllocatesZeroedPlanesAndReleasesOnce) {
   PlaneSet<unsigned char> bytes = alloc_byte_planes(3, 7);
   PlaneSet<float> floats = alloc_float_planes(5, 5);

@@ -9,6 +9,8 @@
 #include "io/pnm.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 namespace {
 
 class PnmFiles : public testing::Test {

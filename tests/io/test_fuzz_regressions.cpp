@@ -13,6 +13,8 @@
 #include "../../fuzz/pgm_input.h"
 #include "support/run_binary.h"
 
+using namespace strellix;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,6 +8,8 @@
 #include "model/best_match.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 namespace {
 
 // n layers of 3 planes with one pixel each; enough for a per-pixel search.

@@ -7,6 +7,8 @@
 #include "model/settings.h"
 #include "support/owned_planes.h"
 
+using namespace strellix;
+
 namespace {
 
 float blend(float w, float value, float old) {

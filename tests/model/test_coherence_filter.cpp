@@ -7,6 +7,8 @@
 #include "model/segmentation.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 namespace {
 
 using Labels = std::vector<unsigned char>;

@@ -10,6 +10,8 @@
 #include "model/settings.h"
 #include "model/worker_pool.h"
 
+using namespace strellix;
+
 namespace {
 
 struct Planes {

@@ -16,6 +16,8 @@
 #include "model/vector_width.h"
 #include "model/worker_pool.h"
 
+using namespace strellix;
+
 namespace {
 
 // n sets of three float planes in one block; copies are deep.

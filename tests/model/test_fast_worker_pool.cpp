@@ -5,6 +5,8 @@
 
 #include "model/worker_pool.h"
 
+using namespace strellix;
+
 namespace {
 
 struct ThreadScope {

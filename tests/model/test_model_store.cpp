@@ -9,6 +9,8 @@
 #include "model/model_store.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 namespace {
 
 using Matrix = std::vector<std::vector<float>>;

@@ -6,6 +6,8 @@
 #include "model/settings.h"
 #include "support/owned_planes.h"
 
+using namespace strellix;
+
 namespace {
 
 // rate times the width-3 Gaussian 1 2 1 / 2 4 2 / 1 2 1, each entry rounded to float.
@@ -133,10 +135,14 @@ TEST(LayersUpdate1d, WeightsAcrossLayersFollowTheClippedWindow) {
   const std::vector<float> k5 = {0.2f, 0.8f, 1.0f, 0.8f, 0.2f};
   const std::vector<float> k1 = {1.0f};
   const LayerCase cases[] = {
-      {3, 2, {-1, 0, -1, 2, -1}},   {3, 0, {-1, 1, -1, -1, -1}},  // layer 1 gets the centre entry: the full
-                                                                  // rate
-      {3, 4, {-1, -1, -1, 0, -1}},  {5, 0, {-1, 1, 2, -1, -1}},  {5, 1, {0, -1, 2, 3, -1}},
-      {5, 2, {0, 1, -1, 3, 4}},     {5, 4, {-1, -1, 0, 1, -1}},  // centred; the upper entries fall off
+      {3, 2, {-1, 0, -1, 2, -1}},
+      {3, 0, {-1, 1, -1, -1, -1}},  // layer 1 gets the centre entry: the full
+                                    // rate
+      {3, 4, {-1, -1, -1, 0, -1}},
+      {5, 0, {-1, 1, 2, -1, -1}},
+      {5, 1, {0, -1, 2, 3, -1}},
+      {5, 2, {0, 1, -1, 3, 4}},
+      {5, 4, {-1, -1, 0, 1, -1}},  // centred; the upper entries fall off
       {1, 3, {-1, -1, -1, -1, -1}},
   };
   const float value[3] = {1.0f, 1.0f, 1.0f};

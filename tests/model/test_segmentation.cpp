@@ -6,6 +6,8 @@
 #include "model/segmentation.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 namespace {
 
 using Colour = std::array<float, 3>;

@@ -5,6 +5,8 @@
 #include "model/selective_update.h"
 #include "model/settings.h"
 
+using namespace strellix;
+
 namespace {
 
 // A one-plane-per-component model of H*W pixels whose components all start

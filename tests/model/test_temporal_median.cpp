@@ -10,6 +10,8 @@
 #include "model/temporal_median.h"
 #include "model/vector_width.h"
 
+using namespace strellix;
+
 namespace {
 
 // frames[k][c][p]: value of channel c at pixel p in frame k.

@@ -19,5 +19,5 @@ struct OwnedPlanes {
   void point_at_data() {
     for (auto& plane : data) ptrs.push_back(plane.data());
   }
-  PlaneSet<float> get() { return ptrs.data(); }
+  strellix::PlaneSet<float> get() { return ptrs.data(); }
 };
