@@ -79,7 +79,7 @@ const ByteValues& byte_values() {
   return table;
 }
 
-void convert_rows(const cv::Mat& image, PlaneSet<float> planes, int row_begin, int row_end) {
+void convert_rows(const unsigned char* search_mask, const cv::Mat& image, PlaneSet<float> planes, int row_begin, int row_end) {
   const int width = image.cols;
   const float* value_of = byte_values().v;
   float* px_out = planes[0];
@@ -129,15 +129,16 @@ void colour_to_cone_xy(int red, int green, int blue, float& x, float& y) {
   y = static_cast<float>(std::sin(h) * S * V);
 }
 
-void frame_to_model_fast(const cv::Mat& image, int /*pixel_count*/, PlaneSet<float> planes) {
+void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int /*pixel_count*/, PlaneSet<float> planes) {
   if (image.empty() || image.type() != CV_8UC3) return;
   byte_values();  // built before the threads start
-  run_split(image.rows, 16, [&](int begin, int end) { convert_rows(image, planes, begin, end); });
+  run_split(s.run.workers, image.rows, 16,
+            [&](int begin, int end) { convert_rows(s.search_mask, image, planes, begin, end); });
 }
 
-void frame_to_model_on_caller(const cv::Mat& image, PlaneSet<float> planes) {
+void frame_to_model_on_caller(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes) {
   if (image.empty() || image.type() != CV_8UC3) return;
-  convert_rows(image, planes, 0, image.rows);
+  convert_rows(s.search_mask, image, planes, 0, image.rows);
 }
 
 }  // namespace strellix

@@ -4,16 +4,12 @@
 #include <system_error>
 #include <utility>
 
-#include "colour/fast_model_space.h"
 #include "driver/console.h"
 #include "driver/display.h"
 #include "driver/frame_outputs.h"
 #include "driver/frame_prefetch.h"
 #include "driver/output_writer.h"
 #include "io/frame_source.h"
-#include "model/calibration_pass.h"
-#include "model/fast_passes.h"
-#include "model/model_store.h"
 #include "model/settings.h"
 
 namespace strellix {
@@ -83,20 +79,19 @@ LoadedFrame grab_loop_frame(RunState& run, const LoopIo& io, long long t) {
   return got;
 }
 
-// Frame ini + t, converted into frame_planes; the status tells why no frame
-// came back.
-cv::Mat read_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
+// Frame ini + t, applied to the model (the frame's own stage: calibration
+// or online); the status tells why no frame came back.
+cv::Mat apply_loop_frame(RunState& run, const LoopIo& io, long long t, GrabStatus& status) {
   LoadedFrame got = grab_loop_frame(run, io, t);
   status = got.status;
   if (got.image.empty()) return got.image;
-  PlaneSet<float> planes = run.buffers.frame_planes;
   if (!got.model.empty()) {
-    // The planes change places: both hold 0 outside the search area, where
-    // no conversion writes, and the frame's values inside it.
-    for (int c = 0; c < 3; ++c) std::swap(planes[c], got.model.plane[c]);
+    // Converted on the reading thread: the planes change places with the
+    // model's, and the model's go back for another frame.
+    run.engine->apply(got.model);
     give_back(*io.prefetch, std::move(got.model));
   } else {
-    frame_to_model_fast(got.image, static_cast<int>(run.N), planes);
+    run.engine->apply(got.image);
   }
   return got.image;
 }
@@ -107,60 +102,45 @@ int show_input_frame(RunState& run, const cv::Mat& frame) {
   return wait_window_key(display_delay_ms);
 }
 
-float calibration_rate(const RunState& run, long long t) {
-  const double a = run.rate_a;
-  const double b = run.rate_b;
-  const double step = static_cast<double>(t) * (a - b) / static_cast<double>(run.settings.n - 1);
-  return static_cast<float>(a - step);
-}
-
 StretchEnd run_calibration_stretch(RunState& run, const LoopIo& io) {
   const RunSettings& s = run.settings;
-  RunBuffers& b = run.buffers;
   const long long last = std::min<long long>(s.n, range_size(s));
   for (long long t = 1; t < last; ++t) {
     const long long k = frame_number(s, t);
     console_print(" %lld ", k);
     GrabStatus status;
-    cv::Mat frame = read_loop_frame(run, io, t, status);
+    cv::Mat frame = apply_loop_frame(run, io, t, status);
     if (frame.empty()) {
       if (status == GRAB_UNUSABLE) return STRETCH_UNUSABLE_FRAME;
       settle_outputs(io);
       console_print("ATTENTION: Cannot grab file %s", frame_file_name(run.names.prefix, k).c_str());
+      // The online stretch still starts at frame ini + n, learning at the
+      // rate of the last frame calibrated.
+      run.engine->end_calibration();
       return STRETCH_DONE;
     }
-    scale_matrix(s.width_2d, calibration_rate(run, t), b.kernel_2d, b.rate_kernel_2d);
-    calibration_pass(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, b.rate_kernel_2d, s.n, s.width_2d,
-                     calibration_threshold);
     if (s.video) show_input_frame(run, frame);  // keys are ignored while calibrating
     frame.release();
-    write_frame_outputs(run, b.seg_mask, k, io.writer);
+    write_frame_outputs(run, run.engine->labels(), k, io.writer);
   }
   return STRETCH_DONE;
 }
 
 StretchEnd run_online_stretch(RunState& run, const LoopIo& io) {
   const RunSettings& s = run.settings;
-  RunBuffers& b = run.buffers;
   const long long last_t = static_cast<long long>(s.end) - s.ini;
   for (long long t = s.n; t <= last_t; ++t) {
     const long long k = frame_number(s, t);
     console_print(" %lld ", k);
     GrabStatus status;
-    cv::Mat frame = read_loop_frame(run, io, t, status);
+    cv::Mat frame = apply_loop_frame(run, io, t, status);
     if (frame.empty()) return status == GRAB_UNUSABLE ? STRETCH_UNUSABLE_FRAME : STRETCH_DONE;
-    segment_frame_fast(b.frame_planes, run.H, run.W, b.bg_model, b.seg_mask, s.n, s.e, b.match_index);
-    coherence_filter_fast(run.H, run.W, b.seg_mask, b.filtered_mask);
-    selective_update_fast(b.frame_planes, run.H, run.W, b.bg_model, b.filtered_mask, b.rate_kernel_2d,
-                          s.width_2d, b.match_index);
     if (s.video) {
       const int key = show_input_frame(run, frame);
       if (key >= 0 && (key & 0xFF) == ESC_KEY) return STRETCH_ESCAPE;
     }
     frame.release();
-    write_frame_outputs(run, b.filtered_mask, k, io.writer);
-    // This frame's filtered labels are where the next frame is segmented.
-    std::swap(b.seg_mask, b.filtered_mask);
+    write_frame_outputs(run, run.engine->labels(), k, io.writer);
   }
   return STRETCH_DONE;
 }

@@ -1,6 +1,5 @@
 #include "driver/frame_outputs.h"
 
-#include "colour/model_space.h"
 #include "driver/display.h"
 #include "io/atomic_file.h"
 #include "io/plane_convert.h"
@@ -19,24 +18,21 @@ void save_run_image(RunState& run, const std::string& path, const cv::Mat& image
 }
 
 void save_mask_of_frame(RunState& run, const unsigned char* labels, long long k) {
-  labels_to_image(labels, static_cast<int>(run.N), run.buffers.mask_image);
-  save_run_image(run, mask_file_name(k), run.buffers.mask_image);
+  labels_to_image(labels, static_cast<int>(run.N), run.mask_image);
+  save_run_image(run, mask_file_name(k), run.mask_image);
 }
 
 static void write_rendering(RunState& run, long long k, OutputWriter* writer) {
-  RunBuffers& b = run.buffers;
-  const int pixels = static_cast<int>(run.N);
-  render_background(b.frame_planes, run.H, run.W, b.bg_model, run.settings.n, b.render_planes);
-  model_to_rgb_planes(colour_mode, b.render_planes, pixels, b.render_rgb_planes);
+  const PlaneSet<unsigned char> rgb = run.engine->render();
   const std::string path = rendering_file_name(run.names.base, k);
   if (writer != nullptr) wait_until_written(*writer);
   // write_ppm reports the failed open on standard output itself.
-  if (!write_ppm(run.H, run.W, b.render_rgb_planes, path)) note_unwritten(run, path);
+  if (!write_ppm(run.H, run.W, rgb, path)) note_unwritten(run, path);
 }
 
 void write_frame_outputs(RunState& run, const unsigned char* labels, long long k, OutputWriter* writer) {
   const RunSettings& s = run.settings;
-  cv::Mat& mask_image = run.buffers.mask_image;
+  cv::Mat& mask_image = run.mask_image;
   if (s.SmaskMOD || s.ShowMask) {
     labels_to_image(labels, static_cast<int>(run.N), mask_image);
     if (s.SmaskMOD && writer != nullptr)

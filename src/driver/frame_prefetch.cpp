@@ -10,7 +10,6 @@
 #include <system_error>
 #include <utility>
 
-#include "colour/fast_model_space.h"
 #include "driver/output_writer.h"
 #include "io/standard_error_redirect.h"
 
@@ -31,17 +30,6 @@ std::string read_back(int fd) {
   return text;
 }
 
-// Zero-filled planes of count floats; a failed allocation throws
-// std::bad_alloc, which the loop receives with the frame.
-ModelPlanes zeroed_planes(std::size_t count) {
-  ModelPlanes planes;
-  for (float*& p : planes.plane) {
-    p = static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)));
-    if (p == nullptr) throw std::bad_alloc();
-  }
-  return planes;
-}
-
 // The same read as the loop's own, with its messages kept for later.
 LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   LoadedFrame got;
@@ -50,7 +38,7 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   got.complaint = with_captured_standard_error(prefetch.capture_fd, [&] {
     got.image = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H, &got.status);
   });
-  if (prefetch.convert && !got.image.empty()) {
+  if (prefetch.engine != nullptr && !got.image.empty()) {
     {
       std::lock_guard<std::mutex> hold(prefetch.lock);
       if (!prefetch.spare.empty()) {
@@ -58,8 +46,8 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
         prefetch.spare.pop_back();
       }
     }
-    if (got.model.empty()) got.model = zeroed_planes(static_cast<std::size_t>(prefetch.W) * prefetch.H);
-    frame_to_model_on_caller(got.image, got.model.plane);
+    // A failed allocation throws, and the loop receives it with the frame.
+    prefetch.engine->convert(got.image, got.model);
   }
   return got;
 }
@@ -142,27 +130,14 @@ std::string with_captured_standard_error(int capture_fd, const std::function<voi
   return captured ? read_back(capture_fd) : std::string();
 }
 
-void give_back(FramePrefetch& prefetch, ModelPlanes&& model) {
+void give_back(FramePrefetch& prefetch, FramePlanes&& model) {
   if (model.empty()) return;
   std::lock_guard<std::mutex> hold(prefetch.lock);
   prefetch.spare.push_back(std::move(model));
 }
 
-ModelPlanes::ModelPlanes(ModelPlanes&& other) noexcept {
-  for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
-}
-
-ModelPlanes& ModelPlanes::operator=(ModelPlanes&& other) noexcept {
-  for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
-  return *this;
-}
-
-ModelPlanes::~ModelPlanes() {
-  for (float* p : plane) std::free(p);
-}
-
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert) {
-  prefetch.convert = convert;
+  prefetch.engine = convert ? run.engine.get() : nullptr;
   prefetch.video = run.settings.video;
   prefetch.capture = &run.capture;
   prefetch.prefix = run.names.prefix;

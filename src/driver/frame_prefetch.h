@@ -26,20 +26,6 @@
 
 namespace strellix {
 
-// Three planes of W * H floats, each its own calloc block like the planes
-// of a PlaneSet (io/plane_set.h), so that they can change places with the
-// run's frame_planes; freed with the object.
-struct ModelPlanes {
-  float* plane[3] = {nullptr, nullptr, nullptr};
-  ModelPlanes() = default;
-  ModelPlanes(ModelPlanes&& other) noexcept;
-  ModelPlanes& operator=(ModelPlanes&& other) noexcept;
-  ModelPlanes(const ModelPlanes&) = delete;
-  ModelPlanes& operator=(const ModelPlanes&) = delete;
-  ~ModelPlanes();
-  bool empty() const { return plane[0] == nullptr; }
-};
-
 struct LoadedFrame {
   cv::Mat image;  // empty when no frame came back
   GrabStatus status = GRAB_MISSING;
@@ -49,7 +35,7 @@ struct LoadedFrame {
   // The image in the model space where it was converted on the worker;
   // empty otherwise. Only pixels inside the search area are written, the
   // others stay 0.
-  ModelPlanes model;
+  FramePlanes model;
 };
 
 struct FramePrefetch {
@@ -60,7 +46,7 @@ struct FramePrefetch {
   int W = 0;
   int H = 0;
   int capture_fd = -1;   // standard error of a read goes here
-  bool convert = false;  // whether frames are also converted to the model space
+  const Engine* engine = nullptr;  // converts frames to the model space, when set
 
   // One frame asked for: waiting to be read, under way, or read.
   struct Slot {
@@ -78,22 +64,22 @@ struct FramePrefetch {
   std::deque<Slot> slots;  // in the order asked for
   unsigned long long next_id = 0;
   bool stopping = false;
-  std::vector<ModelPlanes> spare;  // model-space planes given back
+  std::vector<FramePlanes> spare;  // model-space planes given back
 };
 
 // How many frames the loop keeps asked for: one for a video, up to four
 // numbered files for frames of the given size (fewer for large frames).
 int prefetch_depth(int video, int W, int H);
 
-// Starts the worker for the run's input (after the first frame has given
-// W and H). With `convert`, every frame read is also converted to the model
-// space on the worker (see LoadedFrame::model). Throws std::system_error
+// Starts the worker for the run's input (after the model has been seeded).
+// With `convert`, every frame read is also converted to the model space on
+// the worker by the run's engine (see LoadedFrame::model). Throws std::system_error
 // when no thread or no capture file for standard error can be made.
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert = false);
 
 // Returns planes of W * H floats, holding 0 outside the search area, to be
 // reused for another frame.
-void give_back(FramePrefetch& prefetch, ModelPlanes&& model);
+void give_back(FramePrefetch& prefetch, FramePlanes&& model);
 
 // Asks for frame k ("%s%d.png" from the prefix, or the video's next frame)
 // after those already asked for; nothing changes if it is among them.

@@ -5,10 +5,10 @@
 
 namespace strellix {
 
-// Builds or loads the initial background, seeds every layer, builds the
-// kernels, allocates the remaining buffers, writes the black mask of frame
-// ini and sets the calibration rates A and B. Returns 0, or the exit code
-// of a failure that has already been reported (1: no initial background).
+// Builds or loads the initial background, seeds the model with it, hands
+// it frame ini and writes that frame's black mask. Returns 0, or the exit
+// code of a failure that has already been reported (1: no initial
+// background).
 int run_init_phase(RunState& run);
 
 }  // namespace strellix

@@ -77,6 +77,7 @@ int open_input(RunState& run) {
   run.W = frame.cols;
   run.H = frame.rows;
   run.N = static_cast<std::size_t>(run.W) * static_cast<std::size_t>(run.H);
+  run.first_frame = frame;
   return 0;
 }
 
@@ -116,12 +117,11 @@ int run_whole_program(int argc, char** argv) {
   run.names = split_seq_name(argv[1]);
   run.settings = read_run_settings(argc, argv);
   if (settings_refused(run.settings)) return 2;
-  set_run_wide_settings(run.settings);
 
   if (int code = open_input(run)) return end_early(run, code);
   if (memory_refused(run.settings, run.N)) return end_early(run, 4);
   open_output_window(run);
-  allocate_frame_buffers(run);
+  create_model(run);
 
   if (int code = run_init_phase(run)) return end_early(run, code);
 
@@ -144,6 +144,9 @@ int run_program(int argc, char** argv) {
   // own, by an exception; uncaught, it would end the process by an abort.
   try {
     return run_whole_program(argc, argv);
+  } catch (const AllocationFailure& e) {
+    std::fprintf(stderr, "Out of memory: cannot allocate %zu bytes\n", e.bytes());
+    return 4;
   } catch (const std::bad_alloc&) {
     std::fputs("Strellixplus: out of memory\n", stderr);
     return 4;

@@ -1,4 +1,4 @@
-// Run set-up: switches, refused values, run-wide settings, buffers, release.
+// Run set-up: switches, refused values, the model, release.
 #pragma once
 
 #include <cstddef>
@@ -19,15 +19,15 @@ bool settings_refused(const RunSettings& s);
 // frame store when it is computed, would not fit in the machine's memory.
 bool memory_refused(const RunSettings& s, std::size_t pixel_count);
 
-// Publishes n, the 1D width and the learning rate to the passes.
-void set_run_wide_settings(const RunSettings& s);
+// The model's parameters for the switches (after settings_refused).
+Parameters model_parameters(const RunSettings& s);
 
-// frame_planes, bg_model, seg_mask and the all-255 search_mask, in this
-// order, once W and H are known.
-void allocate_frame_buffers(RunState& run);
+// Makes the run's model, once W and H are known, with the implementation
+// of the passes that the environment asks for.
+void create_model(RunState& run);
 
-// Frees every buffer of the run in the teardown order; buffers that were
-// never allocated are skipped, so it also serves the early ends.
+// Releases the model and every buffer of the run; safe on a run that never
+// made them, so it also serves the early ends.
 void release_run_buffers(RunState& run);
 
 }  // namespace strellix

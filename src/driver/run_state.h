@@ -1,13 +1,14 @@
-// Everything one run owns: its settings, names, input and buffers.
+// Everything one run owns: its settings, names, input, model and outputs.
 #pragma once
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <cstddef>
+#include <memory>
 
 #include "driver/seq_names.h"
-#include "io/plane_set.h"
+#include "engine/engine.h"
 
 namespace strellix {
 
@@ -28,23 +29,6 @@ struct RunSettings {
   int ShowMask = 0;
   int skip = 1;
   int Boot = 0;
-  int width_1d = 3;  // 2*w1d+1
-  int width_2d = 3;  // 2*w2d+1
-};
-
-// The per-run buffers, apart from search_mask and kernel_1d, which live in
-// the run-wide settings because the passes read them directly.
-struct RunBuffers {
-  PlaneSet<float> frame_planes = nullptr;
-  PlaneSet<float>* bg_model = nullptr;
-  unsigned char* seg_mask = nullptr;
-  PlaneSet<float> kernel_2d = nullptr;
-  PlaneSet<float> rate_kernel_2d = nullptr;
-  PlaneSet<unsigned char> render_rgb_planes = nullptr;
-  PlaneSet<float> render_planes = nullptr;
-  unsigned char* filtered_mask = nullptr;
-  int* match_index = nullptr;
-  cv::Mat mask_image;
 };
 
 struct RunState {
@@ -56,19 +40,15 @@ struct RunState {
   int W = 0;
   int H = 0;
   std::size_t N = 0;
-  RunBuffers buffers;
-  float rate_a = 0.0f;         // A: the calibration schedule's starting rate
-  float rate_b = 0.0f;         // B: its final rate, also the online stretch's
-  bool output_failed = false;  // some output file could not be written
+  cv::Mat first_frame;             // frame ini, kept until the model has seen it
+  std::unique_ptr<Engine> engine;  // the model, made once the frame size is known
+  cv::Mat mask_image;              // the mask of the current frame
+  bool output_failed = false;      // some output file could not be written
 };
 
 // Frame numbers are formed in 64 bits so that no range of int switch values
 // can overflow them.
-inline long long frame_number(const RunSettings& s, long long t) {
-  return s.ini + t;
-}
-inline long long range_size(const RunSettings& s) {
-  return static_cast<long long>(s.end) - s.ini + 1;
-}
+inline long long frame_number(const RunSettings& s, long long t) { return s.ini + t; }
+inline long long range_size(const RunSettings& s) { return static_cast<long long>(s.end) - s.ini + 1; }
 
 }  // namespace strellix

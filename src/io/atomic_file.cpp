@@ -115,21 +115,15 @@ class Naming {
   sigset_t before_;
 };
 
-bool write_all(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
+// Written under the temporary name, then renamed into place.
+using ContentWriter = std::function<bool(int fd)>;
+
+// The content, and with `durable` on the disk too.
+bool write_content_to(int fd, const ContentWriter& write_content, bool durable) {
+  return write_content(fd) && (!durable || fsync(fd) == 0);
 }
 
-// Written under the temporary name, then renamed into place.
-bool write_through_named_temporary(const std::string& path, const std::vector<unsigned char>& bytes) {
+bool write_through_named_temporary(const std::string& path, const ContentWriter& write_content, bool durable) {
   const std::string temporary = temporary_name_for(path);
   begin_temporary_file(temporary);
   int fd = -1;
@@ -139,7 +133,7 @@ bool write_through_named_temporary(const std::string& path, const std::vector<un
   }
   bool ok = fd >= 0;
   if (ok) {
-    ok = write_all(fd, bytes.data(), bytes.size());
+    ok = write_content_to(fd, write_content, durable);
     // close() can be the first to report a failed write on some file systems.
     if (close(fd) != 0) ok = false;
     if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
@@ -154,11 +148,12 @@ bool write_through_named_temporary(const std::string& path, const std::vector<un
 // the moment between naming and renaming is covered by the signal cleanup.
 // False, with nothing left behind, when the file system or /proc does not
 // allow it.
-bool write_through_unnamed_file(const std::string& path, const std::vector<unsigned char>& bytes, bool& ok) {
+bool write_through_unnamed_file(const std::string& path, const ContentWriter& write_content, bool durable,
+                                bool& ok) {
 #ifdef O_TMPFILE
   const int fd = open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  if (!write_all(fd, bytes.data(), bytes.size())) {
+  if (!write_content_to(fd, write_content, durable)) {
     close(fd);
     ok = false;
     return true;
@@ -184,7 +179,8 @@ bool write_through_unnamed_file(const std::string& path, const std::vector<unsig
   return true;
 #else
   (void)path;
-  (void)bytes;
+  (void)write_content;
+  (void)durable;
   (void)ok;
   return false;
 #endif
@@ -192,10 +188,28 @@ bool write_through_unnamed_file(const std::string& path, const std::vector<unsig
 
 }  // namespace
 
-bool write_file_atomic(const std::string& path, const std::vector<unsigned char>& bytes) {
+bool write_all(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool write_file_atomic(const std::string& path, const ContentWriter& write_content, bool durable) {
   bool ok = false;
-  if (write_through_unnamed_file(path, bytes, ok)) return ok;
-  return write_through_named_temporary(path, bytes);
+  if (write_through_unnamed_file(path, write_content, durable, ok)) return ok;
+  return write_through_named_temporary(path, write_content, durable);
+}
+
+bool write_file_atomic(const std::string& path, const std::vector<unsigned char>& bytes) {
+  return write_file_atomic(
+      path, [&](int fd) { return write_all(fd, bytes.data(), bytes.size()); }, false);
 }
 
 std::string temporary_name_for(const std::string& path) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <opencv2/core.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,16 @@ std::string temporary_name_for(const std::string& path);
 // Writes `bytes` as the file `path`, atomically. Returns false when it
 // could not be written; nothing is left behind then.
 bool write_file_atomic(const std::string& path, const std::vector<unsigned char>& bytes);
+
+// The same for content that write_content(fd) writes to the open file
+// (false when it could not). With `durable` the content reaches the disk
+// before the file takes its name, so that not even a power cut can leave
+// a damaged file under it.
+bool write_file_atomic(const std::string& path, const std::function<bool(int fd)>& write_content,
+                       bool durable);
+
+// Writes all `size` bytes to fd, carrying on after interruptions.
+bool write_all(int fd, const unsigned char* data, std::size_t size);
 
 // Saves an image (format from the extension of `path`) atomically.
 // Returns false when it could not be written; nothing is left behind then.

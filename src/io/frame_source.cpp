@@ -13,6 +13,7 @@
 #include <opencv2/videoio/registry.hpp>
 #include <vector>
 
+#include "engine/frame_input.h"
 #include "io/standard_error_redirect.h"
 
 namespace strellix {
@@ -100,23 +101,6 @@ bool png_header_size(const std::vector<unsigned char>& bytes, unsigned long& wid
   width = big_endian(16);
   height = big_endian(20);
   return true;
-}
-
-// Video backends may deliver grey, 16-bit or four-channel frames; the rest
-// of the program works on three 8-bit channels only.
-cv::Mat to_three_byte_channels(const cv::Mat& frame) {
-  cv::Mat bytes = frame;
-  if (frame.depth() == CV_16U)
-    frame.convertTo(bytes, CV_8U, 1.0 / 256.0);
-  else if (frame.depth() != CV_8U)
-    return cv::Mat();
-  if (bytes.channels() == 3) return bytes;
-  cv::Mat colour;
-  if (bytes.channels() == 1)
-    cv::cvtColor(bytes, colour, cv::COLOR_GRAY2BGR);
-  else if (bytes.channels() == 4)
-    cv::cvtColor(bytes, colour, cv::COLOR_BGRA2BGR);
-  return colour;
 }
 
 // The PNG decoder prints its own complaint about a damaged file, which names
@@ -221,7 +205,9 @@ cv::Mat grab_video(cv::VideoCapture* capture, int count, const std::string& path
   for (int k = 0; k < count; ++k)
     if (!capture->read(frame) || frame.empty()) return refuse(GRAB_MISSING, status);
   const std::string name = path.empty() ? std::string("the video frame") : path;
-  cv::Mat colour = to_three_byte_channels(frame);
+  // Video backends may deliver grey, 16-bit or four-channel frames; the
+  // model reads three 8-bit channels.
+  cv::Mat colour = frame_as_bgr8(frame);
   if (colour.empty()) {
     std::fprintf(stderr, "Strellixplus: cannot decode image file %s\n", name.c_str());
     return refuse(GRAB_UNUSABLE, status);

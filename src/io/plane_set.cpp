@@ -8,17 +8,19 @@ namespace strellix {
 
 namespace {
 
-[[noreturn]] void report_out_of_memory(std::size_t bytes) {
-  std::fprintf(stderr, "Out of memory: cannot allocate %zu bytes\n", bytes);
-  std::exit(4);
-}
 
 template <class T>
 PlaneSet<T> alloc_planes(int count, std::size_t length) {
   // A negative count would turn into an enormous unsigned one.
   const std::size_t planes = count > 0 ? static_cast<std::size_t>(count) : 0;
   PlaneSet<T> set = static_cast<PlaneSet<T>>(checked_calloc(planes, sizeof(T*)));
-  for (std::size_t k = 0; k < planes; ++k) set[k] = static_cast<T*>(checked_calloc(length, sizeof(T)));
+  try {
+    for (std::size_t k = 0; k < planes; ++k) set[k] = static_cast<T*>(checked_calloc(length, sizeof(T)));
+  } catch (const AllocationFailure&) {
+    for (std::size_t k = 0; k < planes; ++k) std::free(set[k]);  // calloc left the rest null
+    std::free(set);
+    throw;
+  }
   return set;
 }
 
@@ -33,7 +35,7 @@ void release_planes(PlaneSet<T>& set, int count) {
 }  // namespace
 
 void* checked_calloc(std::size_t count, std::size_t size) {
-  if (size != 0 && count > SIZE_MAX / size) report_out_of_memory(SIZE_MAX);
+  if (size != 0 && count > SIZE_MAX / size) throw AllocationFailure(SIZE_MAX);
   // calloc may answer an empty request with null; an empty plane is still
   // a valid plane, so ask for one byte instead.
   if (count == 0 || size == 0) {
@@ -41,7 +43,7 @@ void* checked_calloc(std::size_t count, std::size_t size) {
     size = 1;
   }
   void* block = std::calloc(count, size);
-  if (block == nullptr) report_out_of_memory(count * size);
+  if (block == nullptr) throw AllocationFailure(count * size);
   return block;
 }
 

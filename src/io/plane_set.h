@@ -4,14 +4,28 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <utility>
 
 namespace strellix {
 
 template <class T>
 using PlaneSet = T**;
 
-// New plane sets, every element zero. An allocation that fails ends the
-// process with a message on standard error (see report_out_of_memory).
+// A zero-filled allocation the system refused; `bytes` is what was asked
+// for (SIZE_MAX for a size past all memory).
+class AllocationFailure : public std::bad_alloc {
+ public:
+  explicit AllocationFailure(std::size_t bytes) : bytes_(bytes) {}
+  std::size_t bytes() const { return bytes_; }
+  const char* what() const noexcept override { return "out of memory"; }
+
+ private:
+  std::size_t bytes_;
+};
+
+// New plane sets, every element zero. An allocation that fails throws
+// AllocationFailure; whatever was allocated before is released.
 PlaneSet<unsigned char> alloc_byte_planes(int count, std::size_t length);
 PlaneSet<float> alloc_float_planes(int count, std::size_t length);
 
@@ -24,9 +38,44 @@ void free_planes(PlaneSet<float>& planes, int count);
 void copy_byte_planes(const PlaneSet<unsigned char> source, std::size_t length,
                       PlaneSet<unsigned char> destination);
 
-// Zero-filled allocation that never returns null: on failure it prints
-// "Out of memory: cannot allocate %zu bytes\n" on standard error and ends
-// the process with exit code 4.
+// Owns a plane set of `count` planes of `length` elements, every element
+// zero at first; get() hands it to the functions that take a PlaneSet.
+template <class T>
+class Planes {
+ public:
+  Planes() = default;
+  Planes(int count, std::size_t length);
+  ~Planes() { free_planes(set_, count_); }
+  Planes(Planes&& other) noexcept { swap(other); }
+  Planes& operator=(Planes&& other) noexcept {
+    swap(other);
+    return *this;
+  }
+  Planes(const Planes&) = delete;
+  Planes& operator=(const Planes&) = delete;
+
+  PlaneSet<T> get() const { return set_; }
+  T* operator[](int k) const { return set_[k]; }
+  int count() const { return count_; }
+  void swap(Planes& other) noexcept {
+    std::swap(set_, other.set_);
+    std::swap(count_, other.count_);
+  }
+
+ private:
+  PlaneSet<T> set_ = nullptr;
+  int count_ = 0;
+};
+
+template <>
+inline Planes<float>::Planes(int count, std::size_t length)
+    : set_(alloc_float_planes(count, length)), count_(count) {}
+template <>
+inline Planes<unsigned char>::Planes(int count, std::size_t length)
+    : set_(alloc_byte_planes(count, length)), count_(count) {}
+
+// Zero-filled allocation that never returns null: on failure it throws
+// AllocationFailure.
 void* checked_calloc(std::size_t count, std::size_t size);
 
 }  // namespace strellix

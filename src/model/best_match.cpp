@@ -8,7 +8,7 @@
 
 namespace strellix {
 
-int find_best_match(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, float threshold,
+int find_best_match(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, float threshold,
                     int& match_index) {
   match_index = -1;
   // The running minimum is kept in single precision on purpose: equal
@@ -18,14 +18,14 @@ int find_best_match(float c0, float c1, float c2, PlaneSet<float>* bg_model, int
   float best = MATCH_START_DISTANCE;
   for (int i = 0; i < n; ++i) {
     const PlaneSet<float> layer = bg_model[i];
-    const double d = pixel_distance(colour_mode, c0, c1, c2, layer[0][p], layer[1][p], layer[2][p]);
+    const double d = pixel_distance(s.colour_mode, c0, c1, c2, layer[0][p], layer[1][p], layer[2][p]);
     if (d < static_cast<double>(best)) {  // false for NaN
       best = static_cast<float>(d);
       if (d <= static_cast<double>(threshold)) match_index = i;
     }
   }
   if (match_index >= 0) return MATCH_FOUND;
-  if (use_shadow_test != 0 && shadow_test(c0, c1, c2, bg_model, p, n, match_index) == 1) return MATCH_SHADOW;
+  if (s.use_shadow_test != 0 && shadow_test(s, c0, c1, c2, bg_model, p, n, match_index) == 1) return MATCH_SHADOW;
   return MATCH_NONE;
 }
 
@@ -56,13 +56,13 @@ bool shadow_chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_l
   return ds < static_cast<double>(shadow_s_max) && dh < static_cast<double>(shadow_h_max);
 }
 
-int shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
+int shadow_test(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
   float h_pixel = 0.0f, s_pixel = 0.0f, v_pixel = 0.0f;
-  model_pixel_to_hsv(colour_mode, c0, c1, c2, h_pixel, s_pixel, v_pixel);
+  model_pixel_to_hsv(s.colour_mode, c0, c1, c2, h_pixel, s_pixel, v_pixel);
   for (int i = 0; i < n; ++i) {
     const PlaneSet<float> layer = bg_model[i];
     float h_layer = 0.0f, s_layer = 0.0f, v_layer = 0.0f;
-    model_pixel_to_hsv(colour_mode, layer[0][p], layer[1][p], layer[2][p], h_layer, s_layer, v_layer);
+    model_pixel_to_hsv(s.colour_mode, layer[0][p], layer[1][p], layer[2][p], h_layer, s_layer, v_layer);
     if (!shadow_value_ratio_passes(v_pixel, v_layer)) continue;
     if (shadow_chroma_passes(s_pixel, h_pixel, s_layer, h_layer)) {
       match_index = i;

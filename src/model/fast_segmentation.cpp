@@ -109,41 +109,42 @@ int cone_shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, in
   return 0;
 }
 
-int any_shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
-  if (colour_mode == 1 || colour_mode == 2) return shadow_test(c0, c1, c2, bg_model, p, n, match_index);
+int any_shadow_test(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p,
+                    int n, int& match_index) {
+  if (s.colour_mode == 1 || s.colour_mode == 2) return shadow_test(s, c0, c1, c2, bg_model, p, n, match_index);
   return cone_shadow_test(c0, c1, c2, bg_model, p, n, match_index);
 }
 
-void store_label(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n, int best,
+void store_label(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n, int best,
                  unsigned char* seg_mask, int* match_index) {
   int result = MATCH_FOUND;
   match_index[p] = best;
   if (best < 0) {
     result = MATCH_NONE;
-    if (use_shadow_test != 0 && any_shadow_test(frame[0][p], frame[1][p], frame[2][p], bg_model,
+    if (s.use_shadow_test != 0 && any_shadow_test(s, frame[0][p], frame[1][p], frame[2][p], bg_model,
                                                 static_cast<int>(p), n, match_index[p]) == 1)
       result = MATCH_SHADOW;
   }
   seg_mask[p] = label_for_match(result);
 }
 
-void segment_span(const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask, int n,
+void segment_span(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask, int n,
                   float threshold, int* match_index, std::size_t begin, std::size_t end) {
   std::size_t p = begin;
   for (; p + LANES <= end; p += LANES) {
     bool any = false;
-    for (int k = 0; k < LANES; ++k) any = any || search_mask[p + k] != 0;
+    for (int k = 0; k < LANES; ++k) any = any || s.search_mask[p + k] != 0;
     if (!any) continue;
     long long best[LANES];
     best_layers(frame, bg_model, p, n, static_cast<double>(threshold), best);
     for (int k = 0; k < LANES; ++k) {
-      if (search_mask[p + k] == 0) continue;
-      store_label(frame, bg_model, p + k, n, static_cast<int>(best[k]), seg_mask, match_index);
+      if (s.search_mask[p + k] == 0) continue;
+      store_label(s, frame, bg_model, p + k, n, static_cast<int>(best[k]), seg_mask, match_index);
     }
   }
   for (; p < end; ++p) {
-    if (search_mask[p] == 0) continue;
-    const int result = find_best_match(frame[0][p], frame[1][p], frame[2][p], bg_model, static_cast<int>(p),
+    if (s.search_mask[p] == 0) continue;
+    const int result = find_best_match(s, frame[0][p], frame[1][p], frame[2][p], bg_model, static_cast<int>(p),
                                        n, threshold, match_index[p]);
     seg_mask[p] = label_for_match(result);
   }
@@ -190,7 +191,7 @@ inline void step_running(Running& r, const PlaneSet<float> layer, std::size_t p,
 
 // Pixels p .. p+7, all inside the search area: labels and layers, the
 // shadow test for those that no layer accepts.
-void segment_eight_wide(const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n,
+void segment_eight_wide(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n,
                         double threshold, unsigned char* seg_mask, int* match_index) {
   Running a, b;
   start_running(a, frame, p);
@@ -212,24 +213,24 @@ void segment_eight_wide(const PlaneSet<float> frame, PlaneSet<float>* bg_model, 
   while (unmatched != 0) {
     const std::size_t q = p + __builtin_ctz(unmatched);
     unmatched &= unmatched - 1;
-    store_label(frame, bg_model, q, n, -1, seg_mask, match_index);
+    store_label(s, frame, bg_model, q, n, -1, seg_mask, match_index);
   }
 }
 
-void segment_span_wide(const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask, int n,
+void segment_span_wide(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask, int n,
                        float threshold, int* match_index, std::size_t begin, std::size_t end) {
   std::size_t p = begin;
   for (; p + 8 <= end; p += 8) {
     std::uint64_t area;
-    std::memcpy(&area, search_mask + p, sizeof area);
+    std::memcpy(&area, s.search_mask + p, sizeof area);
     // Every byte nonzero: the whole group is in the search area.
     if (((area - 0x0101010101010101ull) & ~area & 0x8080808080808080ull) == 0) {
-      segment_eight_wide(frame, bg_model, p, n, static_cast<double>(threshold), seg_mask, match_index);
+      segment_eight_wide(s, frame, bg_model, p, n, static_cast<double>(threshold), seg_mask, match_index);
       continue;
     }
-    segment_span(frame, bg_model, seg_mask, n, threshold, match_index, p, p + 8);
+    segment_span(s, frame, bg_model, seg_mask, n, threshold, match_index, p, p + 8);
   }
-  segment_span(frame, bg_model, seg_mask, n, threshold, match_index, p, end);
+  segment_span(s, frame, bg_model, seg_mask, n, threshold, match_index, p, end);
 }
 
 }  // namespace
@@ -262,7 +263,7 @@ u16b background_like(const unsigned char* src) {
 
 // Interior rows [row_begin, row_end): counts of the 5x5 window from sums of
 // five rows per column, then of five columns.
-void filter_interior_rows(int W, const unsigned char* in, unsigned char* out, int row_begin, int row_end,
+void filter_interior_rows(const unsigned char* search_mask, int W, const unsigned char* in, unsigned char* out, int row_begin, int row_end,
                           unsigned char* column_sums) {
   const u16b twelve = splat(12);
   for (int row = row_begin; row < row_end; ++row) {
@@ -308,39 +309,40 @@ void filter_interior_rows(int W, const unsigned char* in, unsigned char* out, in
 
 }  // namespace
 
-void segment_frame_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                        unsigned char* seg_mask, int n, float threshold, int* match_index) {
+void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                        PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
+                        int* match_index) {
   if (H <= 0 || W <= 0) return;
   // Only the cone and RGB distances are computed in vectors.
-  if (colour_mode == 2) {
-    segment_frame(frame_planes, H, W, bg_model, seg_mask, n, threshold, match_index);
+  if (s.colour_mode == 2) {
+    segment_frame(s, frame_planes, H, W, bg_model, seg_mask, n, threshold, match_index);
     return;
   }
 #ifdef HAVE_WIDE_SEGMENTATION
-  if (wide_vectors()) {
-    run_split(H, 8, [&](int begin, int end) {
-      segment_span_wide(frame_planes, bg_model, seg_mask, n, threshold, match_index,
+  if (use_wide_build(s.run)) {
+    run_split(s.run.workers, H, 8, [&](int begin, int end) {
+      segment_span_wide(s, frame_planes, bg_model, seg_mask, n, threshold, match_index,
                         static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
     });
     return;
   }
 #endif
-  run_split(H, 8, [&](int begin, int end) {
-    segment_span(frame_planes, bg_model, seg_mask, n, threshold, match_index,
+  run_split(s.run.workers, H, 8, [&](int begin, int end) {
+    segment_span(s, frame_planes, bg_model, seg_mask, n, threshold, match_index,
                  static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
   });
 }
 
-void coherence_filter_fast(int H, int W, const unsigned char* in, unsigned char* out) {
+void coherence_filter_fast(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out) {
   if (H <= 0 || W <= 0) return;
   if (H >= 5 && W >= 5) {
-    run_split(H - 4, 16, [&](int begin, int end) {
+    run_split(s.run.workers, H - 4, 16, [&](int begin, int end) {
       thread_local std::vector<unsigned char> column_sums;
       if (column_sums.size() < static_cast<std::size_t>(W)) column_sums.resize(W);
-      filter_interior_rows(W, in, out, begin + 2, end + 2, column_sums.data());
+      filter_interior_rows(s.search_mask, W, in, out, begin + 2, end + 2, column_sums.data());
     });
   }
-  coherence_filter_edges(H, W, in, out);
+  coherence_filter_edges(s, H, W, in, out);
 }
 
 }  // namespace strellix

@@ -64,6 +64,7 @@ struct Pass {
   const UpdatePlan* plan;
   unsigned long long number;  // tells one call from the next
   const int* match_index;
+  const ModelSettings* settings;
 };
 
 void window_bounds(int extent, int width, std::vector<int>& first, std::vector<int>& end) {
@@ -98,7 +99,9 @@ inline void blend_at(float* const* layer, std::size_t q, const PlaneSet<float> f
 
 // The blends of the 1D update around each layer m, as update_layers_1d
 // makes them.
-void plan_one_d(UpdatePlan& plan) {
+void plan_one_d(const ModelSettings& settings, UpdatePlan& plan) {
+  const int layer_count = settings.layer_count;
+  const int width_1d = settings.width_1d;
   plan.one_d_steps.clear();
   plan.one_d_first.assign(1, 0);
   for (int m = 0; m < layer_count; ++m) {
@@ -108,7 +111,8 @@ void plan_one_d(UpdatePlan& plan) {
       const int hi = std::min({layer_count, m + hw + 1, lo + width_1d});
       for (int j = lo; j < hi; ++j) {
         if (j == m) continue;
-        const double w = static_cast<double>(learning_rate) * static_cast<double>(kernel_1d[j - lo]);
+        const double w =
+            static_cast<double>(settings.learning_rate) * static_cast<double>(settings.kernel_1d[j - lo]);
         plan.one_d_steps.push_back({j, w, 1.0 - w});
       }
     }
@@ -135,17 +139,19 @@ void update_other_layers(const Pass& s, std::size_t q, int m) {
 
 // The layer that pixel p, in a row from start_row on, teaches; -1 when it
 // does not learn.
-inline int taught_layer(const unsigned char* labels, const int* match_index, std::size_t p) {
+inline int taught_layer(const ModelSettings& settings, const unsigned char* labels, const int* match_index,
+                        std::size_t p) {
   const int m = match_index[p];
   // Bitwise, not short-circuit: no branch to mispredict.
-  const bool learns = (search_mask[p] != 0) & (labels[p] == LABEL_BACKGROUND) & (m >= 0) & (m < layer_count);
+  const bool learns = (settings.search_mask[p] != 0) & (labels[p] == LABEL_BACKGROUND) & (m >= 0) &
+                      (m < settings.layer_count);
   return learns ? m : -1;
 }
 
 // plan.layer for rows [row_begin, row_end): all columns, or with edge > 0
 // only the `edge` columns at either side (the packed path works out the
 // others itself).
-void learning_layers(const unsigned char* labels, const int* match_index, int W, int start_row, int row_begin,
+void learning_layers(const ModelSettings& settings, const unsigned char* labels, const int* match_index, int W, int start_row, int row_begin,
                      int row_end, int edge, int* layer) {
   const bool sides_only = edge > 0 && 2 * edge < W;
   for (int row = row_begin; row < row_end; ++row) {
@@ -153,7 +159,7 @@ void learning_layers(const unsigned char* labels, const int* match_index, int W,
     for (int col = 0; col < W; ++col) {
       if (sides_only && col == edge) col = W - edge;
       const std::size_t p = base + col;
-      layer[p] = row >= start_row ? taught_layer(labels, match_index, p) : -1;
+      layer[p] = row >= start_row ? taught_layer(settings, labels, match_index, p) : -1;
     }
   }
 }
@@ -247,7 +253,7 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
   thread_local PackedPiece piece;
   thread_local RowRing ring;
 #ifdef HAVE_WIDE_SPAN
-  if (wide_vectors()) {
+  if (use_wide_build(s.settings->run)) {
     span_wide::update_inner_span(s, qr, c_begin, c_end, piece, ring);
     return;
   }
@@ -263,13 +269,14 @@ void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
 
 // Whether the packed path takes the columns of targets whose centres'
 // windows are all uncut at the sides, [2 hw, W - 2 hw).
-bool packed_path(int width_2d, int W) {
+bool packed_path(int width_2d, int W, int layer_count) {
 #ifdef HAVE_PACKED_SPAN
   const int hw = width_2d / 2;
   return width_2d % 2 == 1 && hw <= INNER_MAX_HALF && layer_count <= INNER_MAX_LAYERS && 4 * hw < W;
 #else
   (void)width_2d;
   (void)W;
+  (void)layer_count;
   return false;
 #endif
 }
@@ -278,7 +285,7 @@ void update_rows(const Pass& s, int row_begin, int row_end) {
   const int hw = s.width_2d / 2;
   const int inner_first = 2 * hw;
   const int inner_col_end = s.W - 2 * hw;
-  const bool packed = packed_path(s.width_2d, s.W);
+  const bool packed = packed_path(s.width_2d, s.W, s.settings->layer_count);
   for (int qr = row_begin; qr < row_end; ++qr) {
     if (!packed) {
       for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
@@ -292,10 +299,12 @@ void update_rows(const Pass& s, int row_begin, int row_end) {
 
 }  // namespace
 
-void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
+void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                            const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d,
                            int width_2d, const int* match_index) {
-  const int start_row = first_search_row < 0 ? 0 : first_search_row;
+  const int start_row = settings.first_search_row < 0 ? 0 : settings.first_search_row;
+  const int layer_count = settings.layer_count;
+  WorkerPool* const workers = settings.run.workers;
   if (start_row >= H || W <= 0) return;
   // Kept between calls, so a frame allocates nothing; the workers see this
   // thread's tables through the pass.
@@ -304,17 +313,18 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
   plan.planes.resize(3 * static_cast<std::size_t>(layer_count > 0 ? layer_count : 0));
   for (int j = 0; j < layer_count; ++j)
     for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
-  plan_one_d(plan);
+  plan_one_d(settings, plan);
   int* layer = plan.layer.data();
-  const int edge = packed_path(width_2d, W) ? 3 * (width_2d / 2) : 0;
-  run_split(H, 16, [&](int begin, int end) {
-    learning_layers(filtered_mask, match_index, W, start_row, begin, end, edge, layer);
+  const int edge = packed_path(width_2d, W, layer_count) ? 3 * (width_2d / 2) : 0;
+  run_split(workers, H, 16, [&](int begin, int end) {
+    learning_layers(settings, filtered_mask, match_index, W, start_row, begin, end, edge, layer);
   });
   static std::atomic<unsigned long long> calls{0};
-  const Pass pass = {frame_planes, H, W, filtered_mask, width_2d, start_row, &plan, ++calls, match_index};
+  const Pass pass = {frame_planes, H,      W,           filtered_mask, width_2d,
+                     start_row,    &plan,  ++calls,     match_index,   &settings};
   if (width_2d < 1) {
     // No window: only the 1D updates, each at its own pixel.
-    run_split(H, 16, [&](int begin, int end) {
+    run_split(workers, H, 16, [&](int begin, int end) {
       for (std::size_t q = static_cast<std::size_t>(begin) * W; q < static_cast<std::size_t>(end) * W; ++q)
         if (layer[q] >= 0) update_other_layers(pass, q, layer[q]);
     });
@@ -332,7 +342,7 @@ void selective_update_fast(const PlaneSet<float> frame_planes, int H, int W, Pla
       plan.keep[static_cast<std::size_t>(r) * width_2d + c] = 1.0 - w;
     }
   }
-  run_split(H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
+  run_split(workers, H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
 }
 
 }  // namespace strellix

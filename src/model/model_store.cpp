@@ -13,8 +13,11 @@ PlaneSet<float>* alloc_model(int n, std::size_t pixel_count) {
   // One spare entry keeps the array a real allocation even for n = 0.
   const std::size_t entries = n > 0 ? static_cast<std::size_t>(n) : 1;
   PlaneSet<float>* bg_model = static_cast<PlaneSet<float>*>(checked_calloc(entries, sizeof(PlaneSet<float>)));
-  for (int k = 0; k < n; ++k) {
-    bg_model[k] = alloc_float_planes(3, pixel_count);
+  try {
+    for (int k = 0; k < n; ++k) bg_model[k] = alloc_float_planes(3, pixel_count);
+  } catch (const AllocationFailure&) {
+    free_model(bg_model, n);  // layers not yet made are null and skipped
+    throw;
   }
   return bg_model;
 }
@@ -157,9 +160,9 @@ void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSe
   }
 }
 
-void seed_model(PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n) {
+void seed_model(const ModelSettings& s, PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n) {
   // Without a mask buffer every pixel counts, as with the all-255 mask.
-  const unsigned char* mask = search_mask;
+  const unsigned char* mask = s.search_mask;
   for (int k = 0; k < n; ++k) {
     for (int c = 0; c < 3; ++c) {
       float* layer_plane = bg_model[k][c];

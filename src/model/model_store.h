@@ -2,6 +2,7 @@
 #pragma once
 
 #include "io/plane_set.h"
+#include "model/settings.h"
 
 namespace strellix {
 
@@ -19,6 +20,6 @@ void fill_gaussian_2d(int width, float spread, PlaneSet<float> matrix);
 // target(r, c) = factor * source(r, c).
 void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSet<float> target);
 // Copies the image into every layer where search_mask is nonzero.
-void seed_model(PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n);
+void seed_model(const ModelSettings& s, PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n);
 
 }  // namespace strellix

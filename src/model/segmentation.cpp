@@ -46,7 +46,7 @@ int count_background_like(const unsigned char* in, int W, int row, int col, cons
   return count;
 }
 
-void filter_region(const FilterRegion& g, int W, const unsigned char* in, unsigned char* out) {
+void filter_region(const unsigned char* search_mask, const FilterRegion& g, int W, const unsigned char* in, unsigned char* out) {
   for (int row = g.row_first; row <= g.row_last; ++row) {
     for (int col = g.col_first; col <= g.col_last; ++col) {
       const std::size_t p = static_cast<std::size_t>(row) * W + col;
@@ -58,13 +58,13 @@ void filter_region(const FilterRegion& g, int W, const unsigned char* in, unsign
 
 }  // namespace
 
-void segment_frame(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
+void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                    unsigned char* seg_mask, int n, float threshold, int* match_index) {
   if (H <= 0 || W <= 0) return;
   const std::size_t pixel_count = static_cast<std::size_t>(H) * W;
   for (std::size_t p = 0; p < pixel_count; ++p) {
-    if (search_mask[p] == 0) continue;
-    const int result = find_best_match(frame_planes[0][p], frame_planes[1][p], frame_planes[2][p], bg_model,
+    if (s.search_mask[p] == 0) continue;
+    const int result = find_best_match(s, frame_planes[0][p], frame_planes[1][p], frame_planes[2][p], bg_model,
                                        static_cast<int>(p), n, threshold, match_index[p]);
     seg_mask[p] = label_for_match(result);
   }
@@ -77,16 +77,16 @@ unsigned char coherence_label(int count, int threshold, unsigned char label) {
   return label == LABEL_SHADOW ? LABEL_SHADOW : LABEL_FOREGROUND;
 }
 
-void coherence_filter(int H, int W, const unsigned char* in, unsigned char* out) {
+void coherence_filter(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out) {
   // Interior first, then the two-pixel bands along each edge and the 2x2
   // corner blocks. The pixels beside each corner that belong to no band
   // keep whatever `out` held.
   const FilterRegion interior = {2, H - 3, 2, W - 3, -2, 2, -2, 2, 12};
-  if (region_fits(interior, H, W)) filter_region(interior, W, in, out);
-  coherence_filter_edges(H, W, in, out);
+  if (region_fits(interior, H, W)) filter_region(s.search_mask, interior, W, in, out);
+  coherence_filter_edges(s, H, W, in, out);
 }
 
-void coherence_filter_edges(int H, int W, const unsigned char* in, unsigned char* out) {
+void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out) {
   const FilterRegion regions[] = {
       {1, 1, 2, W - 3, -1, 2, -2, 2, 9},              // second row
       {0, 0, 2, W - 3, 0, 2, -2, 2, 6},               // first row
@@ -102,7 +102,7 @@ void coherence_filter_edges(int H, int W, const unsigned char* in, unsigned char
       {H - 1, H - 1, W - 1, W - 1, -1, 0, -1, 0, 1},  // bottom-right corner
   };
   for (const FilterRegion& g : regions) {
-    if (region_fits(g, H, W)) filter_region(g, W, in, out);
+    if (region_fits(g, H, W)) filter_region(s.search_mask, g, W, in, out);
   }
 }
 

@@ -12,29 +12,29 @@ namespace {
 // A pixel teaches the model only when it is in the search area, stayed
 // background through the filter and was matched in this frame. The layer
 // bound keeps a stale or foreign index from reaching past the model.
-bool learns(std::size_t p, const unsigned char* filtered_mask, const int* match_index) {
-  return search_mask[p] != 0 && filtered_mask[p] == LABEL_BACKGROUND && match_index[p] >= 0 &&
-         match_index[p] < layer_count;
+bool learns(const ModelSettings& s, std::size_t p, const unsigned char* filtered_mask, const int* match_index) {
+  return s.search_mask[p] != 0 && filtered_mask[p] == LABEL_BACKGROUND && match_index[p] >= 0 &&
+         match_index[p] < s.layer_count;
 }
 
 }  // namespace
 
-void selective_update(const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
+void selective_update(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
                       const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d, int width_2d,
                       const int* match_index) {
-  const int start_row = first_search_row < 0 ? 0 : first_search_row;
+  const int start_row = s.first_search_row < 0 ? 0 : s.first_search_row;
   if (start_row >= H || W <= 0) return;
   // The model changes in place, so later centres blend into values that
   // earlier centres of this frame have already moved.
   for (int row = start_row; row < H; ++row) {
     for (int col = 0; col < W; ++col) {
       const std::size_t p = static_cast<std::size_t>(row) * W + col;
-      if (!learns(p, filtered_mask, match_index)) continue;
+      if (!learns(s, p, filtered_mask, match_index)) continue;
       const float value[3] = {frame_planes[0][p], frame_planes[1][p], frame_planes[2][p]};
       const int m = match_index[p];
       update_neighbourhood_2d(value, H, W, bg_model[m], rate_kernel_2d, width_2d, row, col, filtered_mask);
-      update_layers_1d(value, bg_model, kernel_1d, width_1d, m, layer_count, static_cast<int>(p),
-                       learning_rate);
+      update_layers_1d(value, bg_model, s.kernel_1d, s.width_1d, m, s.layer_count, static_cast<int>(p),
+                       s.learning_rate);
     }
   }
 }

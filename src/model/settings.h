@@ -1,12 +1,15 @@
 // Settings and constants shared by the colour and model code.
 //
-// The run-wide settings are set once by the driver, before the first pass,
-// and only read afterwards. Tests set them directly.
+// What a model's passes read besides their arguments travels with them in a
+// ModelSettings, which the model's owner fills once and keeps unchanged; so
+// several models with their own settings can run side by side.
 #pragma once
 
 #include <cstdint>
 
 namespace strellix {
+
+class WorkerPool;
 
 // Segmentation labels, one byte per pixel.
 constexpr unsigned char LABEL_BACKGROUND = 0;
@@ -19,10 +22,7 @@ constexpr int MATCH_NONE = 0;
 constexpr int MATCH_FOUND = 1;
 constexpr int MATCH_SHADOW = 2;
 
-// Build-time settings. colour_mode and use_shadow_test are variables so
-// that tests can exercise the other modes; the program never changes them.
-extern int colour_mode;      // 3: cone coordinates
-extern int use_shadow_test;  // 1: on
+// Build-time settings.
 constexpr int use_search_mask = 0;
 constexpr int display_delay_ms = 20;
 
@@ -35,12 +35,25 @@ constexpr float shadow_h_max = 10.0f;
 // Fixed match threshold of the calibration stretch.
 constexpr float calibration_threshold = 0.005f;
 
-// Run-wide settings, fixed after the command line has been read.
-extern int layer_count;             // n, the number of model layers
-extern int width_1d;                // 2*w1d+1
-extern float learning_rate;         // lr
-extern float* kernel_1d;            // width_1d weights across layers
-extern unsigned char* search_mask;  // one byte per pixel, nonzero = process
-extern int first_search_row;        // first row holding a nonzero mask byte
+// How the fast passes run: on which threads, and whether their AVX2 builds
+// may be used. Neither changes a result.
+struct PassExecution {
+  WorkerPool* workers = nullptr;  // null: on the calling thread alone
+  bool wide = false;              // the AVX2 builds (only where the processor has AVX2)
+};
+
+// The settings of one model, fixed once the model exists. The pointers
+// belong to the model's owner and outlive every pass.
+struct ModelSettings {
+  int layer_count = 5;                        // n, the number of model layers
+  int width_1d = 3;                           // 2*w1d+1
+  float learning_rate = 0.05f;                // lr
+  const float* kernel_1d = nullptr;           // width_1d weights across layers
+  const unsigned char* search_mask = nullptr; // one byte per pixel, nonzero = process
+  int first_search_row = 0;                   // first row holding a nonzero mask byte
+  int colour_mode = 3;                        // 3: cone coordinates; 1 and 2 only in tests
+  int use_shadow_test = 1;                    // 1: on
+  PassExecution run;
+};
 
 }  // namespace strellix

@@ -147,9 +147,9 @@ __attribute__((target("avx2"))) void count_not_above_wide(const unsigned char* t
 }
 #endif
 
-CountingKernels choose_counting_kernels() {
+CountingKernels choose_counting_kernels(const PassExecution& run) {
 #ifdef HAVE_WIDE_KERNELS
-  if (wide_vectors()) {
+  if (use_wide_build(run)) {
     return CountingKernels{count_at_least_wide, count_not_above_wide};
   }
 #endif
@@ -266,7 +266,8 @@ FrameStore* alloc_frame_store(int frame_count, std::size_t pixel_count) {
   const std::size_t limit = SIZE_MAX - HUGE_PAGE_BYTES;
   if (store->tiles_per_channel > limit / (3 * TILE_LANES) ||
       frames > limit / (std::max<std::size_t>(3 * store->tiles_per_channel, 1) * TILE_LANES)) {
-    checked_calloc(SIZE_MAX, 2);  // a size past all memory: reported, and the process ends
+    std::free(store);
+    throw AllocationFailure(SIZE_MAX);  // a size past all memory
   }
   const std::size_t tile_bytes = std::max<std::size_t>(3 * store->tiles_per_channel, 1) * TILE_LANES;
   const std::size_t bytes = tile_bytes * frames;
@@ -275,7 +276,12 @@ FrameStore* alloc_frame_store(int frame_count, std::size_t pixel_count) {
   // thousands. A store that fills large pages starts on a page boundary.
   // The block is zero-filled by the allocator.
   const std::size_t alignment = bytes >= HUGE_PAGE_BYTES ? HUGE_PAGE_BYTES : 1;
-  store->block = checked_calloc(bytes + alignment - 1, 1);
+  try {
+    store->block = checked_calloc(bytes + alignment - 1, 1);
+  } catch (const AllocationFailure&) {
+    std::free(store);
+    throw;
+  }
   const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(store->block);
   const std::uintptr_t aligned = (start + alignment - 1) / alignment * alignment;
   store->values = static_cast<unsigned char*>(store->block) + (aligned - start);
@@ -313,8 +319,8 @@ void store_frame(FrameStore* store, int k, const PlaneSet<unsigned char> planes)
   }
 }
 
-void compute_median(const FrameStore* store, PlaneSet<unsigned char> result) {
-  const CountingKernels kernels = choose_counting_kernels();
+void compute_median(const PassExecution& run, const FrameStore* store, PlaneSet<unsigned char> result) {
+  const CountingKernels kernels = choose_counting_kernels(run);
   // Tiles are independent and each writes its own pixels, so they are
   // shared out among the worker threads in any order.
   const std::size_t tiles = store->tiles_per_channel;
@@ -334,7 +340,7 @@ void compute_median(const FrameStore* store, PlaneSet<unsigned char> result) {
     tiles_between(0, 3 * tiles);
     return;
   }
-  run_split(count, 64, [&](int begin, int end) { tiles_between(begin, end); });
+  run_split(run.workers, count, 64, [&](int begin, int end) { tiles_between(begin, end); });
 }
 
 }  // namespace strellix

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "io/plane_set.h"
+#include "model/settings.h"
 
 namespace strellix {
 
@@ -19,6 +20,6 @@ void store_frame(FrameStore* store, int k, const PlaneSet<unsigned char> planes)
 
 // Median of the stored frames into result planes R, G, B: the middle value
 // for odd F, the floor of the mean of the two middle values for even F.
-void compute_median(const FrameStore* store, PlaneSet<unsigned char> result);
+void compute_median(const PassExecution& run, const FrameStore* store, PlaneSet<unsigned char> result);
 
 }  // namespace strellix

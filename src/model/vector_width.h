@@ -1,15 +1,17 @@
 // Some fast passes come in two builds with the same results: one for the
-// baseline instruction set and one for AVX2, chosen at run time.
+// baseline instruction set and one for AVX2. Which one runs is the
+// caller's choice (PassExecution::wide), limited by what the processor has.
 #pragma once
+
+#include "model/settings.h"
 
 namespace strellix {
 
-// True when the AVX2 builds run: the processor has AVX2 and they have not
-// been turned off.
-bool wide_vectors();
+// True when the processor can run the AVX2 builds.
+bool processor_has_avx2();
 
-// Turns the AVX2 builds off (false) or back on where the processor has
-// AVX2 (true); tests compare the two builds.
-void set_wide_vectors(bool wanted);
+// True when a pass run this way takes its AVX2 build: asked for, and
+// possible here.
+inline bool use_wide_build(const PassExecution& run) { return run.wide && processor_has_avx2(); }
 
 }  // namespace strellix

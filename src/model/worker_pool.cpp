@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,13 +53,10 @@ int next_of(std::uint64_t word) {
   return static_cast<int>(word & FIELD_MASK);
 }
 
-int default_threads() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores >= 2 ? 2 : 1;
-}
+}  // namespace
 
-struct Pool {
-  std::mutex call_mutex;  // one run_split at a time
+struct WorkerPool::State {
+  std::mutex call_mutex;  // one job at a time
   std::mutex mutex;
   std::condition_variable wake;
   std::condition_variable done;
@@ -70,9 +68,9 @@ struct Pool {
   void (*part)(const void*, int, int) = nullptr;
   const void* context = nullptr;
   int count = 0;
-  int threads = default_threads();
+  int threads = 1;
 
-  ~Pool() { shut_down(); }
+  ~State() { shut_down(); }
 
   void shut_down() {
     {
@@ -86,10 +84,9 @@ struct Pool {
   }
 };
 
-Pool& pool() {
-  static Pool instance;
-  return instance;
-}
+namespace {
+
+using Pool = WorkerPool::State;
 
 int piece_begin(int count, int pieces, int k) {
   return static_cast<int>(static_cast<long long>(count) * k / pieces);
@@ -146,30 +143,45 @@ void worker_main(Pool& p) {
   }
 }
 
+// A thread the system refuses leaves its share to the threads there are:
+// pieces are claimed, not assigned, so fewer threads change no result.
 void start_workers(Pool& p) {
   const int wanted = p.threads - 1;
   if (static_cast<int>(p.workers.size()) == wanted) return;
   p.shut_down();
-  for (int i = 0; i < wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p));
+  try {
+    for (int i = 0; i < wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p));
+  } catch (const std::system_error&) {
+    p.threads = static_cast<int>(p.workers.size()) + 1;
+  }
 }
 
 }  // namespace
 
-void set_worker_threads(int threads) {
-  Pool& p = pool();
-  std::lock_guard<std::mutex> call(p.call_mutex);
-  p.threads = std::max(1, threads);
+WorkerPool::WorkerPool(int threads) : state_(new State) { state_->threads = std::max(1, threads); }
+
+WorkerPool::~WorkerPool() = default;
+
+int WorkerPool::threads() const { return state_->threads; }
+
+int core_count() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores >= 1 ? static_cast<int>(cores) : 1;
 }
 
-int worker_threads() {
-  Pool& p = pool();
-  std::lock_guard<std::mutex> call(p.call_mutex);
-  return p.threads;
-}
-
-void run_split_pieces(int count, int min_piece, void (*part)(const void*, int, int), const void* context) {
+void run_split_pieces(WorkerPool* pool, int count, int min_piece, void (*part)(const void*, int, int),
+                      const void* context) {
   if (count <= 0) return;
-  Pool& p = pool();
+  if (pool == nullptr) {
+    part(context, 0, count);
+    return;
+  }
+  pool->run(count, min_piece, part, context);
+}
+
+void WorkerPool::run(int count, int min_piece, void (*part)(const void*, int, int), const void* context) {
+  if (count <= 0) return;
+  Pool& p = *state_;
   std::lock_guard<std::mutex> call(p.call_mutex);
   const int by_size = min_piece > 0 ? count / min_piece : count;
   const int pieces =

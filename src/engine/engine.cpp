@@ -1,0 +1,370 @@
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "colour/fast_model_space.h"
+#include "colour/model_space.h"
+#include "engine/frame_input.h"
+#include "engine/median_builder.h"
+#include "engine/memory_estimate.h"
+#include "engine/state_file.h"
+#include "io/plane_convert.h"
+#include "model/calibration_pass.h"
+#include "model/fast_passes.h"
+#include "model/model_store.h"
+#include "model/segmentation.h"
+#include "model/selective_update.h"
+#include "model/worker_pool.h"
+
+namespace strellix {
+
+// Every buffer of a seeded model, made together and replaced together.
+struct Engine::Model {
+  int W = 0;
+  int H = 0;
+  std::size_t N = 0;
+  std::vector<unsigned char> search_mask;  // 255 everywhere: every pixel is processed
+  std::vector<float> kernel_1d;
+  Planes<float> kernel_2d;
+  Planes<float> rate_kernel_2d;
+  Planes<float> frame_planes;
+  Planes<float> render_planes;
+  Planes<unsigned char> render_rgb_planes;
+  PlaneSet<float>* layers = nullptr;
+  int layer_count = 0;
+  // The two label buffers change places after every online frame.
+  std::vector<unsigned char> label_store[2];
+  unsigned char* seg_mask = nullptr;
+  unsigned char* filtered_mask = nullptr;
+  std::vector<int> match_index;
+  float rate_a = 0.0f;  // the calibration rate's start,
+  float rate_b = 0.0f;  // and its end, which the online stretch keeps
+  long long frames_applied = 0;
+  ModelSettings settings;
+
+  Model(int width, int height, int layers_wanted, int width_1d, int width_2d)
+      : W(width),
+        H(height),
+        N(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
+        search_mask(N, 255),
+        kernel_2d(width_2d, static_cast<std::size_t>(width_2d)),
+        rate_kernel_2d(width_2d, static_cast<std::size_t>(width_2d)),
+        frame_planes(3, N),
+        render_planes(3, N),
+        render_rgb_planes(3, N),
+        match_index(N, 0) {
+    float* kernel = make_kernel_1d(width_1d, 0);
+    kernel_1d.assign(kernel, kernel + width_1d);
+    std::free(kernel);
+    PlaneSet<float> gaussian = make_kernel_2d(width_2d, 0);
+    for (int r = 0; r < width_2d; ++r) std::copy(gaussian[r], gaussian[r] + width_2d, kernel_2d[r]);
+    free_planes(gaussian, width_2d);
+    label_store[0].assign(N, LABEL_BACKGROUND);
+    label_store[1].assign(N, LABEL_BACKGROUND);
+    seg_mask = label_store[0].data();
+    filtered_mask = label_store[1].data();
+    layers = alloc_model(layers_wanted, N);
+    layer_count = layers_wanted;
+  }
+  ~Model() { free_model(layers, layer_count); }
+  Model(const Model&) = delete;
+  Model& operator=(const Model&) = delete;
+};
+
+FramePlanes::FramePlanes(std::size_t count) {
+  for (float*& p : plane) {
+    p = static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)));
+    if (p == nullptr) {
+      for (float* q : plane) std::free(q);
+      throw AllocationFailure(count * sizeof(float));
+    }
+  }
+}
+
+FramePlanes::FramePlanes(FramePlanes&& other) noexcept {
+  for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
+}
+
+FramePlanes& FramePlanes::operator=(FramePlanes&& other) noexcept {
+  for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
+  return *this;
+}
+
+FramePlanes::~FramePlanes() {
+  for (float* p : plane) std::free(p);
+}
+
+Engine::Engine(const Parameters& parameters, PassChoice passes) : parameters_(parameters), passes_(passes) {
+  validate(parameters_);
+  width_1d_ = 2 * parameters_.width_1d + 1;
+  width_2d_ = 2 * parameters_.width_2d + 1;
+  // The run's numbers are 32-bit floats, rounded once here.
+  threshold_ = static_cast<float>(parameters_.threshold);
+  learning_rate_ = static_cast<float>(parameters_.learning_rate);
+  const int threads = parameters_.threads > 0 ? parameters_.threads : core_count();
+  if (passes_ != PassChoice::reference && threads > 1) pool_.reset(new WorkerPool(threads));
+}
+
+Engine::~Engine() = default;
+
+int Engine::width() const { return model_ ? model_->W : 0; }
+int Engine::height() const { return model_ ? model_->H : 0; }
+long long Engine::frames_applied() const { return model_ ? model_->frames_applied : 0; }
+
+ModelSettings Engine::settings_for(Model& model) const {
+  ModelSettings s;
+  s.layer_count = parameters_.layers;
+  s.width_1d = width_1d_;
+  s.learning_rate = learning_rate_;
+  s.kernel_1d = model.kernel_1d.data();
+  s.search_mask = model.search_mask.data();
+  s.first_search_row = 0;
+  s.run = execution();
+  return s;
+}
+
+PassExecution Engine::execution() const {
+  PassExecution run;
+  if (passes_ == PassChoice::reference) return run;
+  run.workers = pool_.get();
+  run.wide = passes_ == PassChoice::wide;
+  return run;
+}
+
+const ModelSettings& Engine::settings() const {
+  require_model("settings");
+  return model_->settings;
+}
+
+PlaneSet<float>* Engine::layers() const {
+  require_model("layers");
+  return model_->layers;
+}
+
+void Engine::require_model(const char* what) const {
+  if (!model_) throw std::logic_error(std::string("strellix: ") + what + " needs an initialized model");
+}
+
+void Engine::check_frame_size(const cv::Mat& bgr) const {
+  if (bgr.cols == model_->W && bgr.rows == model_->H) return;
+  throw std::invalid_argument("strellix: the frame is " + std::to_string(bgr.cols) + "x" +
+                              std::to_string(bgr.rows) + " pixels, the model " + std::to_string(model_->W) +
+                              "x" + std::to_string(model_->H));
+}
+
+namespace {
+
+// Frames beyond this many pixels are refused: no camera comes near it.
+constexpr long long MAX_FRAME_PIXELS = 1LL << 27;
+
+void check_model_size(const Parameters& p, int width, int height) {
+  if (static_cast<long long>(width) * height > MAX_FRAME_PIXELS) {
+    throw std::invalid_argument("strellix: " + std::to_string(width) + "x" + std::to_string(height) +
+                                " pixels are more than the " + std::to_string(MAX_FRAME_PIXELS) +
+                                " a frame may have");
+  }
+  const double needed = estimate_memory_bytes(p.layers, static_cast<std::size_t>(width) * height, false, 0);
+  const double available = physical_memory_bytes();
+  if (available > 0.0 && needed > available) throw AllocationFailure(static_cast<std::size_t>(needed));
+}
+
+}  // namespace
+
+void Engine::initialize_background(const cv::Mat& background) {
+  const cv::Mat bgr = require_bgr8(background, "background");
+  check_model_size(parameters_, bgr.cols, bgr.rows);
+  std::unique_ptr<Model> fresh(new Model(bgr.cols, bgr.rows, parameters_.layers, width_1d_, width_2d_));
+  fresh->settings = settings_for(*fresh);
+  const ModelSettings& s = fresh->settings;
+  if (passes_ == PassChoice::reference)
+    frame_to_model(s, bgr, static_cast<int>(fresh->N), fresh->frame_planes.get());
+  else
+    frame_to_model_fast(s, bgr, static_cast<int>(fresh->N), fresh->frame_planes.get());
+  seed_model(s, fresh->layers, fresh->frame_planes.get(), fresh->N, fresh->layer_count);
+  // A = 1 / (width_2d + 1) and B = A * lr, each worked out in double.
+  const double a = 1.0 / (width_2d_ + 1);
+  fresh->rate_a = static_cast<float>(a);
+  fresh->rate_b = static_cast<float>(a * static_cast<double>(learning_rate_));
+  scale_matrix(width_2d_, fresh->rate_b, fresh->kernel_2d.get(), fresh->rate_kernel_2d.get());
+  model_ = std::move(fresh);
+}
+
+void Engine::initialize(const std::vector<cv::Mat>& frames) {
+  if (frames.empty()) throw std::invalid_argument("strellix: initialize() needs at least one frame");
+  const std::size_t count = std::min(frames.size(), static_cast<std::size_t>(parameters_.median_frames));
+  const cv::Mat first = require_bgr8(frames[0], "first frame");
+  for (std::size_t k = 1; k < count; ++k) {
+    const cv::Mat& f = frames[k];
+    const std::string what = "frame " + std::to_string(k) + " of the median";
+    if (f.cols != first.cols || f.rows != first.rows) {
+      throw std::invalid_argument("strellix: " + what + " is " + std::to_string(f.cols) + "x" +
+                                  std::to_string(f.rows) + " pixels, the first " + std::to_string(first.cols) +
+                                  "x" + std::to_string(first.rows));
+    }
+    if (!frame_type_supported(f)) require_bgr8(f, what.c_str());  // throws, naming the frame
+  }
+  check_model_size(parameters_, first.cols, first.rows);
+  MedianBuilder median(static_cast<int>(count), first.cols, first.rows);
+  median.add(first);
+  for (std::size_t k = 1; k < count; ++k) median.add(frame_as_bgr8(frames[k]));
+  initialize_background(median.result(execution()));
+}
+
+void Engine::apply(const cv::Mat& frame) {
+  require_model("apply()");
+  const cv::Mat bgr = require_bgr8(frame, "frame");
+  check_frame_size(bgr);
+  Model& m = *model_;
+  if (passes_ == PassChoice::reference)
+    frame_to_model(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
+  else
+    frame_to_model_fast(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
+  run_frame();
+}
+
+void Engine::apply(FramePlanes& frame) {
+  require_model("apply()");
+  if (frame.empty()) throw std::invalid_argument("strellix: apply() was given no frame planes");
+  // Both hold 0 outside the search area, where no conversion writes.
+  for (int c = 0; c < 3; ++c) std::swap(model_->frame_planes.get()[c], frame.plane[c]);
+  run_frame();
+}
+
+void Engine::convert(const cv::Mat& bgr, FramePlanes& into) const {
+  require_model("convert()");
+  check_frame_size(bgr);
+  if (into.empty()) into = FramePlanes(model_->N);
+  const PlaneSet<float> planes = into.plane;
+  if (passes_ == PassChoice::reference)
+    frame_to_model(model_->settings, bgr, static_cast<int>(model_->N), planes);
+  else
+    frame_to_model_on_caller(model_->settings, bgr, planes);
+}
+
+// A failure inside the passes (memory, threads) leaves the model half
+// taught: it is dropped, so that nothing goes on from a state no run
+// could have reached.
+void Engine::run_frame() {
+  try {
+    Model& m = *model_;
+    const long long t = m.frames_applied;
+    if (t >= parameters_.layers)
+      run_online();
+    else if (t > 0)
+      calibrate(t);
+    ++m.frames_applied;
+  } catch (...) {
+    model_.reset();
+    throw;
+  }
+}
+
+// Calibration frame t (1 .. layers - 1): the rate falls linearly from A
+// towards B, reaching B at the last one.
+void Engine::calibrate(long long t) {
+  Model& m = *model_;
+  const double a = m.rate_a;
+  const double b = m.rate_b;
+  const double step = static_cast<double>(t) * (a - b) / static_cast<double>(parameters_.layers - 1);
+  scale_matrix(width_2d_, static_cast<float>(a - step), m.kernel_2d.get(), m.rate_kernel_2d.get());
+  calibration_pass(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.rate_kernel_2d.get(),
+                   m.layer_count, width_2d_, calibration_threshold);
+}
+
+void Engine::run_online() {
+  Model& m = *model_;
+  const ModelSettings& s = m.settings;
+  if (passes_ == PassChoice::reference) {
+    segment_frame(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.layer_count, threshold_,
+                  m.match_index.data());
+    coherence_filter(s, m.H, m.W, m.seg_mask, m.filtered_mask);
+    selective_update(s, m.frame_planes.get(), m.H, m.W, m.layers, m.filtered_mask, m.rate_kernel_2d.get(),
+                     width_2d_, m.match_index.data());
+  } else {
+    segment_frame_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.layer_count, threshold_,
+                       m.match_index.data());
+    coherence_filter_fast(s, m.H, m.W, m.seg_mask, m.filtered_mask);
+    selective_update_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.filtered_mask, m.rate_kernel_2d.get(),
+                          width_2d_, m.match_index.data());
+  }
+  // This frame's filtered labels are where the next frame is segmented;
+  // pixels the filter does not write keep this frame's unfiltered label.
+  std::swap(m.seg_mask, m.filtered_mask);
+}
+
+void Engine::end_calibration() {
+  require_model("end_calibration()");
+  model_->frames_applied = std::max<long long>(model_->frames_applied, parameters_.layers);
+}
+
+const unsigned char* Engine::labels() const {
+  require_model("labels()");
+  return model_->seg_mask;
+}
+
+void Engine::mask(cv::Mat& into) const {
+  require_model("mask()");
+  into.create(model_->H, model_->W, CV_8UC1);
+  labels_to_image(model_->seg_mask, static_cast<int>(model_->N), into);
+}
+
+PlaneSet<unsigned char> Engine::render() {
+  require_model("render()");
+  Model& m = *model_;
+  render_background(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.layer_count, m.render_planes.get());
+  model_to_rgb_planes(m.settings.colour_mode, m.render_planes.get(), static_cast<int>(m.N),
+                      m.render_rgb_planes.get());
+  return m.render_rgb_planes.get();
+}
+
+cv::Mat Engine::background() {
+  const PlaneSet<unsigned char> rgb = render();
+  cv::Mat image(model_->H, model_->W, CV_8UC3);
+  planes_to_image(rgb, static_cast<int>(model_->N), image);
+  return image;
+}
+
+void Engine::save(const std::string& path) const {
+  require_model("save()");
+  const Model& m = *model_;
+  StateHeader header;
+  header.parameters = parameters_;
+  header.width = m.W;
+  header.height = m.H;
+  header.frames_applied = m.frames_applied;
+  StateBuffers from;
+  from.rate_kernel_2d = m.rate_kernel_2d.get();
+  from.seg_mask = m.seg_mask;
+  from.filtered_mask = m.filtered_mask;
+  from.frame_planes = m.frame_planes.get();
+  from.layers = m.layers;
+  write_state(path, header, from);
+}
+
+std::unique_ptr<Engine> Engine::load(const std::string& path, PassChoice passes) {
+  FileByteSource source(path);
+  StateReader reader(source, "strellix: " + path);
+  const StateHeader& header = reader.header();
+  std::unique_ptr<Engine> engine(new Engine(header.parameters, passes));
+  check_model_size(header.parameters, header.width, header.height);
+  // A plain grey seed gives every buffer its size; the tables read next
+  // replace everything the seed set.
+  engine->initialize_background(cv::Mat(header.height, header.width, CV_8UC3, cv::Scalar::all(0)));
+  Model& m = *engine->model_;
+  StateBuffers to;
+  to.rate_kernel_2d = m.rate_kernel_2d.get();
+  to.seg_mask = m.seg_mask;
+  to.filtered_mask = m.filtered_mask;
+  to.frame_planes = m.frame_planes.get();
+  to.layers = m.layers;
+  reader.read_tables(to);
+  m.frames_applied = header.frames_applied;
+  return engine;
+}
+
+}  // namespace strellix

@@ -1,0 +1,124 @@
+// One background model with its parameters, buffers and worker threads: the
+// engine behind the public Subtractor, and what the program, the tools and
+// the benchmark drive. Nothing here prints, exits or keeps global state.
+//
+// A sequence starts when the model is seeded. Its first frame only fixes
+// the picture (its labels stay background); the next layers - 1 frames are
+// the calibration stretch, matched and learnt in one raster sweep with a
+// rate that falls from frame to frame; every later frame is online:
+// segmented, filtered, and learnt where it stays background.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <memory>
+#include <string>
+
+#include "engine/pass_choice.h"
+#include "io/plane_set.h"
+#include "model/settings.h"
+#include "strellix/strellix.hpp"
+
+namespace strellix {
+
+class WorkerPool;
+
+// Three planes of W * H floats, each its own calloc block like the planes
+// of a PlaneSet, so that they can change places with the engine's frame
+// planes instead of being copied.
+struct FramePlanes {
+  float* plane[3] = {nullptr, nullptr, nullptr};
+  FramePlanes() = default;
+  explicit FramePlanes(std::size_t count);  // zero-filled; throws AllocationFailure
+  FramePlanes(FramePlanes&& other) noexcept;
+  FramePlanes& operator=(FramePlanes&& other) noexcept;
+  FramePlanes(const FramePlanes&) = delete;
+  FramePlanes& operator=(const FramePlanes&) = delete;
+  ~FramePlanes();
+  bool empty() const { return plane[0] == nullptr; }
+};
+
+class Engine {
+ public:
+  // Throws std::invalid_argument on parameters out of range.
+  Engine(const Parameters& parameters, PassChoice passes);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  const Parameters& parameters() const { return parameters_; }
+  PassChoice passes() const { return passes_; }
+  bool initialized() const { return model_ != nullptr; }
+  int width() const;
+  int height() const;
+  long long frames_applied() const;
+
+  // Seeds every layer with the image (8-bit BGR; its size becomes the
+  // model's) and starts a sequence. Strong guarantee: on a throw the
+  // engine is as before.
+  void initialize_background(const cv::Mat& bgr);
+  // The temporal median of the first median_frames frames (all when fewer),
+  // each converted by frame_as_bgr8; throws std::invalid_argument before
+  // anything changes when a frame cannot be used.
+  void initialize(const std::vector<cv::Mat>& frames);
+
+  // The next frame of the sequence, of any type frame_as_bgr8 takes. Throws
+  // std::invalid_argument (frame unusable or of another size) or
+  // std::logic_error (no model) before anything changes.
+  void apply(const cv::Mat& frame);
+  // The same for a frame already in the model space (from convert()); its
+  // planes change places with the engine's.
+  void apply(FramePlanes& frame);
+
+  // The model space of an 8-bit BGR frame of the model's size, worked out
+  // on the calling thread alone; safe beside apply() on another thread.
+  void convert(const cv::Mat& bgr, FramePlanes& into) const;
+
+  // Leaves the calibration stretch: the next frame is online, learning at
+  // the last calibration rate (the program's reaction to a missing frame).
+  void end_calibration();
+
+  // The labels of the last frame applied (LABEL_FOREGROUND marks moving
+  // objects), W * H bytes.
+  const unsigned char* labels() const;
+  // The last frame's labels as a CV_8UC1 mask, 255 where moving.
+  void mask(cv::Mat& into) const;
+
+  // The rendering of the model: per pixel the layer nearest to the last
+  // frame, as planes R, G, B of W * H bytes (valid until the next call).
+  PlaneSet<unsigned char> render();
+  // The same as an 8-bit BGR image.
+  cv::Mat background();
+
+  void save(const std::string& path) const;
+  static std::unique_ptr<Engine> load(const std::string& path, PassChoice passes);
+
+  // How the fast passes run for this engine (its threads, its vector
+  // build); the reference passes run on the calling thread alone.
+  PassExecution execution() const;
+
+  // For tests and the benchmark: the model's settings and layers.
+  const ModelSettings& settings() const;
+  PlaneSet<float>* layers() const;
+
+  struct Model;
+
+ private:
+  void require_model(const char* what) const;
+  void check_frame_size(const cv::Mat& bgr) const;
+  void run_frame();
+  void calibrate(long long t);
+  void run_online();
+  ModelSettings settings_for(Model& model) const;
+
+  Parameters parameters_;
+  PassChoice passes_;
+  int width_1d_;  // 2 * parameters_.width_1d + 1
+  int width_2d_;  // 2 * parameters_.width_2d + 1
+  float threshold_;
+  float learning_rate_;
+  std::unique_ptr<WorkerPool> pool_;
+  std::unique_ptr<Model> model_;
+};
+
+}  // namespace strellix

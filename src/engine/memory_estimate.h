@@ -1,0 +1,18 @@
+// What a model of a given size costs in memory, worked out before anything
+// is allocated, so that a model that cannot fit is refused up front.
+#pragma once
+
+#include <cstddef>
+
+namespace strellix {
+
+// Bytes for `layers` layers over pixel_count pixels with every buffer of a
+// run, and with_median the temporal median's frame store of median_frames
+// frames. In double: layers and frames may be any int, far beyond what
+// size_t products hold.
+double estimate_memory_bytes(int layers, std::size_t pixel_count, bool with_median, int median_frames);
+
+// The machine's memory in bytes, 0 when unknown.
+double physical_memory_bytes();
+
+}  // namespace strellix

@@ -1,0 +1,298 @@
+#include "engine/state_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "io/atomic_file.h"
+
+namespace strellix {
+
+namespace {
+
+const char MAGIC[12] = {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'X', 'S', 'T', 'A', 'T'};
+constexpr std::size_t HEADER_BYTES = 72;
+constexpr std::size_t CHUNK_BYTES = std::size_t{1} << 16;
+// Frames beyond this many pixels are refused everywhere else too.
+constexpr long long MAX_STATE_PIXELS = 1LL << 27;
+
+// CRC-32 (the polynomial of zip and PNG), one byte at a time.
+class Crc32 {
+ public:
+  static std::uint32_t update(std::uint32_t crc, const unsigned char* data, std::size_t size) {
+    static const std::array<std::uint32_t, 256> table = make_table();
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
+    return ~crc;
+  }
+
+ private:
+  static std::array<std::uint32_t, 256> make_table() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+    return table;
+  }
+};
+
+void put_u32(unsigned char* at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void put_u64(unsigned char* at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+std::uint32_t get_u32(const unsigned char* at) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(at[i]) << (8 * i);
+  return v;
+}
+std::uint64_t get_u64(const unsigned char* at) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(at[i]) << (8 * i);
+  return v;
+}
+std::uint32_t float_bits(float f) {
+  std::uint32_t v;
+  std::memcpy(&v, &f, sizeof v);
+  return v;
+}
+float bits_float(std::uint32_t v) {
+  float f;
+  std::memcpy(&f, &v, sizeof f);
+  return f;
+}
+std::uint64_t double_bits(double d) {
+  std::uint64_t v;
+  std::memcpy(&v, &d, sizeof v);
+  return v;
+}
+double bits_double(std::uint64_t v) {
+  double d;
+  std::memcpy(&d, &v, sizeof d);
+  return d;
+}
+
+int full_width(int half_width) { return 2 * half_width + 1; }
+
+std::size_t pixel_count(const StateHeader& h) {
+  return static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
+}
+
+std::array<unsigned char, HEADER_BYTES> encode_header(const StateHeader& h) {
+  std::array<unsigned char, HEADER_BYTES> b{};
+  std::memcpy(b.data(), MAGIC, sizeof MAGIC);
+  put_u32(&b[12], STATE_FORMAT);
+  const Parameters& p = h.parameters;
+  const int fields[8] = {p.layers, p.width_1d, p.width_2d, p.median_frames, p.threads, h.width, h.height, 0};
+  for (int i = 0; i < 8; ++i) put_u32(&b[16 + 4 * i], static_cast<std::uint32_t>(fields[i]));
+  put_u64(&b[48], double_bits(p.threshold));
+  put_u64(&b[56], double_bits(p.learning_rate));
+  put_u64(&b[64], static_cast<std::uint64_t>(h.frames_applied));
+  return b;
+}
+
+// Gathers the file's bytes in chunks, keeping the running checksum.
+class ChunkWriter {
+ public:
+  explicit ChunkWriter(int fd) : fd_(fd) { chunk_.reserve(CHUNK_BYTES); }
+  void bytes(const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+      const std::size_t room = CHUNK_BYTES - chunk_.size();
+      const std::size_t take = size < room ? size : room;
+      chunk_.insert(chunk_.end(), data, data + take);
+      data += take;
+      size -= take;
+      if (chunk_.size() == CHUNK_BYTES) flush();
+    }
+  }
+  void floats(const float* values, std::size_t count) {
+    unsigned char four[4];
+    for (std::size_t i = 0; i < count; ++i) {
+      put_u32(four, float_bits(values[i]));
+      bytes(four, 4);
+    }
+  }
+  bool finish() {
+    unsigned char four[4];
+    put_u32(four, Crc32::update(crc_, chunk_.data(), chunk_.size()));
+    chunk_.insert(chunk_.end(), four, four + 4);
+    ok_ = ok_ && write_all(fd_, chunk_.data(), chunk_.size());
+    return ok_;
+  }
+
+ private:
+  void flush() {
+    crc_ = Crc32::update(crc_, chunk_.data(), chunk_.size());
+    ok_ = ok_ && write_all(fd_, chunk_.data(), chunk_.size());
+    chunk_.clear();
+  }
+  int fd_;
+  std::vector<unsigned char> chunk_;
+  std::uint32_t crc_ = 0;
+  bool ok_ = true;
+};
+
+}  // namespace
+
+std::uint64_t state_file_bytes(const StateHeader& h) {
+  // Each factor is bounded by the header checks, so no product overflows.
+  const std::uint64_t pixels = pixel_count(h);
+  const std::uint64_t w2 = static_cast<std::uint64_t>(full_width(h.parameters.width_2d));
+  const std::uint64_t layers = static_cast<std::uint64_t>(h.parameters.layers);
+  if (layers + 1 > (UINT64_MAX / 16) / (pixels > 0 ? pixels : 1)) return 0;
+  return HEADER_BYTES + 4 * w2 * w2 + 2 * pixels + 12 * (layers + 1) * pixels + 4;
+}
+
+void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from) {
+  const std::size_t pixels = pixel_count(header);
+  const int w2 = full_width(header.parameters.width_2d);
+  const bool written = write_file_atomic(
+      path,
+      [&](int fd) {
+        ChunkWriter out(fd);
+        const std::array<unsigned char, HEADER_BYTES> head = encode_header(header);
+        out.bytes(head.data(), head.size());
+        for (int r = 0; r < w2; ++r) out.floats(from.rate_kernel_2d[r], static_cast<std::size_t>(w2));
+        out.bytes(from.seg_mask, pixels);
+        out.bytes(from.filtered_mask, pixels);
+        for (int c = 0; c < 3; ++c) out.floats(from.frame_planes[c], pixels);
+        for (int k = 0; k < header.parameters.layers; ++k)
+          for (int c = 0; c < 3; ++c) out.floats(from.layers[k][c], pixels);
+        return out.finish();
+      },
+      true);
+  if (!written) throw std::runtime_error("strellix: cannot write the state file " + path);
+}
+
+StateReader::StateReader(ByteSource& source, const std::string& name) : source_(source), name_(name) {
+  unsigned char b[HEADER_BYTES];
+  const std::size_t got = source_.read(b, sizeof b);
+  if (got < sizeof MAGIC + 4 || std::memcmp(b, MAGIC, sizeof MAGIC) != 0)
+    throw std::runtime_error(name_ + ": not a state file of this library");
+  const std::uint32_t format = get_u32(&b[12]);
+  if (format > STATE_FORMAT) {
+    throw std::runtime_error(name_ + ": a state file of format " + std::to_string(format) +
+                             ", written by a newer version; this one reads format " +
+                             std::to_string(STATE_FORMAT));
+  }
+  if (format != STATE_FORMAT) throw std::runtime_error(name_ + ": damaged: unknown format 0");
+  if (got < sizeof b) throw std::runtime_error(name_ + ": truncated inside its header");
+  int fields[8];
+  for (int i = 0; i < 8; ++i) fields[i] = static_cast<int>(get_u32(&b[16 + 4 * i]));
+  Parameters& p = header_.parameters;
+  p.layers = fields[0];
+  p.width_1d = fields[1];
+  p.width_2d = fields[2];
+  p.median_frames = fields[3];
+  p.threads = fields[4];
+  p.threshold = bits_double(get_u64(&b[48]));
+  p.learning_rate = bits_double(get_u64(&b[56]));
+  header_.width = fields[5];
+  header_.height = fields[6];
+  header_.frames_applied = static_cast<long long>(get_u64(&b[64]));
+  try {
+    validate(p);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error(name_ + ": damaged header: " + e.what());
+  }
+  if (header_.width < 1 || header_.height < 1 ||
+      static_cast<long long>(header_.width) * header_.height > MAX_STATE_PIXELS || fields[7] != 0 ||
+      header_.frames_applied < 0) {
+    throw std::runtime_error(name_ + ": damaged header: frame " + std::to_string(header_.width) + "x" +
+                             std::to_string(header_.height) + ", " +
+                             std::to_string(header_.frames_applied) + " frames applied");
+  }
+  const std::uint64_t expected = state_file_bytes(header_);
+  if (expected == 0 || source_.size() != expected) {
+    throw std::runtime_error(name_ + ": " + std::to_string(source_.size()) + " bytes, but its header announces " +
+                             std::to_string(expected) + (source_.size() < expected ? " (truncated)" : ""));
+  }
+  crc_ = Crc32::update(0, b, sizeof b);
+}
+
+void StateReader::read_tables(const StateBuffers& to) {
+  std::vector<unsigned char> chunk(CHUNK_BYTES);
+  // Exactly `size` bytes into `to`, into the checksum as they come.
+  auto take = [&](unsigned char* into, std::size_t size) {
+    while (size > 0) {
+      const std::size_t want = size < CHUNK_BYTES ? size : CHUNK_BYTES;
+      const std::size_t got = source_.read(chunk.data(), want);
+      if (got != want) throw std::runtime_error(name_ + ": truncated while it was read");
+      crc_ = Crc32::update(crc_, chunk.data(), got);
+      std::memcpy(into, chunk.data(), got);
+      into += got;
+      size -= got;
+    }
+  };
+  auto take_floats = [&](float* into, std::size_t count) {
+    take(reinterpret_cast<unsigned char*>(into), 4 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+      unsigned char four[4];
+      std::memcpy(four, into + i, 4);
+      into[i] = bits_float(get_u32(four));  // the bytes are little-endian whatever the machine
+    }
+  };
+  const std::size_t pixels = pixel_count(header_);
+  const int w2 = full_width(header_.parameters.width_2d);
+  for (int r = 0; r < w2; ++r) take_floats(to.rate_kernel_2d[r], static_cast<std::size_t>(w2));
+  take(to.seg_mask, pixels);
+  take(to.filtered_mask, pixels);
+  for (int c = 0; c < 3; ++c) take_floats(to.frame_planes[c], pixels);
+  for (int k = 0; k < header_.parameters.layers; ++k)
+    for (int c = 0; c < 3; ++c) take_floats(to.layers[k][c], pixels);
+  const std::uint32_t computed = crc_;
+  unsigned char stored[4];
+  if (source_.read(stored, 4) != 4) throw std::runtime_error(name_ + ": truncated before its checksum");
+  if (get_u32(stored) != computed)
+    throw std::runtime_error(name_ + ": damaged: its checksum does not match its content");
+}
+
+FileByteSource::FileByteSource(const std::string& path) : path_(path) {
+  fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd_ < 0) throw std::runtime_error("strellix: cannot open the state file " + path + ": " + std::strerror(errno));
+  struct stat info;
+  std::string refused;
+  if (fstat(fd_, &info) != 0)
+    refused = std::strerror(errno);
+  else if (!S_ISREG(info.st_mode))
+    refused = "not a regular file";
+  if (!refused.empty()) {
+    close(fd_);
+    throw std::runtime_error("strellix: cannot read the state file " + path + ": " + refused);
+  }
+  size_ = static_cast<std::uint64_t>(info.st_size);
+}
+
+FileByteSource::~FileByteSource() { close(fd_); }
+
+std::size_t FileByteSource::read(void* to, std::size_t count) {
+  unsigned char* into = static_cast<unsigned char*>(to);
+  std::size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd_, into + got, count - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error("strellix: cannot read the state file " + path_ + ": " + std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+std::size_t MemoryByteSource::read(void* to, std::size_t count) {
+  const std::size_t take = count < size_ - at_ ? count : size_ - at_;
+  if (take == 0) return 0;
+  std::memcpy(to, data_ + at_, take);
+  at_ += take;
+  return take;
+}
+
+}  // namespace strellix

@@ -1,0 +1,108 @@
+// The state file of a model: its parameters, frame size and frame count,
+// the current rate table, both label buffers, the last frame and every
+// layer, in one versioned little-endian file that ends with a CRC-32 of
+// all it holds.
+//
+//   "STRELLIX" "STAT"  u32 format (1)
+//   i32 layers, width_1d, width_2d, median_frames, threads, frame width, frame height, 0
+//   f64 threshold, learning_rate   i64 frames applied
+//   f32 rate table [(2 width_2d + 1)^2]   u8 seg_mask [N]   u8 filtered_mask [N]
+//   f32 last frame plane c [N] for c = 0, 1, 2
+//   f32 layer k plane c [N] for k = 0 .. layers-1, c = 0, 1, 2
+//   u32 CRC-32 of everything before it
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "io/plane_set.h"
+#include "strellix/strellix.hpp"
+
+namespace strellix {
+
+constexpr std::uint32_t STATE_FORMAT = 1;
+
+struct StateHeader {
+  Parameters parameters;
+  int width = 0;
+  int height = 0;
+  long long frames_applied = 0;
+};
+
+// Where a state's tables live, for writing them out or reading them in.
+struct StateBuffers {
+  PlaneSet<float> rate_kernel_2d = nullptr;  // 2 width_2d + 1 rows of as many floats
+  unsigned char* seg_mask = nullptr;
+  unsigned char* filtered_mask = nullptr;
+  PlaneSet<float> frame_planes = nullptr;
+  PlaneSet<float>* layers = nullptr;
+};
+
+// The bytes of a state, from a file or from memory.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to `count` bytes into `to`; fewer only at the end. Throws
+  // std::runtime_error when the bytes cannot be read.
+  virtual std::size_t read(void* to, std::size_t count) = 0;
+  // All the bytes there are, read or not.
+  virtual std::uint64_t size() const = 0;
+};
+
+// Reads a state in two steps, so that the caller can allocate the tables
+// from the header: the header is checked when the reader is made, the
+// rest and the checksum by read_tables(). Everything is refused with a
+// std::runtime_error whose message begins with `name` and says what is
+// wrong: another kind of file, a newer format, a header out of range, a
+// length that does not match the header, a checksum that does not match.
+class StateReader {
+ public:
+  StateReader(ByteSource& source, const std::string& name);
+  const StateHeader& header() const { return header_; }
+  void read_tables(const StateBuffers& to);
+
+ private:
+  ByteSource& source_;
+  std::string name_;
+  StateHeader header_;
+  std::uint32_t crc_ = 0;
+};
+
+// The whole file that read_tables() expects after the header, and the file
+// of a state, in bytes (0 when the sizes overflow 64 bits).
+std::uint64_t state_file_bytes(const StateHeader& header);
+
+// Writes the state to `path`, atomically; throws std::runtime_error naming
+// the file when it cannot be written.
+void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from);
+
+// Reads the state from the file `path` (see StateReader).
+class FileByteSource : public ByteSource {
+ public:
+  explicit FileByteSource(const std::string& path);  // throws std::runtime_error
+  ~FileByteSource() override;
+  FileByteSource(const FileByteSource&) = delete;
+  FileByteSource& operator=(const FileByteSource&) = delete;
+  std::size_t read(void* to, std::size_t count) override;
+  std::uint64_t size() const override { return size_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+class MemoryByteSource : public ByteSource {
+ public:
+  MemoryByteSource(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+  std::size_t read(void* to, std::size_t count) override;
+  std::uint64_t size() const override { return size_; }
+
+ private:
+  const unsigned char* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace strellix
