@@ -32,13 +32,13 @@ inline const char* model_space_problem(const cv::Mat& frame, const std::uint8_t*
   // Some pixels masked out, in a pattern the input chooses.
   const std::size_t stride = 2 + (size > 0 ? data[size / 2] % 7 : 0);
   for (std::size_t i = 0; i < count; i += stride) mask[i] = 0;
-  unsigned char* const saved_mask = search_mask;
-  search_mask = mask.data();
+  ModelSettings settings;
+  settings.search_mask = mask.data();
 
   PlaneSet<float> planes = alloc_float_planes(3, count);
   for (int k = 0; k < 3; ++k)
     for (std::size_t i = 0; i < count; ++i) planes[k][i] = untouched;
-  frame_to_model(frame, static_cast<int>(count), planes);
+  frame_to_model(settings, frame, static_cast<int>(count), planes);
   const char* problem = nullptr;
   for (std::size_t i = 0; i < count && problem == nullptr; ++i) {
     const float x = planes[0][i], y = planes[1][i], z = planes[2][i];
@@ -49,7 +49,6 @@ inline const char* model_space_problem(const cv::Mat& frame, const std::uint8_t*
     }
   }
   free_planes(planes, 3);
-  search_mask = saved_mask;
   return problem;
 }
 

@@ -11,6 +11,7 @@
 
 #include "colour/colour_convert.h"
 #include "model/settings.h"
+#include "support/test_settings.h"
 
 using namespace strellix;
 
@@ -38,27 +39,12 @@ struct Planes {
   }
 };
 
-// Points the run-wide search mask at an all-255 buffer and restores the
-// shared settings afterwards.
-class ColourSpace : public testing::Test {
- protected:
-  std::vector<unsigned char> mask;
-  void use_mask(std::size_t pixels) {
-    mask.assign(pixels, 255);
-    search_mask = mask.data();
-  }
-  void TearDown() override {
-    search_mask = nullptr;
-    colour_mode = 3;
-  }
-};
-
 cv::Mat one_pixel(unsigned char blue, unsigned char green, unsigned char red) {
   return cv::Mat(1, 1, CV_8UC3, cv::Scalar(blue, green, red));
 }
 
-TEST_F(ColourSpace, FrameToModelPureColours) {
-  use_mask(1);
+TEST(ColourSpace, FrameToModelPureColours) {
+  TestSettings area(1);
   Planes<float> planes(1);
   struct Case {
     unsigned char b, g, r;
@@ -71,19 +57,19 @@ TEST_F(ColourSpace, FrameToModelPureColours) {
       {0, 0, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
-    frame_to_model(one_pixel(c.b, c.g, c.r), 1, planes.set());
+    frame_to_model(area.s, one_pixel(c.b, c.g, c.r), 1, planes.set());
     SCOPED_TRACE(testing::Message() << "bgr " << int(c.b) << " " << int(c.g) << " " << int(c.r));
     EXPECT_NEAR(planes.p0[0], c.x, 1e-6);
     EXPECT_NEAR(planes.p1[0], c.y, 1e-6);
     EXPECT_NEAR(planes.p2[0], c.z, 1e-7);
   }
   // Red lies exactly on the x axis.
-  frame_to_model(one_pixel(0, 0, 255), 1, planes.set());
+  frame_to_model(area.s, one_pixel(0, 0, 255), 1, planes.set());
   EXPECT_EQ(planes.p0[0], 1.0f);
   EXPECT_EQ(planes.p1[0], 0.0f);
 }
 
-TEST_F(ColourSpace, FrameToModelHonoursRowStrideAndOrder) {
+TEST(ColourSpace, FrameToModelHonoursRowStrideAndOrder) {
   // A view into a wider image: rows are further apart than 3·width bytes,
   // and the bytes beyond the view must never be read.
   cv::Mat wide(3, 7, CV_8UC3, cv::Scalar(255, 255, 255));
@@ -91,9 +77,9 @@ TEST_F(ColourSpace, FrameToModelHonoursRowStrideAndOrder) {
   ASSERT_GT(frame.step, static_cast<std::size_t>(frame.cols * 3));
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 4; ++c) frame.at<cv::Vec3b>(r, c) = cv::Vec3b(0, 0, 20 * (r * 4 + c));
-  use_mask(12);
+  TestSettings area(12);
   Planes<float> planes(12);
-  frame_to_model(frame, 12, planes.set());
+  frame_to_model(area.s, frame, 12, planes.set());
   for (int i = 0; i < 12; ++i) {
     SCOPED_TRACE(i);
     float v = static_cast<float>(20 * i * static_cast<double>(INV_255));
@@ -103,20 +89,20 @@ TEST_F(ColourSpace, FrameToModelHonoursRowStrideAndOrder) {
   }
 }
 
-TEST_F(ColourSpace, FrameToModelSkipsMaskedPixelsAndRefusesOtherTypes) {
-  use_mask(4);
-  mask[2] = 0;
+TEST(ColourSpace, FrameToModelSkipsMaskedPixelsAndRefusesOtherTypes) {
+  TestSettings area(4);
+  area.mask(2) = 0;
   Planes<float> planes(4, 7.0f);
   cv::Mat frame(2, 2, CV_8UC3, cv::Scalar(0, 255, 0));
-  frame_to_model(frame, 4, planes.set());
+  frame_to_model(area.s, frame, 4, planes.set());
   EXPECT_EQ(planes.p0[2], 7.0f);
   EXPECT_EQ(planes.p1[2], 7.0f);
   EXPECT_EQ(planes.p2[2], 7.0f);
   EXPECT_EQ(planes.p2[3], 1.0f);
 
   Planes<float> untouched(4, 7.0f);
-  frame_to_model(cv::Mat(2, 2, CV_8UC1, cv::Scalar(9)), 4, untouched.set());
-  frame_to_model(cv::Mat(), 4, untouched.set());
+  frame_to_model(area.s, cv::Mat(2, 2, CV_8UC1, cv::Scalar(9)), 4, untouched.set());
+  frame_to_model(area.s, cv::Mat(), 4, untouched.set());
   EXPECT_EQ(untouched.p2[0], 7.0f);
 }
 
@@ -149,8 +135,8 @@ TEST(PixelDistance, HueSaturationValueRoundsOnlyTheXDifference) {
   EXPECT_EQ(pixel_distance(2, 0, a2, a3, 0, b2, b3), dz * dz + static_cast<double>(dx) * dx);
 }
 
-TEST_F(ColourSpace, RenderPicksTheNearestLayer) {
-  use_mask(2);
+TEST(ColourSpace, RenderPicksTheNearestLayer) {
+  TestSettings area(2);
   Planes<float> frame(2), out(2), layer0(2), layer1(2), layer2(2);
   Planes<float>* layers[3] = {&layer0, &layer1, &layer2};
   frame.put(0, 0.1f, 0.1f, 0.5f);
@@ -162,20 +148,20 @@ TEST_F(ColourSpace, RenderPicksTheNearestLayer) {
   layers[1]->put(1, 0.0f, 0.0f, 0.9f);
   layers[2]->put(1, 0.0f, 0.0f, 0.1f);
   PlaneSet<float> model[3] = {layer0.set(), layer1.set(), layer2.set()};
-  render_background(frame.set(), 1, 2, model, 3, out.set());
+  render_background(area.s, frame.set(), 1, 2, model, 3, out.set());
   EXPECT_EQ(out.p0[0], 0.12f);
   EXPECT_EQ(out.p2[0], 0.5f);
   EXPECT_EQ(out.p2[1], 0.25f);
 
   // A single layer is copied as it is.
-  render_background(frame.set(), 1, 2, model + 2, 1, out.set());
+  render_background(area.s, frame.set(), 1, 2, model + 2, 1, out.set());
   EXPECT_EQ(out.p0[0], 0.3f);
   EXPECT_EQ(out.p1[0], 0.3f);
   EXPECT_EQ(out.p2[1], 0.1f);
 }
 
-TEST_F(ColourSpace, RenderTieAtZeroGoesToTheLowerLayer) {
-  use_mask(1);
+TEST(ColourSpace, RenderTieAtZeroGoesToTheLowerLayer) {
+  TestSettings area(1);
   Planes<float> frame(1), out(1);
   Planes<float> lower(1), upper(1);
   // -0 and +0 are at distance 0 from each other but remain distinguishable.
@@ -183,22 +169,22 @@ TEST_F(ColourSpace, RenderTieAtZeroGoesToTheLowerLayer) {
   lower.put(0, -0.0f, 0.0f, 0.5f);
   upper.put(0, 0.0f, 0.0f, 0.5f);
   PlaneSet<float> model[2] = {lower.set(), upper.set()};
-  render_background(frame.set(), 1, 1, model, 2, out.set());
+  render_background(area.s, frame.set(), 1, 1, model, 2, out.set());
   EXPECT_TRUE(std::signbit(out.p0[0]));
 
   // With hue, saturation and value, grey layers of any hue are at distance 0.
-  colour_mode = 2;
+  area.s.colour_mode = 2;
   frame.put(0, 0.0f, 0.0f, 0.5f);
   lower.put(0, 100.0f, 0.0f, 0.5f);
   upper.put(0, 200.0f, 0.0f, 0.5f);
-  render_background(frame.set(), 1, 1, model, 2, out.set());
+  render_background(area.s, frame.set(), 1, 1, model, 2, out.set());
   EXPECT_EQ(out.p0[0], 100.0f);
 }
 
-TEST_F(ColourSpace, RenderComparesAgainstTheBestDistanceHeldAsFloat) {
+TEST(ColourSpace, RenderComparesAgainstTheBestDistanceHeldAsFloat) {
   // Two layers at exactly the same double distance a²: when a² rounds up to
   // float the later layer wins, when it rounds down the earlier one stays.
-  use_mask(1);
+  TestSettings area(1);
   Planes<float> frame(1), out(1), first(1), second(1);
   PlaneSet<float> model[2] = {first.set(), second.set()};
   bool saw_up = false, saw_down = false;
@@ -210,7 +196,7 @@ TEST_F(ColourSpace, RenderComparesAgainstTheBestDistanceHeldAsFloat) {
     first.put(0, a, 0.0f, 0.5f);
     second.put(0, 0.0f, a, 0.5f);
     frame.put(0, 0.0f, 0.0f, 0.5f);
-    render_background(frame.set(), 1, 1, model, 2, out.set());
+    render_background(area.s, frame.set(), 1, 1, model, 2, out.set());
     SCOPED_TRACE(a);
     if (rounded > d) {
       saw_up = true;
@@ -223,13 +209,13 @@ TEST_F(ColourSpace, RenderComparesAgainstTheBestDistanceHeldAsFloat) {
   EXPECT_TRUE(saw_up && saw_down);
 }
 
-TEST_F(ColourSpace, RenderOutsideTheMaskIsBlackAndUndefinedLayersFallBackToLayerZero) {
-  use_mask(2);
-  mask[0] = 0;
+TEST(ColourSpace, RenderOutsideTheMaskIsBlackAndUndefinedLayersFallBackToLayerZero) {
+  TestSettings area(2);
+  area.mask(0) = 0;
   Planes<float> frame(2, 0.5f), out(2, 9.0f), first(2, NaN), second(2, NaN);
   second.p2[1] = 0.25f;
   PlaneSet<float> model[2] = {first.set(), second.set()};
-  render_background(frame.set(), 1, 2, model, 2, out.set());
+  render_background(area.s, frame.set(), 1, 2, model, 2, out.set());
   EXPECT_EQ(out.p0[0], 0.0f);
   EXPECT_EQ(out.p1[0], 0.0f);
   EXPECT_EQ(out.p2[0], 0.0f);
@@ -269,10 +255,10 @@ TEST(ModelToRgbPlanes, EachModeReadsItsOwnPlanes) {
 // handful of colours come back one step off; the exact numbers pin the
 // rounding of every stage (the hue angle kept in double, the products
 // rounded once), which is what keeps masks identical between builds.
-TEST_F(ColourSpace, EveryColourSurvivesTheModelRoundTrip) {
+TEST(ColourSpace, EveryColourSurvivesTheModelRoundTrip) {
   const int side = 256;
   const std::size_t count = side * side;
-  use_mask(count);
+  TestSettings area(count);
   Planes<float> model(count);
   Planes<unsigned char> rgb(count);
   cv::Mat frame(side, side, CV_8UC3);
@@ -290,7 +276,7 @@ TEST_F(ColourSpace, EveryColourSurvivesTheModelRoundTrip) {
   for (int red = 0; red < 256; ++red) {
     for (int green = 0; green < side; ++green)
       for (int blue = 0; blue < side; ++blue) frame.at<cv::Vec3b>(green, blue) = cv::Vec3b(blue, green, red);
-    frame_to_model(frame, static_cast<int>(count), model.set());
+    frame_to_model(area.s, frame, static_cast<int>(count), model.set());
     model_to_rgb_planes(3, model.set(), static_cast<int>(count), rgb.set());
     for (std::size_t i = 0; i < count; ++i) {
       int green = static_cast<int>(i / side), blue = static_cast<int>(i % side);

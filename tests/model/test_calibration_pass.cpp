@@ -6,6 +6,7 @@
 #include "model/calibration_pass.h"
 #include "model/settings.h"
 #include "support/owned_planes.h"
+#include "support/test_settings.h"
 
 using namespace strellix;
 
@@ -17,8 +18,8 @@ float blend(float w, float value, float old) {
 
 // A small grey scene: every model and frame pixel is (0, 0, z), so the
 // distance is the squared difference of z and the shadow test sees hue 0
-// and saturation 0 throughout. The run-wide settings point into the scene
-// and are put back afterwards.
+// and saturation 0 throughout. The 1D kernel is the single weight 1 unless
+// a test says otherwise.
 class CalibrationPass : public ::testing::Test {
  protected:
   void make_scene(int rows, int cols, int layers, float model_z, int width_2d, float weight) {
@@ -28,65 +29,34 @@ class CalibrationPass : public ::testing::Test {
     width = width_2d;
     frame = std::make_unique<OwnedPlanes>(3, H * W);
     weights = std::make_unique<OwnedPlanes>(width, width, weight);
-    layer_store.clear();
-    for (int j = 0; j < n; ++j) layer_store.push_back(std::make_unique<OwnedPlanes>(3, H * W));
-    model.clear();
-    for (auto& layer : layer_store) model.push_back(layer->get());
+    model = std::make_unique<OwnedModel>(n, H * W);
     for (int j = 0; j < n; ++j) fill_layer(j, model_z);
     labels.assign(static_cast<std::size_t>(H * W), LABEL_BACKGROUND);
-    mask.assign(static_cast<std::size_t>(H * W), 255);
-    search_mask = mask.data();
+    settings.reset_mask(H * W);
+    settings.s.first_search_row = 0;
   }
   void fill_layer(int j, float z) {
-    for (float& v : layer_store[j]->data[2]) v = z;
+    for (int p = 0; p < H * W; ++p) model->at(j, 2, p) = z;
   }
   void set_frame(const std::vector<float>& z) { frame->data[2] = z; }
-  float layer_z(int j, int p) const { return layer_store[j]->data[2][p]; }
+  float layer_z(int j, int p) const { return model->at(j, 2, p); }
   void run() {
-    calibration_pass(frame->get(), H, W, model.data(), labels.data(), weights->get(), n, width,
+    calibration_pass(settings.s, frame->get(), H, W, model->get(), labels.data(), weights->get(), n, width,
                      calibration_threshold);
-  }
-
-  void SetUp() override {
-    colour_mode = 3;
-    use_shadow_test = 1;
-    first_search_row = 0;
-    kernel_1d = one_kernel;
-    width_1d = 1;
-    learning_rate = 0.05f;
-  }
-  void TearDown() override {
-    colour_mode = saved_mode;
-    use_shadow_test = saved_shadow;
-    search_mask = saved_mask;
-    first_search_row = saved_first_row;
-    kernel_1d = saved_kernel;
-    width_1d = saved_width_1d;
-    learning_rate = saved_rate;
   }
 
   int H = 0, W = 0, n = 0, width = 1;
   std::unique_ptr<OwnedPlanes> frame, weights;
-  std::vector<std::unique_ptr<OwnedPlanes>> layer_store;
-  std::vector<PlaneSet<float>> model;
-  std::vector<unsigned char> labels, mask;
-  float one_kernel[1] = {1.0f};
-
-  int saved_mode = colour_mode;
-  int saved_shadow = use_shadow_test;
-  unsigned char* saved_mask = search_mask;
-  int saved_first_row = first_search_row;
-  float* saved_kernel = kernel_1d;
-  int saved_width_1d = width_1d;
-  float saved_rate = learning_rate;
+  std::unique_ptr<OwnedModel> model;
+  std::vector<unsigned char> labels;
+  TestSettings settings{0, 1};
 };
 
 TEST_F(CalibrationPass, LabelsEachResultAndOnlyMatchesTeach) {
   make_scene(1, 3, 2, 0.5f, 1, 0.5f);
   fill_layer(1, 0.6f);
-  float k3[3] = {1.0f / 3.0f, 1.0f, 1.0f / 3.0f};
-  kernel_1d = k3;
-  width_1d = 3;
+  const float k3[3] = {1.0f / 3.0f, 1.0f, 1.0f / 3.0f};
+  settings.use_kernel({k3[0], k3[1], k3[2]});
   set_frame({0.54f, 0.4f, 0.9f});  // match layer 0, shadow of layer 0, foreground
   labels[0] = LABEL_FOREGROUND;    // last frame's label must not stop it learning
   run();
@@ -113,7 +83,7 @@ TEST_F(CalibrationPass, ShadowAndForegroundPixelsLeaveTheirNeighbourhoodAlone) {
   expected[4] = LABEL_SHADOW;
   expected[2] = LABEL_FOREGROUND;
   EXPECT_EQ(labels, expected);
-  EXPECT_EQ(layer_store[0]->data[2], std::vector<float>(9, 0.5f));
+  EXPECT_EQ(model->plane(0, 2), std::vector<float>(9, 0.5f));
 }
 
 TEST_F(CalibrationPass, LaterPixelsAreMatchedAgainstThisFramesUpdates) {
@@ -171,7 +141,7 @@ TEST_F(CalibrationPass, OnlyTheSearchAreaIsLabelledOrUsedAsCentres) {
   // Row 0 lies above the search area: it keeps its label although its
   // frame value is far off, and learns only as a window pixel of row 1.
   make_scene(2, 1, 1, 0.5f, 3, 0.5f);
-  first_search_row = 1;
+  settings.s.first_search_row = 1;
   set_frame({0.9f, 0.54f});
   run();
   EXPECT_EQ(labels, (std::vector<unsigned char>{LABEL_BACKGROUND, LABEL_BACKGROUND}));
@@ -179,7 +149,7 @@ TEST_F(CalibrationPass, OnlyTheSearchAreaIsLabelledOrUsedAsCentres) {
 
   // A pixel outside the search mask keeps whatever label it had.
   make_scene(1, 3, 1, 0.5f, 3, 0.5f);
-  mask[1] = 0;
+  settings.mask(1) = 0;
   labels[1] = LABEL_FILTERED_FOREGROUND;
   set_frame({0.5f, 0.9f, 0.5f});
   run();
@@ -188,16 +158,16 @@ TEST_F(CalibrationPass, OnlyTheSearchAreaIsLabelledOrUsedAsCentres) {
 
   // Nothing to search: nothing changes.
   make_scene(2, 2, 1, 0.5f, 3, 0.5f);
-  first_search_row = 2;
+  settings.s.first_search_row = 2;
   set_frame({0.9f, 0.9f, 0.54f, 0.54f});
   run();
   EXPECT_EQ(labels, std::vector<unsigned char>(4, LABEL_BACKGROUND));
-  EXPECT_EQ(layer_store[0]->data[2], std::vector<float>(4, 0.5f));
+  EXPECT_EQ(model->plane(0, 2), std::vector<float>(4, 0.5f));
 
   // A first row before the image starts from row 0 instead of reading
   // outside the buffers.
   make_scene(2, 2, 1, 0.5f, 3, 0.5f);
-  first_search_row = -3;
+  settings.s.first_search_row = -3;
   set_frame({0.9f, 0.5f, 0.5f, 0.5f});
   run();
   EXPECT_EQ(labels, (std::vector<unsigned char>{LABEL_FOREGROUND, 0, 0, 0}));

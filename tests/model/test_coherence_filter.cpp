@@ -6,6 +6,7 @@
 
 #include "model/segmentation.h"
 #include "model/settings.h"
+#include "support/test_settings.h"
 
 using namespace strellix;
 
@@ -13,17 +14,9 @@ namespace {
 
 using Labels = std::vector<unsigned char>;
 
-// Owns the run-wide search mask for one test and puts the old one back.
-struct SearchArea {
-  std::vector<unsigned char> bytes;
-  unsigned char* saved = search_mask;
-  SearchArea(int H, int W) : bytes(static_cast<std::size_t>(H) * W, 255) { search_mask = bytes.data(); }
-  ~SearchArea() { search_mask = saved; }
-};
-
-Labels run_filter(int H, int W, const Labels& in, unsigned char prefill = 123) {
+Labels run_filter(const TestSettings& area, int H, int W, const Labels& in, unsigned char prefill = 123) {
   Labels out(in.size(), prefill);
-  coherence_filter(H, W, in.data(), out.data());
+  coherence_filter(area.s, H, W, in.data(), out.data());
   return out;
 }
 
@@ -80,59 +73,59 @@ TEST(CoherenceLabel, FollowsCountAgainstThreshold) {
 // pixel (not counted itself) and a background pixel (counted itself).
 TEST(CoherenceFilter, EveryRegionCountsItsOwnCellsAgainstItsThreshold) {
   const int H = 9, W = 11;
-  SearchArea area(H, W);
+  TestSettings area(H * W);
   for (const Neighbourhood& g : kRegions) {
     const int row = g.row < 0 ? H + g.row : g.row, col = g.col < 0 ? W + g.col : g.col;
     const int p = row * W + col, T = g.threshold;
     SCOPED_TRACE(g.name);
-    EXPECT_EQ(run_filter(H, W, frame_with_count(H, W, row, col, g, 255, T))[p], 255);
-    EXPECT_EQ(run_filter(H, W, frame_with_count(H, W, row, col, g, 255, T + 1))[p], 170);
-    EXPECT_EQ(run_filter(H, W, frame_with_count(H, W, row, col, g, 0, T - 1))[p], 255);
-    EXPECT_EQ(run_filter(H, W, frame_with_count(H, W, row, col, g, 0, T))[p], 0);
+    EXPECT_EQ(run_filter(area, H, W, frame_with_count(H, W, row, col, g, 255, T))[p], 255);
+    EXPECT_EQ(run_filter(area, H, W, frame_with_count(H, W, row, col, g, 255, T + 1))[p], 170);
+    EXPECT_EQ(run_filter(area, H, W, frame_with_count(H, W, row, col, g, 0, T - 1))[p], 255);
+    EXPECT_EQ(run_filter(area, H, W, frame_with_count(H, W, row, col, g, 0, T))[p], 0);
   }
 }
 
 TEST(CoherenceFilter, ShadowPassesAndFilteredForegroundIsNotBackground) {
   const int H = 5, W = 5, p = 12;
-  SearchArea area(H, W);
+  TestSettings area(H * W);
   Labels in(H * W, 255);
   in[p] = 85;
-  EXPECT_EQ(run_filter(H, W, in)[p], 85);
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 85);
   std::fill(in.begin(), in.end(), 0);
   in[p] = 85;
-  EXPECT_EQ(run_filter(H, W, in)[p], 85);
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 85);
 
   // 85 neighbours count as background-like, 170 neighbours do not.
   std::fill(in.begin(), in.end(), 85);
   in[p] = 255;
-  EXPECT_EQ(run_filter(H, W, in)[p], 170);
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 170);
   std::fill(in.begin(), in.end(), 170);
   in[p] = 255;
-  EXPECT_EQ(run_filter(H, W, in)[p], 255);
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 255);
   in[p] = 170;
-  EXPECT_EQ(run_filter(H, W, in)[p], 255);
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 255);
 }
 
 TEST(CoherenceFilter, OutsideSearchAreaIsCountedButNotWritten) {
   const int H = 5, W = 5, p = 12;
-  SearchArea area(H, W);
+  TestSettings area(H * W);
   Labels in(H * W, 255);
   for (int i = 0; i < 13; ++i) in[i] = 0;  // 13 background cells, p is the 13th
-  area.bytes[p] = 0;
-  EXPECT_EQ(run_filter(H, W, in)[p], 123);
+  area.mask(p) = 0;
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 123);
   in[p] = 255;
-  area.bytes[p] = 255;
-  area.bytes[0] = 0;  // still counted: 12 background cells, so p stays 255
-  EXPECT_EQ(run_filter(H, W, in)[p], 255);
+  area.mask(p) = 255;
+  area.mask(0) = 0;  // still counted: 12 background cells, so p stays 255
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 255);
   in[13] = 0;
-  EXPECT_EQ(run_filter(H, W, in)[p], 170);
+  EXPECT_EQ(run_filter(area, H, W, in)[p], 170);
 }
 
 // Which pixels a filter call writes: with all-background input every
 // written pixel becomes 0 and every other keeps the prefill.
 std::vector<int> written(int H, int W) {
-  SearchArea area(H, W);
-  const Labels out = run_filter(H, W, Labels(static_cast<std::size_t>(H) * W, 0));
+  TestSettings area(H * W);
+  const Labels out = run_filter(area, H, W, Labels(static_cast<std::size_t>(H) * W, 0));
   std::vector<int> rows_cols;
   for (int p = 0; p < H * W; ++p)
     if (out[p] != 123) rows_cols.push_back(p);

@@ -13,72 +13,13 @@
 #include "model/segmentation.h"
 #include "model/selective_update.h"
 #include "model/settings.h"
-#include "model/vector_width.h"
 #include "model/worker_pool.h"
+#include "support/owned_planes.h"
+#include "support/test_settings.h"
 
 using namespace strellix;
 
 namespace {
-
-// n sets of three float planes in one block; copies are deep.
-struct Layers {
-  int n = 0;
-  std::size_t count = 0;
-  std::vector<float> data;
-  std::vector<float*> planes;
-  std::vector<PlaneSet<float>> sets;
-
-  Layers(int layers, std::size_t pixels) : n(layers), count(pixels), data(3 * layers * pixels, 0.0f) {
-    link();
-  }
-  Layers(const Layers& other) : n(other.n), count(other.count), data(other.data) { link(); }
-  Layers& operator=(const Layers&) = delete;
-  void link() {
-    planes.resize(3 * n);
-    sets.resize(n);
-    for (int i = 0; i < 3 * n; ++i) planes[i] = data.data() + i * count;
-    for (int j = 0; j < n; ++j) sets[j] = &planes[3 * j];
-  }
-  PlaneSet<float>* model() { return sets.data(); }
-  float& at(int layer, int k, std::size_t p) { return sets[layer][k][p]; }
-};
-
-template <class T>
-bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
-
-// The run-wide settings the passes read, put back afterwards.
-struct SettingsScope {
-  int mode = colour_mode, shadow = use_shadow_test, n = layer_count, w1 = width_1d, row = first_search_row;
-  float rate = learning_rate;
-  float* kernel = kernel_1d;
-  unsigned char* mask = search_mask;
-  int threads = worker_threads();
-  bool wide = wide_vectors();
-  ~SettingsScope() {
-    colour_mode = mode;
-    use_shadow_test = shadow;
-    layer_count = n;
-    width_1d = w1;
-    first_search_row = row;
-    learning_rate = rate;
-    kernel_1d = kernel;
-    search_mask = mask;
-    set_worker_threads(threads);
-    set_wide_vectors(wide);
-  }
-};
-
-// A square weight matrix of `width` rows.
-struct Matrix {
-  std::vector<std::vector<float>> rows;
-  std::vector<float*> pointers;
-  explicit Matrix(int width) : rows(width > 0 ? width : 0, std::vector<float>(width > 0 ? width : 0)) {
-    for (auto& r : rows) pointers.push_back(r.data());
-  }
-  PlaneSet<float> set() { return pointers.data(); }
-};
 
 struct Point {
   float x, y, z;
@@ -93,17 +34,15 @@ Point colour_point(std::mt19937& rng) {
   return p;
 }
 
-void put(Layers& l, int layer, std::size_t p, Point v) {
-  l.at(layer, 0, p) = v.x;
-  l.at(layer, 1, p) = v.y;
-  l.at(layer, 2, p) = v.z;
+void put(OwnedModel& l, int layer, std::size_t p, Point v) {
+  l.set(layer, p, v.x, v.y, v.z);
 }
 
 // A model and a frame with every case the segmentation meets: pixels close
 // to one layer, to several (ties, exact copies), darker copies of a layer
 // (shadows), unrelated colours, black layers and values that are not
 // numbers.
-void make_scene(std::mt19937& rng, int n, std::size_t count, Layers& model, Layers& frame) {
+void make_scene(std::mt19937& rng, int n, std::size_t count, OwnedModel& model, OwnedModel& frame) {
   std::uniform_real_distribution<float> noise(-0.03f, 0.03f);
   std::uniform_int_distribution<int> kind(0, 13);
   std::uniform_int_distribution<int> pick_layer(0, n - 1);
@@ -161,14 +100,14 @@ void make_scene(std::mt19937& rng, int n, std::size_t count, Layers& model, Laye
   }
 }
 
-std::vector<unsigned char> make_mask(std::mt19937& rng, std::size_t count, bool holes) {
-  std::vector<unsigned char> mask(count, 255);
+// A search mask of `count` pixels, with holes in about a sixth of them.
+void make_mask(TestSettings& settings, std::mt19937& rng, std::size_t count, bool holes) {
+  settings.reset_mask(count);
   if (holes) {
     std::uniform_int_distribution<int> d(0, 5);
-    for (auto& m : mask)
-      if (d(rng) == 0) m = 0;
+    for (std::size_t p = 0; p < count; ++p)
+      if (d(rng) == 0) settings.mask(p) = 0;
   }
-  return mask;
 }
 
 struct Size {
@@ -181,27 +120,28 @@ std::string describe(Size s, int n) {
 }
 
 TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
-  SettingsScope scope;
+  WorkerPool two(2), three(3);
+  WorkerPool* const pools[] = {nullptr, &two, &three};
   std::mt19937 rng(11);
   for (int mode : {3, 1, 2}) {
-    colour_mode = mode;
     for (Size s : kSizes) {
       for (int n : {1, 2, 5, 7}) {
         const std::size_t count = static_cast<std::size_t>(s.H) * s.W;
-        Layers model(n, count), frame(1, count);
+        OwnedModel model(n, count), frame(1, count);
         make_scene(rng, n, count, model, frame);
-        std::vector<unsigned char> mask = make_mask(rng, count, n == 5);
-        search_mask = mask.data();
-        use_shadow_test = n == 2 ? 0 : 1;
+        TestSettings settings(count);
+        make_mask(settings, rng, count, n == 5);
+        settings.s.colour_mode = mode;
+        settings.s.use_shadow_test = n == 2 ? 0 : 1;
         for (int run = 0; run < 6; ++run) {
           // Both vector builds (where the processor has both), 1-3 threads.
-          set_worker_threads(run / 2 + 1);
-          set_wide_vectors(run % 2 == 1);
+          settings.s.run.workers = pools[run / 2];
+          settings.s.run.wide = run % 2 == 1;
           std::vector<unsigned char> seg_plain(count, 42), seg_fast(count, 42);
           std::vector<int> match_plain(count, 99), match_fast(count, 99);
-          segment_frame(frame.model()[0], s.H, s.W, model.model(), seg_plain.data(), n, 0.005f,
+          segment_frame(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_plain.data(), n, 0.005f,
                         match_plain.data());
-          segment_frame_fast(frame.model()[0], s.H, s.W, model.model(), seg_fast.data(), n, 0.005f,
+          segment_frame_fast(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_fast.data(), n, 0.005f,
                              match_fast.data());
           ASSERT_TRUE(same_bits(seg_plain, seg_fast)) << describe(s, n) << " mode " << mode;
           ASSERT_TRUE(same_bits(match_plain, match_fast)) << describe(s, n) << " mode " << mode;
@@ -214,7 +154,8 @@ TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
 // Labels of every kind, some in blobs, and an output buffer holding old
 // labels that the pixels outside the regions and the search area keep.
 TEST(FastCoherenceFilter, SameOutputAsThePlainFilter) {
-  SettingsScope scope;
+  WorkerPool two(2), three(3);
+  WorkerPool* const pools[] = {nullptr, &two, &three};
   std::mt19937 rng(5);
   const unsigned char labels[] = {0, 0, 0, 0, 85, 170, 255, 255, 255, 7};
   std::uniform_int_distribution<int> pick(0, 9);
@@ -232,13 +173,13 @@ TEST(FastCoherenceFilter, SameOutputAsThePlainFilter) {
         old[p] = labels[pick(rng)];
       }
       if (variant == 3) std::fill(in.begin(), in.end(), 0);
-      std::vector<unsigned char> mask = make_mask(rng, count, variant == 1);
-      search_mask = mask.data();
-      for (int threads : {1, 2, 3}) {
-        set_worker_threads(threads);
+      TestSettings settings(count);
+      make_mask(settings, rng, count, variant == 1);
+      for (WorkerPool* pool : pools) {
+        settings.s.run.workers = pool;
         std::vector<unsigned char> plain = old, fast = old;
-        coherence_filter(s.H, s.W, in.data(), plain.data());
-        coherence_filter_fast(s.H, s.W, in.data(), fast.data());
+        coherence_filter(settings.s, s.H, s.W, in.data(), plain.data());
+        coherence_filter_fast(settings.s, s.H, s.W, in.data(), fast.data());
         ASSERT_TRUE(same_bits(plain, fast)) << s.H << "x" << s.W << " variant " << variant;
       }
     }
@@ -249,7 +190,7 @@ TEST(FastCoherenceFilter, SameOutputAsThePlainFilter) {
 // are -1 or past the last layer, over all kernel widths, with and without
 // search-mask holes and rows above the first search row.
 TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
-  SettingsScope scope;
+  WorkerPool two(2);
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> label_kind(0, 9);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -259,7 +200,7 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
       for (int w1d = 0; w1d <= 3; ++w1d) {
         for (int width_2d : {0, 1, 2, 3, 4, 5, 7, 9}) {
           const std::size_t count = static_cast<std::size_t>(s.H) * s.W;
-          Layers model(n, count), frame(1, count);
+          OwnedModel model(n, count), frame(1, count);
           for (float& v : model.data) v = unit(rng);
           for (float& v : frame.data) v = unit(rng);
           std::vector<unsigned char> filtered(count);
@@ -269,33 +210,28 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
             filtered[p] = labels[label_kind(rng)];
             match[p] = layer(rng);
           }
-          std::vector<unsigned char> mask = make_mask(rng, count, w1d == 2);
-          search_mask = mask.data();
-          first_search_row = (w1d == 1 && s.H > 2) ? 2 : (w1d == 3 ? -1 : 0);
-          layer_count = n;
-          width_1d = 2 * w1d + 1;
-          float* kernel = make_kernel_1d(width_1d, 0);
-          kernel_1d = kernel;
-          learning_rate = 0.05f;
-          Matrix weights(width_2d);
+          TestSettings settings(count, 2 * w1d + 1);
+          make_mask(settings, rng, count, w1d == 2);
+          settings.s.first_search_row = (w1d == 1 && s.H > 2) ? 2 : (w1d == 3 ? -1 : 0);
+          settings.s.layer_count = n;
+          OwnedPlanes weights(width_2d, width_2d);
           if (width_2d > 0) {
             PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
             // Rates above 1 extrapolate; the replay must too.
-            scale_matrix(width_2d, n == 7 ? 0.6f : 0.0123f, gauss, weights.set());
+            scale_matrix(width_2d, n == 7 ? 0.6f : 0.0123f, gauss, weights.get());
             free_planes(gauss, width_2d);
           }
           for (int run = 0; run < 4; ++run) {
-            set_worker_threads(run / 2 + 1);
-            set_wide_vectors(run % 2 == 1);
-            Layers plain(model), fast(model);
-            selective_update(frame.model()[0], s.H, s.W, plain.model(), filtered.data(), weights.set(),
-                             width_2d, match.data());
-            selective_update_fast(frame.model()[0], s.H, s.W, fast.model(), filtered.data(), weights.set(),
-                                  width_2d, match.data());
+            settings.s.run.workers = run / 2 == 0 ? nullptr : &two;
+            settings.s.run.wide = run % 2 == 1;
+            OwnedModel plain(model), fast(model);
+            selective_update(settings.s, frame.layer(0), s.H, s.W, plain.get(), filtered.data(),
+                             weights.get(), width_2d, match.data());
+            selective_update_fast(settings.s, frame.layer(0), s.H, s.W, fast.get(), filtered.data(),
+                                  weights.get(), width_2d, match.data());
             ASSERT_TRUE(same_bits(plain.data, fast.data))
                 << describe(s, n) << " w1d=" << w1d << " width_2d=" << width_2d;
           }
-          std::free(kernel);
         }
       }
     }
@@ -305,15 +241,14 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
 // Wide areas where nothing changes: foreground, and background whose
 // pixels matched no layer, beside areas that learn.
 TEST(FastSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
-  SettingsScope scope;
   std::mt19937 rng(17);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
   const int H = 40, W = 130, n = 5;
   const std::size_t count = static_cast<std::size_t>(H) * W;
-  Layers model(n, count), frame(1, count);
+  OwnedModel model(n, count), frame(1, count);
   for (float& v : model.data) v = unit(rng);
   for (float& v : frame.data) v = unit(rng);
-  std::vector<unsigned char> filtered(count, 0), mask(count, 255);
+  std::vector<unsigned char> filtered(count, 0);
   std::vector<int> match(count);
   for (std::size_t p = 0; p < count; ++p) {
     const int col = static_cast<int>(p % W);
@@ -325,51 +260,40 @@ TEST(FastSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
     else if (col % 7 == 0)
       filtered[p] = LABEL_SHADOW;
   }
-  search_mask = mask.data();
-  first_search_row = 0;
-  layer_count = n;
-  width_1d = 3;
-  float* kernel = make_kernel_1d(width_1d, 0);
-  kernel_1d = kernel;
-  learning_rate = 0.05f;
+  TestSettings settings(count);
+  settings.s.layer_count = n;
   for (int width_2d : {3, 5}) {
     PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
-    Matrix weights(width_2d);
-    scale_matrix(width_2d, 0.03f, gauss, weights.set());
+    OwnedPlanes weights(width_2d, width_2d);
+    scale_matrix(width_2d, 0.03f, gauss, weights.get());
     free_planes(gauss, width_2d);
-    Layers plain(model), fast(model);
-    selective_update(frame.model()[0], H, W, plain.model(), filtered.data(), weights.set(), width_2d,
+    OwnedModel plain(model), fast(model);
+    selective_update(settings.s, frame.layer(0), H, W, plain.get(), filtered.data(), weights.get(), width_2d,
                      match.data());
-    selective_update_fast(frame.model()[0], H, W, fast.model(), filtered.data(), weights.set(), width_2d,
-                          match.data());
+    selective_update_fast(settings.s, frame.layer(0), H, W, fast.get(), filtered.data(), weights.get(),
+                          width_2d, match.data());
     EXPECT_TRUE(same_bits(plain.data, fast.data)) << width_2d;
     EXPECT_FALSE(same_bits(plain.data, model.data));
   }
-  std::free(kernel);
 }
 
 TEST(FastSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
-  SettingsScope scope;
-  Layers model(1, 6), frame(1, 6);
+  OwnedModel model(1, 6), frame(1, 6);
   for (float& v : frame.data) v = 1.0f;
-  std::vector<unsigned char> mask(6, 255), filtered(6, 0);
+  std::vector<unsigned char> filtered(6, 0);
   std::vector<int> match(6, 0);
-  search_mask = mask.data();
-  layer_count = 1;
-  width_1d = 1;
-  float kernel[1] = {1.0f};
-  kernel_1d = kernel;
-  Matrix weights(3);
-  for (auto& r : weights.rows) std::fill(r.begin(), r.end(), 0.5f);
-  first_search_row = 2;
-  selective_update_fast(frame.model()[0], 2, 3, model.model(), filtered.data(), weights.set(), 3,
+  TestSettings settings(6, 1);
+  settings.s.layer_count = 1;
+  OwnedPlanes weights(3, 3, 0.5f);
+  settings.s.first_search_row = 2;
+  selective_update_fast(settings.s, frame.layer(0), 2, 3, model.get(), filtered.data(), weights.get(), 3,
                         match.data());
-  selective_update_fast(frame.model()[0], 0, 3, model.model(), filtered.data(), weights.set(), 3,
+  selective_update_fast(settings.s, frame.layer(0), 0, 3, model.get(), filtered.data(), weights.get(), 3,
                         match.data());
-  first_search_row = 0;
-  selective_update_fast(frame.model()[0], 2, 0, model.model(), filtered.data(), weights.set(), 3,
+  settings.s.first_search_row = 0;
+  selective_update_fast(settings.s, frame.layer(0), 2, 0, model.get(), filtered.data(), weights.get(), 3,
                         match.data());
-  EXPECT_TRUE(same_bits(model.data, Layers(1, 6).data));
+  EXPECT_TRUE(same_bits(model.data, OwnedModel(1, 6).data));
 }
 
 // Consecutive online frames as the frame loop runs them: segmentation,
@@ -377,48 +301,44 @@ TEST(FastSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
 // carried from frame to frame, with a moving object over a learnt
 // background.
 TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
-  SettingsScope scope;
+  WorkerPool two(2);
   for (Size s : {Size{4, 4}, Size{9, 4}, Size{37, 23}, Size{60, 80}}) {
     for (int n : {1, 5, 7}) {
       std::mt19937 rng(3 + n);
       const std::size_t count = static_cast<std::size_t>(s.H) * s.W;
-      Layers start(n, count), frame(1, count);
+      OwnedModel start(n, count), frame(1, count);
       make_scene(rng, n, count, start, frame);
-      std::vector<unsigned char> mask = make_mask(rng, count, n == 7);
-      search_mask = mask.data();
-      first_search_row = n == 5 ? 1 : 0;
-      layer_count = n;
-      width_1d = n == 1 ? 1 : 3;
-      float* kernel = make_kernel_1d(width_1d, 0);
-      kernel_1d = kernel;
-      learning_rate = 0.05f;
+      TestSettings settings(count, n == 1 ? 1 : 3);
+      make_mask(settings, rng, count, n == 7);
+      settings.s.first_search_row = n == 5 ? 1 : 0;
+      settings.s.layer_count = n;
+      settings.s.run.workers = n == 5 ? nullptr : &two;
+      settings.s.run.wide = n != 7;
       const int width_2d = n == 7 ? 5 : 3;
       PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
-      Matrix weights(width_2d);
-      scale_matrix(width_2d, 0.02f, gauss, weights.set());
+      OwnedPlanes weights(width_2d, width_2d);
+      scale_matrix(width_2d, 0.02f, gauss, weights.get());
       free_planes(gauss, width_2d);
-      set_worker_threads(n == 5 ? 1 : 2);
-      set_wide_vectors(n != 7);
 
-      Layers plain(start), fast(start);
+      OwnedModel plain(start), fast(start);
       std::vector<unsigned char> seg_p(count), filt_p(count), seg_f(count), filt_f(count);
       std::vector<int> match_p(count), match_f(count);
       unsigned char *sp = seg_p.data(), *fp = filt_p.data(), *sf = seg_f.data(), *ff = filt_f.data();
       for (int t = 0; t < 6; ++t) {
-        Layers current(frame);
+        OwnedModel current(frame);
         std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);
         for (float& v : current.data) v += jitter(rng);
         // A bright square moving right, partly beyond the frame.
         for (int r = s.H / 4; r < s.H / 4 + 3 && r < s.H; ++r)
           for (int c = t * 2; c < t * 2 + 4 && c < s.W; ++c)
             put(current, 0, static_cast<std::size_t>(r) * s.W + c, {0.0f, 0.5f, 0.9f});
-        segment_frame(current.model()[0], s.H, s.W, plain.model(), sp, n, 0.005f, match_p.data());
-        coherence_filter(s.H, s.W, sp, fp);
-        selective_update(current.model()[0], s.H, s.W, plain.model(), fp, weights.set(), width_2d,
+        segment_frame(settings.s, current.layer(0), s.H, s.W, plain.get(), sp, n, 0.005f, match_p.data());
+        coherence_filter(settings.s, s.H, s.W, sp, fp);
+        selective_update(settings.s, current.layer(0), s.H, s.W, plain.get(), fp, weights.get(), width_2d,
                          match_p.data());
-        segment_frame_fast(current.model()[0], s.H, s.W, fast.model(), sf, n, 0.005f, match_f.data());
-        coherence_filter_fast(s.H, s.W, sf, ff);
-        selective_update_fast(current.model()[0], s.H, s.W, fast.model(), ff, weights.set(), width_2d,
+        segment_frame_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), sf, n, 0.005f, match_f.data());
+        coherence_filter_fast(settings.s, s.H, s.W, sf, ff);
+        selective_update_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), ff, weights.get(), width_2d,
                               match_f.data());
         ASSERT_EQ(0, std::memcmp(fp, ff, count)) << describe(s, n) << " frame " << t;
         ASSERT_TRUE(same_bits(match_p, match_f)) << describe(s, n) << " frame " << t;
@@ -426,7 +346,6 @@ TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
         std::swap(sp, fp);
         std::swap(sf, ff);
       }
-      std::free(kernel);
     }
   }
 }

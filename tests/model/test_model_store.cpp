@@ -52,15 +52,6 @@ void expect_sound_kernel_2d(const Matrix& m) {
   EXPECT_EQ(m[w - 1][w - 1], 1.0f);
 }
 
-class SearchMaskGuard {
- public:
-  explicit SearchMaskGuard(unsigned char* mask) : saved_(search_mask) { search_mask = mask; }
-  ~SearchMaskGuard() { search_mask = saved_; }
-
- private:
-  unsigned char* saved_;
-};
-
 }  // namespace
 
 TEST(ModelStoreKernel1d, TabledWidthsHaveUnitCentreAndScaledTable) {
@@ -184,8 +175,9 @@ TEST(ModelStoreModel, AllocatesZeroLayersAndFreesToNull) {
 TEST(ModelStoreSeed, CopiesOnlyWhereTheSearchMaskIsSet) {
   const int n = 3;
   const std::size_t pixels = 5;
-  unsigned char mask[pixels] = {255, 0, 1, 0, 255};
-  SearchMaskGuard guard(mask);
+  const unsigned char mask[pixels] = {255, 0, 1, 0, 255};
+  ModelSettings settings;
+  settings.search_mask = mask;
 
   PlaneSet<float> image = alloc_float_planes(3, pixels);
   for (int c = 0; c < 3; ++c) {
@@ -194,7 +186,7 @@ TEST(ModelStoreSeed, CopiesOnlyWhereTheSearchMaskIsSet) {
     }
   }
   PlaneSet<float>* model = alloc_model(n, pixels);
-  seed_model(model, image, pixels, n);
+  seed_model(settings, model, image, pixels, n);
   for (int k = 0; k < n; ++k) {
     for (int c = 0; c < 3; ++c) {
       for (std::size_t p = 0; p < pixels; ++p) {
@@ -206,8 +198,8 @@ TEST(ModelStoreSeed, CopiesOnlyWhereTheSearchMaskIsSet) {
 
   // Nothing to copy: no layers, or no pixels.
   PlaneSet<float>* untouched = alloc_model(n, pixels);
-  seed_model(untouched, image, pixels, 0);
-  seed_model(untouched, image, 0, n);
+  seed_model(settings, untouched, image, pixels, 0);
+  seed_model(settings, untouched, image, 0, n);
   for (int k = 0; k < n; ++k) {
     for (std::size_t p = 0; p < pixels; ++p) {
       EXPECT_EQ(untouched[k][0][p], 0.0f);
@@ -219,11 +211,11 @@ TEST(ModelStoreSeed, CopiesOnlyWhereTheSearchMaskIsSet) {
 }
 
 TEST(ModelStoreSeed, WithoutAMaskBufferEveryPixelIsCopied) {
-  SearchMaskGuard guard(nullptr);
+  const ModelSettings without_mask;
   PlaneSet<float> image = alloc_float_planes(3, 2);
   image[2][1] = 0.75f;
   PlaneSet<float>* model = alloc_model(2, 2);
-  seed_model(model, image, 2, 2);
+  seed_model(without_mask, model, image, 2, 2);
   EXPECT_EQ(model[0][2][1], 0.75f);
   EXPECT_EQ(model[1][2][1], 0.75f);
   free_model(model, 2);
