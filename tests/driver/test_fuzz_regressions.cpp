@@ -12,6 +12,7 @@
 
 #include "../../fuzz/switch_input.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
@@ -95,7 +96,8 @@ TEST(FuzzReplay, KeptFrameFindingsEndTheRunWithAMessage) {
       files_in({std::string(STRELLIX_SOURCE_DIR) + "/tests/data/fuzz/grab_frame"});
   ASSERT_FALSE(files.empty());
   for (const std::string& file : files) {
-    const std::string dir = make_temp_dir("fuzz-frame");
+    const ScratchDir scratch("fuzz-frame");
+    const std::string& dir = scratch.root;
     const std::string seq = dir + "/seq";
     fs::copy_file(file, seq + "1.png");
     RunResult r = run_strellix({}, seq, dir, 60);
@@ -103,6 +105,5 @@ TEST(FuzzReplay, KeptFrameFindingsEndTheRunWithAMessage) {
     EXPECT_EQ(r.exit_code, 1) << file << "\n" << r.err;
     EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "1.png") << file;
     EXPECT_NE(r.err.find(seq + "1.png"), std::string::npos) << file << "\n" << r.err;
-    remove_tree(dir);
   }
 }

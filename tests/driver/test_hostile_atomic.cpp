@@ -12,11 +12,13 @@
 
 #include "io/atomic_file.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
 TEST(HostileAtomicFile, NamesAtTheLimitAreWrittenAndTheirTemporaryNamesFit) {
-  const std::string dir = make_temp_dir("atomic-limit");
+  const ScratchDir scratch("atomic-limit");
+  const std::string& dir = scratch.root;
   const std::string name(255, 'n');
   const std::string temporary = temporary_name_for(dir + "/" + name);
   ASSERT_EQ(temporary.compare(0, dir.size() + 2, dir + "/."), 0) << temporary;
@@ -26,24 +28,24 @@ TEST(HostileAtomicFile, NamesAtTheLimitAreWrittenAndTheirTemporaryNamesFit) {
   EXPECT_TRUE(write_file_atomic(dir + "/" + name, bytes));
   EXPECT_EQ(read_file(dir + "/" + name), "P6\n");
   EXPECT_EQ(directory_entries(dir), std::vector<std::string>{name});
-  remove_tree(dir);
 }
 
 TEST(HostileAtomicFile, TargetsInTheWayFailAndLeaveNothing) {
-  const std::string dir = make_temp_dir("atomic-blocked");
+  const ScratchDir scratch("atomic-blocked");
+  const std::string& dir = scratch.root;
   mkdir((dir + "/blocked.ppm").c_str(), 0755);
   const std::vector<unsigned char> bytes(1000, 7);
   EXPECT_FALSE(write_file_atomic(dir + "/blocked.ppm", bytes));
   EXPECT_FALSE(write_file_atomic(dir + "/missing/x.ppm", bytes));
   EXPECT_FALSE(write_file_atomic(dir + "/" + std::string(256, 'x'), bytes));
   EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"blocked.ppm"});
-  remove_tree(dir);
 }
 
 // Masks are written on one thread while renderings are written on another:
 // a signal must remove the temporary file of each.
 TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
-  const std::string dir = make_temp_dir("atomic-threads");
+  const ScratchDir scratch("atomic-threads");
+  const std::string& dir = scratch.root;
   const std::string first = dir + "/.a.png.tmp";
   const std::string second = dir + "/.b.ppm.tmp";
   touch_file(first);
@@ -75,7 +77,6 @@ TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
       },
       testing::KilledBySignal(SIGINT), "");
   EXPECT_EQ(directory_entries(dir), std::vector<std::string>{".a.png.tmp"});
-  remove_tree(dir);
 }
 
 // A signal handled on one thread while writers on other threads keep
@@ -84,7 +85,8 @@ TEST(HostileAtomicFileDeathTest, SignalRemovesTheTemporaryFileOfEveryThread) {
 TEST(HostileAtomicFile, SignalWhileOtherThreadsNameFilesLeavesOnlyCompleteOnes) {
   const std::vector<unsigned char> bytes(3000, 9);
   for (int round = 0; round < 150; ++round) {
-    const std::string dir = make_temp_dir("atomic-race");
+    const ScratchDir scratch("atomic-race");
+    const std::string& dir = scratch.root;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -106,6 +108,5 @@ TEST(HostileAtomicFile, SignalWhileOtherThreadsNameFilesLeavesOnlyCompleteOnes) 
       ASSERT_EQ(name.find(".tmp."), std::string::npos) << "round " << round << " left " << name;
       EXPECT_EQ(read_file(dir + "/" + name).size(), bytes.size()) << name;
     }
-    remove_tree(dir);
   }
 }

@@ -19,17 +19,16 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
 const cv::Vec3b BACKGROUND(70, 110, 150);
 const cv::Vec3b OBJECT(40, 250, 250);  // brighter, so that grey copies show it too
 
-struct Scratch {
-  std::string root = make_temp_dir("hostile");
-  std::string seq = root + "/seq";
-  ~Scratch() { remove_tree(root); }
-  std::string path(const std::string& name) const { return root + "/" + name; }
+struct Scratch : ScratchDir {
+  Scratch() : ScratchDir("hostile") {}
+  std::string seq = path("seq");
   std::string frame(long long k) const { return seq + std::to_string(k) + ".png"; }
 };
 

@@ -24,6 +24,7 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -31,13 +32,10 @@ const cv::Vec3b BACKGROUND(70, 110, 150);
 const cv::Vec3b OBJECT(40, 250, 250);
 
 // The sequence and the stream files in root, the run's outputs in work.
-struct Scratch {
-  std::string root = make_temp_dir("hostile-process");
-  std::string seq = root + "/seq";
-  std::string work = root + "/work";
-  Scratch() { mkdir(work.c_str(), 0755); }
-  ~Scratch() { remove_tree(root); }
-  std::string path(const std::string& name) const { return root + "/" + name; }
+struct Scratch : ScratchDir {
+  std::string seq = path("seq");
+  std::string work = path("work");
+  Scratch() : ScratchDir("hostile-process") { mkdir(work.c_str(), 0755); }
 };
 
 cv::Mat scene_frame(int k, int width, int height) {

@@ -19,6 +19,7 @@
 #include "driver/run.h"
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
@@ -95,19 +96,17 @@ cv::Mat moving_scene(int k) {
   return frame;
 }
 
-struct Scene {
-  std::string root = make_temp_dir("pipeline");
-  std::string input = root + "/input";
+struct Scene : ScratchDir {
+  std::string input = path("input");
   std::string seq = input + "/seq";
-  std::string overlapped = root + "/overlapped";
-  std::string in_line = root + "/in-line";
-  Scene(int first, int last) {
+  std::string overlapped = path("overlapped");
+  std::string in_line = path("in-line");
+  Scene(int first, int last) : ScratchDir("pipeline") {
     mkdir(input.c_str(), 0755);
     mkdir(overlapped.c_str(), 0755);
     mkdir(in_line.c_str(), 0755);
     for (int k = first; k <= last; ++k) write_frame(seq, k, moving_scene(k));
   }
-  ~Scene() { remove_tree(root); }
   void remove_frame(int k) { std::remove((seq + std::to_string(k) + ".png").c_str()); }
   void replace_frame(int k, const std::string& bytes) {
     std::FILE* f = std::fopen((seq + std::to_string(k) + ".png").c_str(), "wb");

@@ -20,15 +20,11 @@
 #include "engine/pass_choice.h"
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
 namespace {
-
-struct Dir {
-  std::string path = make_temp_dir("pipeline-threads");
-  ~Dir() { remove_tree(path); }
-};
 
 // Standard error sent to a file for the lifetime of the object.
 struct StandardErrorToFile {
@@ -54,10 +50,10 @@ struct StandardErrorToFile {
 };
 
 TEST(PipelineCapture, TakesWhatTheReadWritesAndPutsStandardErrorBack) {
-  Dir dir;
+  ScratchDir dir("pipeline-threads");
   const int capture = open_capture_file();
   ASSERT_GE(capture, 0);
-  StandardErrorToFile outside(dir.path + "/stderr.txt");
+  StandardErrorToFile outside(dir.path("stderr.txt"));
   const std::string first = with_captured_standard_error(capture, [] {
     std::fprintf(stderr, "one %d\n", 1);
     if (write(2, "two\n", 4) != 4) ADD_FAILURE();
@@ -74,8 +70,8 @@ TEST(PipelineCapture, TakesWhatTheReadWritesAndPutsStandardErrorBack) {
 }
 
 struct PrefetchScene {
-  Dir dir;
-  std::string prefix = dir.path + "/f";
+  ScratchDir dir{"pipeline-threads"};
+  std::string prefix = dir.path("f");
   RunState run;
   FramePrefetch prefetch;
   PrefetchScene() {
@@ -130,8 +126,8 @@ TEST(PipelinePrefetch, AFileWrittenAfterTheReadAheadIsFound) {
 // Frames converted on the reading thread hold the floats of the plain
 // conversion with the engine's settings, in reused buffers too.
 TEST(PipelinePrefetch, ConvertsAsTheLoopWould) {
-  Dir dir;
-  const std::string prefix = dir.path + "/f";
+  ScratchDir dir("pipeline-threads");
+  const std::string prefix = dir.path("f");
   const int W = 7, H = 5;
   const std::size_t N = static_cast<std::size_t>(W) * H;
   std::vector<cv::Mat> frames;
@@ -176,7 +172,7 @@ TEST(PipelinePrefetch, MissingAndUnusableFramesKeepTheirMessageForTheLoop) {
   ASSERT_NE(f, nullptr);
   std::fputs("\x89PNG\r\n\x1a\n damaged", f);
   std::fclose(f);
-  StandardErrorToFile outside(s.dir.path + "/stderr.txt");
+  StandardErrorToFile outside(s.dir.path("stderr.txt"));
   LoadedFrame damaged = take_frame(s.prefetch, 2);
   EXPECT_EQ(damaged.status, GRAB_UNUSABLE);
   const std::string own = "Strellixplus: cannot decode image file " + s.prefix + "2.png";
@@ -191,36 +187,36 @@ TEST(PipelinePrefetch, MissingAndUnusableFramesKeepTheirMessageForTheLoop) {
 }
 
 TEST(PipelineWriter, WritesEveryImageAndNamesFailuresInQueueOrder) {
-  Dir dir;
-  mkdir((dir.path + "/blocked1.png").c_str(), 0755);
-  mkdir((dir.path + "/blocked2.png").c_str(), 0755);
-  StandardErrorToFile outside(dir.path + "/stderr.txt");
+  ScratchDir dir("pipeline-threads");
+  mkdir(dir.path("blocked1.png").c_str(), 0755);
+  mkdir(dir.path("blocked2.png").c_str(), 0755);
+  StandardErrorToFile outside(dir.path("stderr.txt"));
   OutputWriter writer;
   start_output_writer(writer);
   for (int k = 0; k < 6; ++k) {
     const std::string name = k == 2 ? "blocked1.png" : k == 4 ? "blocked2.png" : std::to_string(k) + ".png";
-    queue_image(writer, dir.path + "/" + name, cv::Mat(4, 5, CV_8UC1, cv::Scalar(40 * k)));
+    queue_image(writer, dir.path(name), cv::Mat(4, 5, CV_8UC1, cv::Scalar(40 * k)));
   }
   wait_until_written(writer);
   for (int k : {0, 1, 3, 5}) {
-    cv::Mat back = cv::imread(dir.path + "/" + std::to_string(k) + ".png", cv::IMREAD_UNCHANGED);
+    cv::Mat back = cv::imread(dir.path(std::to_string(k) + ".png"), cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(back.empty()) << k;
     EXPECT_EQ(back.at<unsigned char>(3, 4), 40 * k);
   }
   EXPECT_TRUE(stop_output_writer(writer));
   EXPECT_TRUE(stop_output_writer(writer));  // stopping twice is harmless
   EXPECT_EQ(outside.restore(),
-            unwritten_note(dir.path + "/blocked1.png") + unwritten_note(dir.path + "/blocked2.png"));
+            unwritten_note(dir.path("blocked1.png")) + unwritten_note(dir.path("blocked2.png")));
 }
 
 TEST(PipelineWriter, StoppingWritesWhatIsStillQueued) {
-  Dir dir;
+  ScratchDir dir("pipeline-threads");
   OutputWriter writer;
   start_output_writer(writer);
   for (int k = 0; k < 5; ++k)
-    queue_image(writer, dir.path + "/" + std::to_string(k) + ".png", cv::Mat(64, 64, CV_8UC1, cv::Scalar(k)));
+    queue_image(writer, dir.path(std::to_string(k) + ".png"), cv::Mat(64, 64, CV_8UC1, cv::Scalar(k)));
   EXPECT_FALSE(stop_output_writer(writer));
-  for (int k = 0; k < 5; ++k) EXPECT_TRUE(file_exists(dir.path + "/" + std::to_string(k) + ".png")) << k;
+  for (int k = 0; k < 5; ++k) EXPECT_TRUE(file_exists(dir.path(std::to_string(k) + ".png"))) << k;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 #include "support/usage_text.h"
 
 namespace {
@@ -31,16 +32,11 @@ std::string expect_usage_and_rest(const std::string& out) {
   return pos + tail.size() <= out.size() ? out.substr(pos + tail.size()) : std::string();
 }
 
-struct TempDir {
-  std::string path = make_temp_dir("cli");
-  ~TempDir() { remove_tree(path); }
-};
-
 }  // namespace
 
 TEST(RunUsage, NoArgumentsPrintsUsageAndPromptWithoutBlocking) {
-  TempDir dir;
-  RunResult r = run_binary({STRELLIX_BINARY}, dir.path, 60);
+  ScratchDir dir("cli");
+  RunResult r = run_binary({STRELLIX_BINARY}, dir.root, 60);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(expect_usage_and_rest(r.out), "Hit any key to continue...\n");
@@ -48,9 +44,9 @@ TEST(RunUsage, NoArgumentsPrintsUsageAndPromptWithoutBlocking) {
 }
 
 TEST(RunUsage, HelpAloneEndsWithoutPrompt) {
-  TempDir dir;
+  ScratchDir dir("cli");
   for (const char* help : {"-h", "--help"}) {
-    RunResult r = run_binary({STRELLIX_BINARY, help}, dir.path, 60);
+    RunResult r = run_binary({STRELLIX_BINARY, help}, dir.root, 60);
     ASSERT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_code, 0) << help;
     EXPECT_EQ(expect_usage_and_rest(r.out), "") << help;
@@ -58,7 +54,7 @@ TEST(RunUsage, HelpAloneEndsWithoutPrompt) {
 }
 
 TEST(RunSwitches, UnusableValuesEndWithCodeTwoAndTheReaderMessage) {
-  TempDir dir;
+  ScratchDir dir("cli");
   struct Case {
     std::vector<std::string> switches;
     std::string err;
@@ -71,7 +67,7 @@ TEST(RunSwitches, UnusableValuesEndWithCodeTwoAndTheReaderMessage) {
       {{"-SmaskMOD", "-f"}, "Lread_iswitch: Manca arg. per \"-SmaskMOD\"\n"},
   };
   for (const Case& c : cases) {
-    RunResult r = run_strellix(c.switches, dir.path + "/seq", dir.path, 60);
+    RunResult r = run_strellix(c.switches, dir.path("seq"), dir.root, 60);
     EXPECT_EQ(r.exit_code, 2) << c.err;
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, "");
@@ -79,9 +75,9 @@ TEST(RunSwitches, UnusableValuesEndWithCodeTwoAndTheReaderMessage) {
 }
 
 TEST(RunSwitches, ValuesTheRunCannotUseAreRefusedBeforeAnyFileIsRead) {
-  TempDir dir;
+  ScratchDir dir("cli");
   // A valid frame exists, so only the refusal can stop these runs.
-  ASSERT_TRUE(write_frame(dir.path + "/seq", 1, solid_frame(8, 6, {10, 20, 30})));
+  ASSERT_TRUE(write_frame(dir.path("seq"), 1, solid_frame(8, 6, {10, 20, 30})));
   struct Case {
     std::vector<std::string> switches;
     std::string err;
@@ -97,55 +93,55 @@ TEST(RunSwitches, ValuesTheRunCannotUseAreRefusedBeforeAnyFileIsRead) {
       {{"-f", "-skip", "0"}, "Strellixplus: -skip must be at least 1 (got 0)\n"},
   };
   for (const Case& c : cases) {
-    RunResult r = run_strellix(c.switches, dir.path + "/seq", dir.path, 60);
+    RunResult r = run_strellix(c.switches, dir.path("seq"), dir.root, 60);
     EXPECT_EQ(r.exit_code, 2) << c.err;
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, "") << c.err;
   }
-  EXPECT_FALSE(file_exists(dir.path + "/bin000001.png"));
-  EXPECT_FALSE(file_exists(dir.path + "/InitialModel.png"));
+  EXPECT_FALSE(file_exists(dir.path("bin000001.png")));
+  EXPECT_FALSE(file_exists(dir.path("InitialModel.png")));
 }
 
 TEST(RunSwitches, ValuesOnlyRefusedWhereTheyMatter) {
-  TempDir dir;
-  const std::string seq = dir.path + "/seq";
+  ScratchDir dir("cli");
+  const std::string seq = dir.path("seq");
   ASSERT_TRUE(write_frames(seq, 1, {solid_frame(8, 6, {10, 20, 30}), solid_frame(8, 6, {10, 20, 30})}));
   // -F is not used with -Boot, -skip not with PNG input.
-  RunResult first = run_strellix({"-F", "2"}, seq, dir.path, 60);
+  RunResult first = run_strellix({"-F", "2"}, seq, dir.root, 60);
   ASSERT_EQ(first.exit_code, 0) << first.err;
-  RunResult r = run_strellix({"-Boot", "1", "-F", "0", "-skip", "0"}, seq, dir.path, 60);
+  RunResult r = run_strellix({"-Boot", "1", "-F", "0", "-skip", "0"}, seq, dir.root, 60);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("Number of initial frames for model initialization (F):        0\n"),
             std::string::npos);
 }
 
 TEST(RunStart, MissingFirstFrameEndsWithCodeOneAndNoOutputFile) {
-  TempDir dir;
-  const std::string seq = dir.path + "/seq";
-  RunResult r = run_strellix({"-ini", "7"}, seq, dir.path, 60);
+  ScratchDir dir("cli");
+  const std::string seq = dir.path("seq");
+  RunResult r = run_strellix({"-ini", "7"}, seq, dir.root, 60);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "7.png");
-  EXPECT_FALSE(file_exists(dir.path + "/bin000007.png"));
+  EXPECT_FALSE(file_exists(dir.path("bin000007.png")));
 }
 
 TEST(RunStart, VideoThatCannotBeOpenedNamesTheFirstFrame) {
-  TempDir dir;
-  const std::string seq = dir.path + "/clip";
-  RunResult r = run_strellix({"-f", "-ini", "3"}, seq, dir.path, 60);
+  ScratchDir dir("cli");
+  const std::string seq = dir.path("clip");
+  RunResult r = run_strellix({"-f", "-ini", "3"}, seq, dir.root, 60);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "Output for video " + seq + ".avi\nATTENTION: Cannot grab file " + seq + "3.png");
 }
 
 TEST(RunStart, UnreadableFirstFrameIsRefusedLikeAMissingOne) {
-  TempDir dir;
-  const std::string seq = dir.path + "/seq";
+  ScratchDir dir("cli");
+  const std::string seq = dir.path("seq");
   {
     FILE* f = std::fopen((seq + "1.png").c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("not an image", f);
     std::fclose(f);
   }
-  RunResult r = run_strellix({}, seq, dir.path, 60);
+  RunResult r = run_strellix({}, seq, dir.root, 60);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "1.png");
   EXPECT_NE(r.err.find(seq + "1.png"), std::string::npos) << r.err;

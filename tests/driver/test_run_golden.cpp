@@ -13,14 +13,9 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
-
-struct Scratch {
-  std::string root;
-  explicit Scratch(const std::string& tag) : root(make_temp_dir(tag)) {}
-  ~Scratch() { remove_tree(root); }
-};
 
 std::string tool(const std::string& name) {
   return std::string(STRELLIX_TOOLS_DIR) + "/" + name;
@@ -63,7 +58,7 @@ std::vector<cv::Mat> read_masks(const std::string& dir, int first, int last) {
 // are compared across builds and versions by its users.
 TEST(RunGolden, MasksAndRenderingsOfAFixedRunAreUnchanged) {
   if (!file_exists(tool("make_sample_scene"))) GTEST_SKIP() << "make_sample_scene not built";
-  Scratch s("golden");
+  ScratchDir s("golden");
   RunResult made = run_binary(
       {tool("make_sample_scene"), s.root + "/scene", "--frames", "40", "--width", "64", "--height", "48"},
       s.root);
@@ -94,7 +89,7 @@ TEST(RunGolden, MasksAndRenderingsOfAFixedRunAreUnchanged) {
 // codec's losses do not matter.
 TEST(RunGolden, VideoInputGivesTheMasksOfTheSameFramesAsFiles) {
   if (!file_exists(tool("make_sample_scene"))) GTEST_SKIP() << "make_sample_scene not built";
-  Scratch s("video-vs-png");
+  ScratchDir s("video-vs-png");
   ASSERT_EQ(run_binary({tool("make_sample_scene"), s.root + "/scene", "--frames", "30", "--width", "48",
                         "--height", "32"},
                        s.root)
@@ -147,7 +142,7 @@ TEST(RunGolden, VideoInputGivesTheMasksOfTheSameFramesAsFiles) {
 // what their buffer held, which after the exchange of the two buffers is
 // the previous online frame's unfiltered label. Pixel (0, 1) is one of them.
 TEST(RunGolden, UnfilteredPixelsCarryThePreviousFramesLabel) {
-  Scratch s("exchange");
+  ScratchDir s("exchange");
   const std::string seq = s.root + "/seq";
   const cv::Vec3b grey(128, 128, 128);
   const cv::Vec3b red(0, 0, 255);

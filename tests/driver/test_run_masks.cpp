@@ -10,13 +10,13 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
-struct Scratch {
-  std::string root = make_temp_dir("masks");
-  std::string seq = root + "/seq";
-  ~Scratch() { remove_tree(root); }
+struct Scratch : ScratchDir {
+  Scratch() : ScratchDir("masks") {}
+  std::string seq = path("seq");
 };
 
 cv::Mat mask_with(int width, int height, const std::vector<cv::Point>& foreground) {

@@ -11,6 +11,7 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -20,16 +21,14 @@ const cv::Vec3b RED(0, 0, 255);
 // A scratch tree: the sequence lives in data/, the program runs in work/,
 // so that what goes to the sequence's directory and what goes to the
 // current directory can be told apart.
-struct Scratch {
-  std::string root = make_temp_dir("seq");
-  std::string data = root + "/data";
-  std::string work = root + "/work";
+struct Scratch : ScratchDir {
+  std::string data = path("data");
+  std::string work = path("work");
   std::string seq = data + "/seq";
-  Scratch() {
+  Scratch() : ScratchDir("seq") {
     mkdir(data.c_str(), 0755);
     mkdir(work.c_str(), 0755);
   }
-  ~Scratch() { remove_tree(root); }
   std::string in_work(const std::string& name) const { return work + "/" + name; }
 };
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -29,12 +30,6 @@ std::string tool_path(const std::string& name) {
   do {                                                                         \
     if (!file_exists(tool_path(name))) GTEST_SKIP() << "build " name " first"; \
   } while (0)
-
-struct TempDir {
-  std::string path = make_temp_dir("scene");
-  ~TempDir() { remove_tree(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
 
 uint64_t fnv1a(const std::string& bytes, uint64_t hash = 1469598103934665603ULL) {
   for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ULL;
@@ -90,65 +85,65 @@ int value_of(const cv::Vec3b& bgr) {
 
 TEST(SampleScene, SameArgumentsGiveTheSameBytesAndTheSeedOnlyChangesTheNoise) {
   REQUIRE_TOOL("make_sample_scene");
-  TempDir tmp;
-  ASSERT_EQ(generate(tmp / "a", {"--frames", "40", "--seed", "7"}).exit_code, 0);
-  ASSERT_EQ(generate(tmp / "b", {"--frames", "40", "--seed", "7"}).exit_code, 0);
-  ASSERT_EQ(generate(tmp / "c", {"--frames", "40", "--seed", "8"}).exit_code, 0);
-  EXPECT_EQ(hash_tree(tmp / "a"), hash_tree(tmp / "b"));
-  EXPECT_NE(hash_tree(tmp / "a"), hash_tree(tmp / "c"));
+  ScratchDir tmp("scene");
+  ASSERT_EQ(generate(tmp.path("a"), {"--frames", "40", "--seed", "7"}).exit_code, 0);
+  ASSERT_EQ(generate(tmp.path("b"), {"--frames", "40", "--seed", "7"}).exit_code, 0);
+  ASSERT_EQ(generate(tmp.path("c"), {"--frames", "40", "--seed", "8"}).exit_code, 0);
+  EXPECT_EQ(hash_tree(tmp.path("a")), hash_tree(tmp.path("b")));
+  EXPECT_NE(hash_tree(tmp.path("a")), hash_tree(tmp.path("c")));
   // The objects follow the same paths whatever the seed.
-  EXPECT_EQ(hash_tree(tmp / "a/groundtruth"), hash_tree(tmp / "c/groundtruth"));
-  EXPECT_EQ(read_file(tmp / "a/temporalROI.txt"), "21 40\n");
+  EXPECT_EQ(hash_tree(tmp.path("a/groundtruth")), hash_tree(tmp.path("c/groundtruth")));
+  EXPECT_EQ(read_file(tmp.path("a/temporalROI.txt")), "21 40\n");
 }
 
 TEST(SampleScene, SizeAndFrameCountFollowTheOptions) {
   REQUIRE_TOOL("make_sample_scene");
-  TempDir tmp;
-  ASSERT_EQ(generate(tmp.path, {"--frames", "3", "--width", "64", "--height", "48"}).exit_code, 0);
-  cv::Mat first = frame(tmp.path, 1);
+  ScratchDir tmp("scene");
+  ASSERT_EQ(generate(tmp.root, {"--frames", "3", "--width", "64", "--height", "48"}).exit_code, 0);
+  cv::Mat first = frame(tmp.root, 1);
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(first.cols, 64);
   EXPECT_EQ(first.rows, 48);
-  EXPECT_EQ(truth(tmp.path, 3).type(), CV_8UC1);
-  EXPECT_TRUE(file_exists(tmp / "frame3.png"));
-  EXPECT_FALSE(file_exists(tmp / "frame4.png"));
-  EXPECT_FALSE(file_exists(tmp / "frame0.png"));
-  EXPECT_EQ(read_file(tmp / "temporalROI.txt"), "3 3\n");
+  EXPECT_EQ(truth(tmp.root, 3).type(), CV_8UC1);
+  EXPECT_TRUE(file_exists(tmp.path("frame3.png")));
+  EXPECT_FALSE(file_exists(tmp.path("frame4.png")));
+  EXPECT_FALSE(file_exists(tmp.path("frame0.png")));
+  EXPECT_EQ(read_file(tmp.path("temporalROI.txt")), "3 3\n");
 }
 
 TEST(SampleScene, UnusableCommandLinesAreRefused) {
   REQUIRE_TOOL("make_sample_scene");
-  TempDir tmp;
+  ScratchDir tmp("scene");
   EXPECT_EQ(run_binary({tool_path("make_sample_scene")}, "").exit_code, 2);
-  EXPECT_EQ(generate(tmp / "x", {"--frames", "0"}).exit_code, 2);
-  EXPECT_EQ(generate(tmp / "x", {"--frames"}).exit_code, 2);
-  EXPECT_EQ(generate(tmp / "x", {"--width", "12x"}).exit_code, 2);
-  EXPECT_EQ(generate(tmp / "x", {"--seed", "-1"}).exit_code, 2);
-  EXPECT_EQ(generate(tmp / "x", {"--colour", "red"}).exit_code, 2);
-  EXPECT_FALSE(file_exists(tmp / "x"));
+  EXPECT_EQ(generate(tmp.path("x"), {"--frames", "0"}).exit_code, 2);
+  EXPECT_EQ(generate(tmp.path("x"), {"--frames"}).exit_code, 2);
+  EXPECT_EQ(generate(tmp.path("x"), {"--width", "12x"}).exit_code, 2);
+  EXPECT_EQ(generate(tmp.path("x"), {"--seed", "-1"}).exit_code, 2);
+  EXPECT_EQ(generate(tmp.path("x"), {"--colour", "red"}).exit_code, 2);
+  EXPECT_FALSE(file_exists(tmp.path("x")));
 }
 
 class DefaultScene : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    if (file_exists(tool_path("make_sample_scene"))) status_ = generate(dir_->path, {}).exit_code;
+    dir_ = new ScratchDir("scene");
+    if (file_exists(tool_path("make_sample_scene"))) status_ = generate(dir_->root, {}).exit_code;
   }
   static void TearDownTestSuite() { delete dir_; }
   void SetUp() override {
     REQUIRE_TOOL("make_sample_scene");
     ASSERT_EQ(status_, 0);
   }
-  static TempDir* dir_;
+  static ScratchDir* dir_;
   static int status_;
 };
-TempDir* DefaultScene::dir_ = nullptr;
+ScratchDir* DefaultScene::dir_ = nullptr;
 int DefaultScene::status_ = -1;
 
 TEST_F(DefaultScene, GroundTruthUsesTheBenchmarkLabelsAndObjectsEnterLate) {
   long long objects = 0, shadows = 0;
   for (int k = 1; k <= 150; ++k) {
-    cv::Mat gt = truth(dir_->path, k);
+    cv::Mat gt = truth(dir_->root, k);
     ASSERT_EQ(gt.size(), cv::Size(160, 120)) << k;
     for (auto it = gt.begin<uint8_t>(); it != gt.end<uint8_t>(); ++it) {
       uint8_t v = *it;
@@ -163,14 +158,14 @@ TEST_F(DefaultScene, GroundTruthUsesTheBenchmarkLabelsAndObjectsEnterLate) {
   // Several objects and their shadows, each a few percent of the frames.
   EXPECT_GT(objects, 150LL * 160 * 120 / 50);
   EXPECT_GT(shadows, 150LL * 160 * 120 / 200);
-  EXPECT_EQ(read_file(dir_->path + "/temporalROI.txt"), "21 150\n");
+  EXPECT_EQ(read_file(dir_->path("temporalROI.txt")), "21 150\n");
 }
 
 // The program's default start takes the median over frames 1..100; the scene
 // must leave that median at the background.
 TEST_F(DefaultScene, MedianOfTheFirstHundredFramesIsTheBackground) {
   std::vector<cv::Mat> frames;
-  for (int k = 1; k <= 100; ++k) frames.push_back(frame(dir_->path, k));
+  for (int k = 1; k <= 100; ++k) frames.push_back(frame(dir_->root, k));
   cv::Mat empty_scene = frames[0];
   int worst = 0;
   std::vector<uint8_t> values(frames.size());
@@ -183,11 +178,11 @@ TEST_F(DefaultScene, MedianOfTheFirstHundredFramesIsTheBackground) {
 }
 
 TEST_F(DefaultScene, ShadowsAreDarkerObjectsDifferAndTheLightDrifts) {
-  cv::Mat empty_scene = frame(dir_->path, 1);
+  cv::Mat empty_scene = frame(dir_->root, 1);
   int shadow_pixels = 0, object_pixels = 0;
   double object_difference = 0;
   for (int k = 40; k <= 100; k += 20) {
-    cv::Mat image = frame(dir_->path, k), gt = truth(dir_->path, k);
+    cv::Mat image = frame(dir_->root, k), gt = truth(dir_->root, k);
     for (int y = 0; y < gt.rows; ++y)
       for (int x = 0; x < gt.cols; ++x) {
         const cv::Vec3b& seen = image.at<cv::Vec3b>(y, x);
@@ -210,7 +205,7 @@ TEST_F(DefaultScene, ShadowsAreDarkerObjectsDifferAndTheLightDrifts) {
 
   // Mean brightness of the untouched background rises by a few percent.
   auto background_mean = [&](int k) {
-    cv::Mat image = frame(dir_->path, k), gt = truth(dir_->path, k);
+    cv::Mat image = frame(dir_->root, k), gt = truth(dir_->root, k);
     return cv::mean(image, gt == 0);
   };
   cv::Scalar start = background_mean(1), late = background_mean(150);
@@ -227,11 +222,11 @@ TEST_F(DefaultScene, ShadowsAreDarkerObjectsDifferAndTheLightDrifts) {
 TEST_F(DefaultScene, ProgramFindsTheObjectsOfTheSample) {
   if (!file_exists(STRELLIX_BINARY)) GTEST_SKIP() << "Strellixplus is not built";
   REQUIRE_TOOL("evaluate_masks");
-  TempDir run;
-  RunResult program = run_strellix({"-end", "150"}, dir_->path + "/frame", run.path, 300);
+  ScratchDir run("scene");
+  RunResult program = run_strellix({"-end", "150"}, dir_->path("frame"), run.root, 300);
   ASSERT_EQ(program.exit_code, 0) << program.out << program.err;
-  ASSERT_TRUE(file_exists(run / "bin000150.png"));
-  RunResult score = evaluate({run.path, dir_->path + "/groundtruth"});
+  ASSERT_TRUE(file_exists(run.path("bin000150.png")));
+  RunResult score = evaluate({run.root, dir_->path("groundtruth")});
   ASSERT_EQ(score.exit_code, 0) << score.err;
   EXPECT_EQ(score.err, "");  // no mask missing
   EXPECT_GT(metric(score.out, "F-measure"), 0.96) << score.out;
@@ -243,9 +238,9 @@ TEST_F(DefaultScene, ProgramFindsTheObjectsOfTheSample) {
 
 // Ground truth and masks of a few frames, written where the scorer looks.
 struct ScoringCase {
-  TempDir tmp;
-  std::string gt_dir = tmp / "seq/groundtruth";
-  std::string mask_dir = tmp / "masks";
+  ScratchDir tmp{"scoring"};
+  std::string gt_dir = tmp.path("seq/groundtruth");
+  std::string mask_dir = tmp.path("masks");
   ScoringCase() {
     fs::create_directories(gt_dir);
     fs::create_directories(mask_dir);
@@ -340,20 +335,21 @@ TEST(EvaluateMasks, RegionOfInterestLimitsScoringUnlessItHasTheWrongSize) {
   c.put_mask(1, known_mask());
   cv::Mat roi(10, 10, CV_8UC1, cv::Scalar(255));
   roi.rowRange(4, 5).setTo(0);  // hides the 4 static false positives
-  ASSERT_TRUE(cv::imwrite(c.tmp / "ROI.bmp", roi));
-  RunResult r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--roi", c.tmp / "ROI.bmp"});
+  ASSERT_TRUE(cv::imwrite(c.tmp.path("ROI.bmp"), roi));
+  RunResult r =
+      evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--roi", c.tmp.path("ROI.bmp")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(metric(r.out, "FP"), 2);
   EXPECT_EQ(metric(r.out, "TN"), 58);
   EXPECT_EQ(metric(r.out, "TP"), 15);
 
-  ASSERT_TRUE(cv::imwrite(c.tmp / "small.bmp", cv::Mat(5, 5, CV_8UC1, cv::Scalar(0))));
-  r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--roi", c.tmp / "small.bmp"});
+  ASSERT_TRUE(cv::imwrite(c.tmp.path("small.bmp"), cv::Mat(5, 5, CV_8UC1, cv::Scalar(0))));
+  r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--roi", c.tmp.path("small.bmp")});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.err.find("warning"), std::string::npos);
   EXPECT_EQ(metric(r.out, "FP"), 6);
 
-  r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--roi", c.tmp / "none.bmp"});
+  r = evaluate({c.mask_dir, c.gt_dir, "--first", "1", "--last", "1", "--roi", c.tmp.path("none.bmp")});
   EXPECT_EQ(r.exit_code, 1);
 }
 
@@ -362,7 +358,7 @@ TEST(EvaluateMasks, MissingMasksAreBackgroundAndTheRangeComesFromTheSequence) {
   ScoringCase c;
   for (int k = 3; k <= 6; ++k) c.put_truth(k, known_truth());
   c.put_mask(4, known_mask());
-  std::ofstream(c.tmp / "seq/temporalROI.txt") << "4 6\n";
+  std::ofstream(c.tmp.path("seq/temporalROI.txt")) << "4 6\n";
   RunResult r = evaluate({c.mask_dir, c.gt_dir + "/"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("Frames: 4-6"), std::string::npos);
@@ -375,7 +371,7 @@ TEST(EvaluateMasks, MissingMasksAreBackgroundAndTheRangeComesFromTheSequence) {
   r = evaluate({c.mask_dir, c.gt_dir, "--last", "4"});
   EXPECT_NE(r.out.find("Frames: 4-4"), std::string::npos);
   // No range at all, or a frame without ground truth, is an error.
-  fs::remove(c.tmp / "seq/temporalROI.txt");
+  fs::remove(c.tmp.path("seq/temporalROI.txt"));
   EXPECT_EQ(evaluate({c.mask_dir, c.gt_dir}).exit_code, 2);
   EXPECT_EQ(evaluate({c.mask_dir, c.gt_dir, "--first", "2", "--last", "4"}).exit_code, 1);
 }
@@ -413,36 +409,36 @@ TEST(EvaluateMasks, AnyNonzeroMaskValueCountsAndBadInputsAreRefused) {
 
 TEST(ConvertFrames, JpegFramesBecomePngWithoutLeadingZerosAndPngFramesAreLinked) {
   REQUIRE_TOOL("convert_frames");
-  TempDir tmp;
-  fs::create_directories(tmp / "jpg");
-  fs::create_directories(tmp / "png");
+  ScratchDir tmp("scene");
+  fs::create_directories(tmp.path("jpg"));
+  fs::create_directories(tmp.path("png"));
   cv::Mat image(8, 8, CV_8UC3, cv::Scalar(10, 120, 240));
   for (int k : {19, 110, 112}) {
     char name[32];
     std::snprintf(name, sizeof name, "jpg/in%06d.jpg", k);
-    ASSERT_TRUE(cv::imwrite(tmp / name, image));
+    ASSERT_TRUE(cv::imwrite(tmp.path(name), image));
   }
-  ASSERT_TRUE(cv::imwrite(tmp / "png/in000000.png", image));
-  ASSERT_TRUE(cv::imwrite(tmp / "jpg/notes.png", image));
+  ASSERT_TRUE(cv::imwrite(tmp.path("png/in000000.png"), image));
+  ASSERT_TRUE(cv::imwrite(tmp.path("jpg/notes.png"), image));
 
-  RunResult r = run_binary({tool_path("convert_frames"), tmp / "jpg", tmp / "out/in"}, "");
+  RunResult r = run_binary({tool_path("convert_frames"), tmp.path("jpg"), tmp.path("out/in")}, "");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("frames 19 112 3"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("91 frames"), std::string::npos) << r.err;  // 20..109 and 111
-  cv::Mat converted = cv::imread(tmp / "out/in110.png");
+  cv::Mat converted = cv::imread(tmp.path("out/in110.png"));
   ASSERT_FALSE(converted.empty());
   EXPECT_LE(cv::norm(converted, image, cv::NORM_INF), 4);  // JPEG is lossy
-  EXPECT_FALSE(file_exists(tmp / "out/in000110.png"));
+  EXPECT_FALSE(file_exists(tmp.path("out/in000110.png")));
 
-  r = run_binary({tool_path("convert_frames"), tmp / "png", tmp / "out/in"}, "");
+  r = run_binary({tool_path("convert_frames"), tmp.path("png"), tmp.path("out/in")}, "");
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_TRUE(fs::is_symlink(tmp / "out/in0.png"));
-  EXPECT_EQ(read_file(tmp / "out/in0.png"), read_file(tmp / "png/in000000.png"));
+  EXPECT_TRUE(fs::is_symlink(tmp.path("out/in0.png")));
+  EXPECT_EQ(read_file(tmp.path("out/in0.png")), read_file(tmp.path("png/in000000.png")));
 
   // No numbered frame at all is an error, not an empty success.
-  fs::create_directories(tmp / "empty");
-  EXPECT_EQ(run_binary({tool_path("convert_frames"), tmp / "empty", tmp / "x/in"}, "").exit_code, 1);
-  EXPECT_EQ(run_binary({tool_path("convert_frames"), tmp / "absent", tmp / "x/in"}, "").exit_code, 1);
+  fs::create_directories(tmp.path("empty"));
+  EXPECT_EQ(run_binary({tool_path("convert_frames"), tmp.path("empty"), tmp.path("x/in")}, "").exit_code, 1);
+  EXPECT_EQ(run_binary({tool_path("convert_frames"), tmp.path("absent"), tmp.path("x/in")}, "").exit_code, 1);
 }
 
 }  // namespace

@@ -12,13 +12,9 @@
 
 #include "support/frames.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 namespace {
-
-struct Scratch {
-  std::string root = make_temp_dir("windows");
-  ~Scratch() { remove_tree(root); }
-};
 
 bool have_x_tools() {
   for (const char* tool : {"/usr/bin/xvfb-run", "/usr/bin/xwininfo", "/usr/bin/xdotool"}) {
@@ -85,7 +81,7 @@ int count_masks(const std::string& dir, int first, int last) {
 
 TEST(Windows, MaskWindowAppearsAndEscapeIsIgnoredWithNumberedFiles) {
   if (!have_x_tools()) GTEST_SKIP() << "xvfb-run, xwininfo or xdotool missing";
-  Scratch s;
+  ScratchDir s("windows");
   const std::string seq = s.root + "/frame";
   std::vector<cv::Mat> frames;
   for (int k = 1; k <= 60; ++k) {
@@ -105,7 +101,7 @@ TEST(Windows, MaskWindowAppearsAndEscapeIsIgnoredWithNumberedFiles) {
 
 TEST(Windows, EscapeInTheVideoWindowEndsTheRunEarly) {
   if (!have_x_tools()) GTEST_SKIP() << "xvfb-run, xwininfo or xdotool missing";
-  Scratch s;
+  ScratchDir s("windows");
   const std::string seq = s.root + "/clip";
   cv::VideoWriter writer(seq + ".avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, cv::Size(32, 24));
   if (!writer.isOpened()) GTEST_SKIP() << "no video encoder here";

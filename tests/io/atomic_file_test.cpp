@@ -9,6 +9,7 @@
 
 #include "io/atomic_file.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
@@ -21,7 +22,8 @@ TEST(AtomicFile, TemporaryNameStaysInTheSameDirectory) {
 }
 
 TEST(AtomicFile, SavedImageReadsBackAndNothingElseIsLeft) {
-  const std::string dir = make_temp_dir("atomic");
+  const ScratchDir scratch("atomic");
+  const std::string& dir = scratch.root;
   cv::Mat parent(4, 9, CV_8UC1, cv::Scalar(0));
   cv::Mat mask = parent(cv::Rect(1, 0, 5, 4));  // padded rows
   mask.at<unsigned char>(2, 3) = 255;
@@ -32,22 +34,22 @@ TEST(AtomicFile, SavedImageReadsBackAndNothingElseIsLeft) {
   ASSERT_EQ(back.type(), CV_8UC1);
   EXPECT_EQ(cv::norm(back, mask, cv::NORM_INF), 0.0);
   EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"bin000001.png"});
-  remove_tree(dir);
 }
 
 TEST(AtomicFile, FailedSavesReturnFalseAndLeaveNothing) {
-  const std::string dir = make_temp_dir("atomic");
+  const ScratchDir scratch("atomic");
+  const std::string& dir = scratch.root;
   const cv::Mat image(2, 2, CV_8UC3, cv::Scalar(1, 2, 3));
   EXPECT_FALSE(save_image_atomic(dir + "/missing/x.png", image));
   EXPECT_FALSE(save_image_atomic(dir + "/no_extension", image));
   EXPECT_FALSE(save_image_atomic(dir + "/x.unknownformat", image));
   EXPECT_FALSE(save_image_atomic(dir + "/empty.png", cv::Mat()));
   EXPECT_TRUE(directory_entries(dir).empty());
-  remove_tree(dir);
 }
 
 TEST(AtomicFileDeathTest, SignalRemovesTheFileInProgress) {
-  const std::string dir = make_temp_dir("atomic");
+  const ScratchDir scratch("atomic");
+  const std::string& dir = scratch.root;
   const std::string temporary = dir + "/.x.png.tmp";
   touch_file(temporary);
   EXPECT_EXIT(
@@ -79,7 +81,6 @@ TEST(AtomicFileDeathTest, SignalRemovesTheFileInProgress) {
       },
       testing::ExitedWithCode(0), "");
   EXPECT_TRUE(file_exists(temporary));
-  remove_tree(dir);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "io/frame_source.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
@@ -15,9 +16,6 @@ namespace {
 
 class FrameSource : public testing::Test {
  protected:
-  void SetUp() override { dir_ = make_temp_dir("frames"); }
-  void TearDown() override { remove_tree(dir_); }
-
   // Grabs `path` in file mode, capturing standard error.
   cv::Mat grab(const std::string& path, GrabStatus& status, std::string& err, int w = 0, int h = 0) {
     testing::internal::CaptureStderr();
@@ -26,7 +24,8 @@ class FrameSource : public testing::Test {
     return frame;
   }
 
-  std::string dir_;
+  ScratchDir scratch_{"frames"};
+  const std::string& dir_ = scratch_.root;
 };
 
 TEST_F(FrameSource, OtherPngKindsArriveAsThreeByteChannels) {

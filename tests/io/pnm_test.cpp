@@ -8,6 +8,7 @@
 #include "io/atomic_file.h"
 #include "io/pnm.h"
 #include "support/run_binary.h"
+#include "support/scratch_dir.h"
 
 using namespace strellix;
 
@@ -15,9 +16,6 @@ namespace {
 
 class PnmFiles : public testing::Test {
  protected:
-  void SetUp() override { dir_ = make_temp_dir("pnm"); }
-  void TearDown() override { remove_tree(dir_); }
-
   std::string write(const std::string& name, const std::string& bytes) {
     const std::string path = dir_ + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -41,7 +39,8 @@ class PnmFiles : public testing::Test {
     return result;
   }
 
-  std::string dir_;
+  ScratchDir scratch_{"pnm"};
+  const std::string& dir_ = scratch_.root;
 };
 
 TEST_F(PnmFiles, ReadsHeadersWithCommentsAndIgnoresMagicAndMaxval) {

@@ -121,20 +121,6 @@ RunResult run_strellix(const std::vector<std::string>& switches, const std::stri
   return run_binary(args, cwd, timeout_seconds, env);
 }
 
-std::string make_temp_dir(const std::string& tag) {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/strellix-" + tag + "-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) return {};
-  return std::string(buffer.data());
-}
-
-void remove_tree(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
-
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 struct RunResult {
   int exit_code = -1;  // exit status, or -1 when ended by a signal
   int signal = 0;      // the signal that ended it, or 0
@@ -24,11 +26,6 @@ RunResult run_binary(const std::vector<std::string>& args, const std::string& cw
 RunResult run_strellix(const std::vector<std::string>& switches_after_seq_name, const std::string& seq_name,
                        const std::string& cwd, int timeout_seconds = 300,
                        const std::vector<std::string>& env = {});
-
-// A new empty directory under the system's temporary directory; removed
-// with everything in it by remove_tree.
-std::string make_temp_dir(const std::string& tag);
-void remove_tree(const std::string& path);
 
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
