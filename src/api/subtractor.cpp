@@ -13,11 +13,14 @@
 
 namespace strellix {
 
-const char* version() { return STRELLIX_VERSION; }
+const char* version() {
+  return STRELLIX_VERSION;
+}
 
 std::uint64_t estimate_memory(const Parameters& parameters, int width, int height, bool with_median) {
   validate(parameters);
-  const double pixels = static_cast<double>(width > 0 ? width : 0) * static_cast<double>(height > 0 ? height : 0);
+  const double pixels =
+      static_cast<double>(width > 0 ? width : 0) * static_cast<double>(height > 0 ? height : 0);
   const double bytes = estimate_memory_bytes(parameters.layers, static_cast<std::size_t>(pixels), with_median,
                                              parameters.median_frames);
   const double most = static_cast<double>(std::numeric_limits<std::uint64_t>::max());
@@ -39,27 +42,45 @@ static Engine& engine_of(const std::unique_ptr<Engine>& engine) {
 Subtractor::Subtractor(Subtractor&& other) noexcept = default;
 Subtractor& Subtractor::operator=(Subtractor&& other) noexcept = default;
 
-void Subtractor::initialize(const std::vector<cv::Mat>& frames) { engine_of(engine_).initialize(frames); }
+void Subtractor::initialize(const std::vector<cv::Mat>& frames) {
+  engine_of(engine_).initialize(frames);
+}
 
-void Subtractor::initialize_background(const cv::Mat& background) { engine_of(engine_).initialize_background(background); }
+void Subtractor::initialize_background(const cv::Mat& background) {
+  engine_of(engine_).initialize_background(background);
+}
 
 void Subtractor::apply(const cv::Mat& frame, cv::Mat& mask) {
   engine_of(engine_).apply(frame);
   engine_of(engine_).mask(mask);
 }
 
-cv::Mat Subtractor::background() const { return engine_of(engine_).background(); }
+cv::Mat Subtractor::background() const {
+  return engine_of(engine_).background();
+}
 
-void Subtractor::save(const std::string& path) const { engine_of(engine_).save(path); }
+void Subtractor::save(const std::string& path) const {
+  engine_of(engine_).save(path);
+}
 
 Subtractor Subtractor::load(const std::string& path) {
   return Subtractor(Engine::load(path, passes_from_environment()));
 }
 
-const Parameters& Subtractor::parameters() const { return engine_of(engine_).parameters(); }
-bool Subtractor::initialized() const { return engine_of(engine_).initialized(); }
-cv::Size Subtractor::frame_size() const { return cv::Size(engine_of(engine_).width(), engine_of(engine_).height()); }
-long long Subtractor::frames_applied() const { return engine_of(engine_).frames_applied(); }
-std::string Subtractor::implementation() const { return pass_choice_name(engine_of(engine_).passes()); }
+const Parameters& Subtractor::parameters() const {
+  return engine_of(engine_).parameters();
+}
+bool Subtractor::initialized() const {
+  return engine_of(engine_).initialized();
+}
+cv::Size Subtractor::frame_size() const {
+  return cv::Size(engine_of(engine_).width(), engine_of(engine_).height());
+}
+long long Subtractor::frames_applied() const {
+  return engine_of(engine_).frames_applied();
+}
+std::string Subtractor::implementation() const {
+  return pass_choice_name(engine_of(engine_).passes());
+}
 
 }  // namespace strellix

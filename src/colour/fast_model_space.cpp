@@ -79,7 +79,8 @@ const ByteValues& byte_values() {
   return table;
 }
 
-void convert_rows(const unsigned char* search_mask, const cv::Mat& image, PlaneSet<float> planes, int row_begin, int row_end) {
+void convert_rows(const unsigned char* search_mask, const cv::Mat& image, PlaneSet<float> planes,
+                  int row_begin, int row_end) {
   const int width = image.cols;
   const float* value_of = byte_values().v;
   float* px_out = planes[0];
@@ -129,7 +130,8 @@ void colour_to_cone_xy(int red, int green, int blue, float& x, float& y) {
   y = static_cast<float>(std::sin(h) * S * V);
 }
 
-void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int /*pixel_count*/, PlaneSet<float> planes) {
+void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int /*pixel_count*/,
+                         PlaneSet<float> planes) {
   if (image.empty() || image.type() != CV_8UC3) return;
   byte_values();  // built before the threads start
   run_split(s.run.workers, image.rows, 16,

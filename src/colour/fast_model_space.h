@@ -10,7 +10,8 @@
 namespace strellix {
 
 // Drop-in for frame_to_model (same arguments, same results).
-void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int pixel_count, PlaneSet<float> planes);
+void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int pixel_count,
+                         PlaneSet<float> planes);
 
 // The same on the calling thread alone, for a thread that must not wait
 // for the passes on the worker threads.

@@ -7,7 +7,8 @@
 
 namespace strellix {
 
-void frame_to_model(const ModelSettings& s, const cv::Mat& image, int /*pixel_count*/, PlaneSet<float> planes) {
+void frame_to_model(const ModelSettings& s, const cv::Mat& image, int /*pixel_count*/,
+                    PlaneSet<float> planes) {
   // Anything but three 8-bit channels would be misread byte by byte.
   if (image.empty() || image.type() != CV_8UC3) return;
   const int width = image.cols;
@@ -45,8 +46,8 @@ double pixel_distance(int mode, float a1, float a2, float a3, float b1, float b2
   return d3 * d3 + d2 * d2 + d1 * d1;
 }
 
-void render_background(const ModelSettings& s, const PlaneSet<float> frame_planes, int height, int width, PlaneSet<float>* bg_model,
-                       int n, PlaneSet<float> render_planes) {
+void render_background(const ModelSettings& s, const PlaneSet<float> frame_planes, int height, int width,
+                       PlaneSet<float>* bg_model, int n, PlaneSet<float> render_planes) {
   const std::size_t count = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
   for (std::size_t i = 0; i < count; ++i) {
     if (s.search_mask[i] == 0 || n < 1) {
@@ -60,8 +61,9 @@ void render_background(const ModelSettings& s, const PlaneSet<float> frame_plane
     float best = RENDER_START_DISTANCE;
     int best_layer = 0;
     for (int j = 0; j < n; ++j) {
-      const double d = pixel_distance(s.colour_mode, frame_planes[0][i], frame_planes[1][i], frame_planes[2][i],
-                                      bg_model[j][0][i], bg_model[j][1][i], bg_model[j][2][i]);
+      const double d =
+          pixel_distance(s.colour_mode, frame_planes[0][i], frame_planes[1][i], frame_planes[2][i],
+                         bg_model[j][0][i], bg_model[j][1][i], bg_model[j][2][i]);
       if (d < static_cast<double>(best)) {
         best = static_cast<float>(d);
         best_layer = j;

@@ -21,8 +21,8 @@ void frame_to_model(const ModelSettings& s, const cv::Mat& image, int pixel_coun
 double pixel_distance(int mode, float a1, float a2, float a3, float b1, float b2, float b3);
 
 // Per pixel, the layer nearest to the frame, copied into render_planes.
-void render_background(const ModelSettings& s, const PlaneSet<float> frame_planes, int height, int width, PlaneSet<float>* bg_model,
-                       int n, PlaneSet<float> render_planes);
+void render_background(const ModelSettings& s, const PlaneSet<float> frame_planes, int height, int width,
+                       PlaneSet<float>* bg_model, int n, PlaneSet<float> render_planes);
 
 // Model-space planes to 8-bit R, G, B planes.
 void model_to_rgb_planes(int mode, const PlaneSet<float> source, int pixel_count,

@@ -45,7 +45,7 @@ struct FramePrefetch {
   std::string prefix;
   int W = 0;
   int H = 0;
-  int capture_fd = -1;   // standard error of a read goes here
+  int capture_fd = -1;             // standard error of a read goes here
   const Engine* engine = nullptr;  // converts frames to the model space, when set
 
   // One frame asked for: waiting to be read, under way, or read.

@@ -22,8 +22,8 @@ cv::Mat load_initial_background(RunState& run) {
 cv::Mat compute_initial_background(RunState& run) {
   const RunSettings& s = run.settings;
   console_print("    computing the median over %d initial frames...\n", s.F);
-  cv::Mat image = median_background(s.ini, s.F, s.video, s.skip, run.names.prefix, run.W, run.H,
-                                    run.engine->execution());
+  cv::Mat image =
+      median_background(s.ini, s.F, s.video, s.skip, run.names.prefix, run.W, run.H, run.engine->execution());
   if (!image.empty()) save_run_image(run, initial_model_name(run.names.dir), image);
   return image;
 }

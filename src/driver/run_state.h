@@ -48,7 +48,11 @@ struct RunState {
 
 // Frame numbers are formed in 64 bits so that no range of int switch values
 // can overflow them.
-inline long long frame_number(const RunSettings& s, long long t) { return s.ini + t; }
-inline long long range_size(const RunSettings& s) { return static_cast<long long>(s.end) - s.ini + 1; }
+inline long long frame_number(const RunSettings& s, long long t) {
+  return s.ini + t;
+}
+inline long long range_size(const RunSettings& s) {
+  return static_cast<long long>(s.end) - s.ini + 1;
+}
 
 }  // namespace strellix

@@ -23,6 +23,27 @@
 
 namespace strellix {
 
+namespace {
+
+// Brackets one stage for the engine's observer, if it has one.
+class StageScope {
+ public:
+  StageScope(StageObserver* observer, Stage stage) : observer_(observer), stage_(stage) {
+    if (observer_ != nullptr) observer_->stage_begins(stage_);
+  }
+  ~StageScope() {
+    if (observer_ != nullptr) observer_->stage_ends(stage_);
+  }
+  StageScope(const StageScope&) = delete;
+  StageScope& operator=(const StageScope&) = delete;
+
+ private:
+  StageObserver* observer_;
+  Stage stage_;
+};
+
+}  // namespace
+
 // Every buffer of a seeded model, made together and replaced together.
 struct Engine::Model {
   int W = 0;
@@ -112,9 +133,15 @@ Engine::Engine(const Parameters& parameters, PassChoice passes) : parameters_(pa
 
 Engine::~Engine() = default;
 
-int Engine::width() const { return model_ ? model_->W : 0; }
-int Engine::height() const { return model_ ? model_->H : 0; }
-long long Engine::frames_applied() const { return model_ ? model_->frames_applied : 0; }
+int Engine::width() const {
+  return model_ ? model_->W : 0;
+}
+int Engine::height() const {
+  return model_ ? model_->H : 0;
+}
+long long Engine::frames_applied() const {
+  return model_ ? model_->frames_applied : 0;
+}
 
 ModelSettings Engine::settings_for(Model& model) const {
   ModelSettings s;
@@ -203,8 +230,8 @@ void Engine::initialize(const std::vector<cv::Mat>& frames) {
     const std::string what = "frame " + std::to_string(k) + " of the median";
     if (f.cols != first.cols || f.rows != first.rows) {
       throw std::invalid_argument("strellix: " + what + " is " + std::to_string(f.cols) + "x" +
-                                  std::to_string(f.rows) + " pixels, the first " + std::to_string(first.cols) +
-                                  "x" + std::to_string(first.rows));
+                                  std::to_string(f.rows) + " pixels, the first " +
+                                  std::to_string(first.cols) + "x" + std::to_string(first.rows));
     }
     if (!frame_type_supported(f)) require_bgr8(f, what.c_str());  // throws, naming the frame
   }
@@ -220,10 +247,13 @@ void Engine::apply(const cv::Mat& frame) {
   const cv::Mat bgr = require_bgr8(frame, "frame");
   check_frame_size(bgr);
   Model& m = *model_;
-  if (passes_ == PassChoice::reference)
-    frame_to_model(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
-  else
-    frame_to_model_fast(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
+  {
+    const StageScope scope(observer_, Stage::convert);
+    if (passes_ == PassChoice::reference)
+      frame_to_model(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
+    else
+      frame_to_model_fast(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
+  }
   run_frame();
 }
 
@@ -271,6 +301,7 @@ void Engine::calibrate(long long t) {
   const double a = m.rate_a;
   const double b = m.rate_b;
   const double step = static_cast<double>(t) * (a - b) / static_cast<double>(parameters_.layers - 1);
+  const StageScope scope(observer_, Stage::calibrate);
   scale_matrix(width_2d_, static_cast<float>(a - step), m.kernel_2d.get(), m.rate_kernel_2d.get());
   calibration_pass(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.rate_kernel_2d.get(),
                    m.layer_count, width_2d_, calibration_threshold);
@@ -279,18 +310,21 @@ void Engine::calibrate(long long t) {
 void Engine::run_online() {
   Model& m = *model_;
   const ModelSettings& s = m.settings;
-  if (passes_ == PassChoice::reference) {
-    segment_frame(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.layer_count, threshold_,
-                  m.match_index.data());
-    coherence_filter(s, m.H, m.W, m.seg_mask, m.filtered_mask);
-    selective_update(s, m.frame_planes.get(), m.H, m.W, m.layers, m.filtered_mask, m.rate_kernel_2d.get(),
-                     width_2d_, m.match_index.data());
-  } else {
-    segment_frame_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.layer_count, threshold_,
-                       m.match_index.data());
-    coherence_filter_fast(s, m.H, m.W, m.seg_mask, m.filtered_mask);
-    selective_update_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.filtered_mask, m.rate_kernel_2d.get(),
-                          width_2d_, m.match_index.data());
+  const bool plain = passes_ == PassChoice::reference;
+  {
+    const StageScope scope(observer_, Stage::segment);
+    (plain ? segment_frame : segment_frame_fast)(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask,
+                                                 m.layer_count, threshold_, m.match_index.data());
+  }
+  {
+    const StageScope scope(observer_, Stage::filter);
+    (plain ? coherence_filter : coherence_filter_fast)(s, m.H, m.W, m.seg_mask, m.filtered_mask);
+  }
+  {
+    const StageScope scope(observer_, Stage::update);
+    (plain ? selective_update : selective_update_fast)(s, m.frame_planes.get(), m.H, m.W, m.layers,
+                                                       m.filtered_mask, m.rate_kernel_2d.get(), width_2d_,
+                                                       m.match_index.data());
   }
   // This frame's filtered labels are where the next frame is segmented;
   // pixels the filter does not write keep this frame's unfiltered label.
@@ -316,7 +350,8 @@ void Engine::mask(cv::Mat& into) const {
 PlaneSet<unsigned char> Engine::render() {
   require_model("render()");
   Model& m = *model_;
-  render_background(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.layer_count, m.render_planes.get());
+  render_background(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.layer_count,
+                    m.render_planes.get());
   model_to_rgb_planes(m.settings.colour_mode, m.render_planes.get(), static_cast<int>(m.N),
                       m.render_rgb_planes.get());
   return m.render_rgb_planes.get();

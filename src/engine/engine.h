@@ -38,6 +38,16 @@ struct FramePlanes {
   bool empty() const { return plane[0] == nullptr; }
 };
 
+// The stages of a frame, for a caller that times them (the benchmark).
+enum class Stage { convert, calibrate, segment, filter, update };
+
+class StageObserver {
+ public:
+  virtual ~StageObserver() = default;
+  virtual void stage_begins(Stage stage) = 0;
+  virtual void stage_ends(Stage stage) = 0;
+};
+
 class Engine {
  public:
   // Throws std::invalid_argument on parameters out of range.
@@ -97,6 +107,10 @@ class Engine {
   // build); the reference passes run on the calling thread alone.
   PassExecution execution() const;
 
+  // Tells `observer` (null: nobody) when each stage of a frame begins and
+  // ends; it must outlive its use.
+  void observe_stages(StageObserver* observer) { observer_ = observer; }
+
   // For tests and the benchmark: the model's settings and layers.
   const ModelSettings& settings() const;
   PlaneSet<float>* layers() const;
@@ -119,6 +133,7 @@ class Engine {
   float learning_rate_;
   std::unique_ptr<WorkerPool> pool_;
   std::unique_ptr<Model> model_;
+  StageObserver* observer_ = nullptr;
 };
 
 }  // namespace strellix

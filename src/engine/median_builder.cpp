@@ -11,7 +11,9 @@ MedianBuilder::MedianBuilder(int frame_count, int width, int height)
   store_ = alloc_frame_store(frame_count, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
 }
 
-MedianBuilder::~MedianBuilder() { free_frame_store(store_); }
+MedianBuilder::~MedianBuilder() {
+  free_frame_store(store_);
+}
 
 void MedianBuilder::add(const cv::Mat& bgr) {
   image_to_planes(bgr, width_ * height_, scratch_.get());

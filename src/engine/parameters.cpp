@@ -13,7 +13,8 @@ constexpr int MAX_THREADS = 1024;
 
 void require(bool ok, const std::string& name, const std::string& range, int got) {
   if (!ok)
-    throw std::invalid_argument("strellix: " + name + " must be " + range + " (got " + std::to_string(got) + ")");
+    throw std::invalid_argument("strellix: " + name + " must be " + range + " (got " + std::to_string(got) +
+                                ")");
 }
 
 }  // namespace

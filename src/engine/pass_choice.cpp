@@ -7,7 +7,9 @@
 
 namespace strellix {
 
-PassChoice fastest_passes() { return processor_has_avx2() ? PassChoice::wide : PassChoice::baseline; }
+PassChoice fastest_passes() {
+  return processor_has_avx2() ? PassChoice::wide : PassChoice::baseline;
+}
 
 PassChoice passes_from_environment() {
   const char* asked = std::getenv("STRELLIX_PASSES");

@@ -81,7 +81,9 @@ double bits_double(std::uint64_t v) {
   return d;
 }
 
-int full_width(int half_width) { return 2 * half_width + 1; }
+int full_width(int half_width) {
+  return 2 * half_width + 1;
+}
 
 std::size_t pixel_count(const StateHeader& h) {
   return static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
@@ -208,13 +210,14 @@ StateReader::StateReader(ByteSource& source, const std::string& name) : source_(
       static_cast<long long>(header_.width) * header_.height > MAX_STATE_PIXELS || fields[7] != 0 ||
       header_.frames_applied < 0) {
     throw std::runtime_error(name_ + ": damaged header: frame " + std::to_string(header_.width) + "x" +
-                             std::to_string(header_.height) + ", " +
-                             std::to_string(header_.frames_applied) + " frames applied");
+                             std::to_string(header_.height) + ", " + std::to_string(header_.frames_applied) +
+                             " frames applied");
   }
   const std::uint64_t expected = state_file_bytes(header_);
   if (expected == 0 || source_.size() != expected) {
-    throw std::runtime_error(name_ + ": " + std::to_string(source_.size()) + " bytes, but its header announces " +
-                             std::to_string(expected) + (source_.size() < expected ? " (truncated)" : ""));
+    throw std::runtime_error(name_ + ": " + std::to_string(source_.size()) +
+                             " bytes, but its header announces " + std::to_string(expected) +
+                             (source_.size() < expected ? " (truncated)" : ""));
   }
   crc_ = Crc32::update(0, b, sizeof b);
 }
@@ -258,7 +261,8 @@ void StateReader::read_tables(const StateBuffers& to) {
 
 FileByteSource::FileByteSource(const std::string& path) : path_(path) {
   fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd_ < 0) throw std::runtime_error("strellix: cannot open the state file " + path + ": " + std::strerror(errno));
+  if (fd_ < 0)
+    throw std::runtime_error("strellix: cannot open the state file " + path + ": " + std::strerror(errno));
   struct stat info;
   std::string refused;
   if (fstat(fd_, &info) != 0)
@@ -272,7 +276,9 @@ FileByteSource::FileByteSource(const std::string& path) : path_(path) {
   size_ = static_cast<std::uint64_t>(info.st_size);
 }
 
-FileByteSource::~FileByteSource() { close(fd_); }
+FileByteSource::~FileByteSource() {
+  close(fd_);
+}
 
 std::size_t FileByteSource::read(void* to, std::size_t count) {
   unsigned char* into = static_cast<unsigned char*>(to);
@@ -280,7 +286,8 @@ std::size_t FileByteSource::read(void* to, std::size_t count) {
   while (got < count) {
     const ssize_t n = ::read(fd_, into + got, count - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error("strellix: cannot read the state file " + path_ + ": " + std::strerror(errno));
+    if (n < 0)
+      throw std::runtime_error("strellix: cannot read the state file " + path_ + ": " + std::strerror(errno));
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }

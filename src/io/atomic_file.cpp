@@ -123,7 +123,8 @@ bool write_content_to(int fd, const ContentWriter& write_content, bool durable) 
   return write_content(fd) && (!durable || fsync(fd) == 0);
 }
 
-bool write_through_named_temporary(const std::string& path, const ContentWriter& write_content, bool durable) {
+bool write_through_named_temporary(const std::string& path, const ContentWriter& write_content,
+                                   bool durable) {
   const std::string temporary = temporary_name_for(path);
   begin_temporary_file(temporary);
   int fd = -1;

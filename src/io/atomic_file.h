@@ -3,8 +3,8 @@
 // in its own directory and renamed into place once complete.
 #pragma once
 
-#include <opencv2/core.hpp>
 #include <functional>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 

@@ -8,7 +8,6 @@ namespace strellix {
 
 namespace {
 
-
 template <class T>
 PlaneSet<T> alloc_planes(int count, std::size_t length) {
   // A negative count would turn into an enormous unsigned one.

@@ -8,8 +8,8 @@
 
 namespace strellix {
 
-int find_best_match(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, float threshold,
-                    int& match_index) {
+int find_best_match(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p,
+                    int n, float threshold, int& match_index) {
   match_index = -1;
   // The running minimum is kept in single precision on purpose: equal
   // distances then resolve towards the lowest or the highest layer
@@ -25,7 +25,8 @@ int find_best_match(const ModelSettings& s, float c0, float c1, float c2, PlaneS
     }
   }
   if (match_index >= 0) return MATCH_FOUND;
-  if (s.use_shadow_test != 0 && shadow_test(s, c0, c1, c2, bg_model, p, n, match_index) == 1) return MATCH_SHADOW;
+  if (s.use_shadow_test != 0 && shadow_test(s, c0, c1, c2, bg_model, p, n, match_index) == 1)
+    return MATCH_SHADOW;
   return MATCH_NONE;
 }
 
@@ -56,7 +57,8 @@ bool shadow_chroma_passes(float s_pixel, float h_pixel, float s_layer, float h_l
   return ds < static_cast<double>(shadow_s_max) && dh < static_cast<double>(shadow_h_max);
 }
 
-int shadow_test(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n, int& match_index) {
+int shadow_test(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n,
+                int& match_index) {
   float h_pixel = 0.0f, s_pixel = 0.0f, v_pixel = 0.0f;
   model_pixel_to_hsv(s.colour_mode, c0, c1, c2, h_pixel, s_pixel, v_pixel);
   for (int i = 0; i < n; ++i) {

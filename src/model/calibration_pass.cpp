@@ -12,9 +12,9 @@ namespace {
 
 // Label first, then learn: the 2D update reads seg_mask, and the pixel itself
 // must already count as background when its own window is blended.
-void calibrate_pixel(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                     unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d, int n, int width_2d,
-                     float threshold, int row, int col) {
+void calibrate_pixel(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                     PlaneSet<float>* bg_model, unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d,
+                     int n, int width_2d, float threshold, int row, int col) {
   const int p = row * W + col;
   const float c[3] = {frame_planes[0][p], frame_planes[1][p], frame_planes[2][p]};
   int best = -1;
@@ -35,9 +35,9 @@ void calibrate_pixel(const ModelSettings& s, const PlaneSet<float> frame_planes,
 // One raster sweep that changes the model in place: later pixels are matched
 // against a model that already holds this frame's earlier updates, and the
 // labels after the current pixel are still those of the previous frame.
-void calibration_pass(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                      unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d, int n, int width_2d,
-                      float threshold) {
+void calibration_pass(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                      PlaneSet<float>* bg_model, unsigned char* seg_mask,
+                      const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold) {
   if (s.first_search_row >= H) return;
   for (int row = std::max(0, s.first_search_row); row < H; ++row) {
     for (int col = 0; col < W; ++col) {

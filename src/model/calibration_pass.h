@@ -6,8 +6,8 @@
 
 namespace strellix {
 
-void calibration_pass(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                      unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d, int n, int width_2d,
-                      float threshold);
+void calibration_pass(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                      PlaneSet<float>* bg_model, unsigned char* seg_mask,
+                      const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold);
 
 }  // namespace strellix

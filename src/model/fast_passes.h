@@ -11,14 +11,15 @@
 
 namespace strellix {
 
-void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                        unsigned char* seg_mask, int n, float threshold, int* match_index);
+void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                        PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
+                        int* match_index);
 
 // in and out are different buffers, as for coherence_filter.
 void coherence_filter_fast(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out);
 
-void selective_update_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                           const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d,
-                           int width_2d, const int* match_index);
+void selective_update_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                           PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
+                           const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index);
 
 }  // namespace strellix

@@ -111,25 +111,27 @@ int cone_shadow_test(float c0, float c1, float c2, PlaneSet<float>* bg_model, in
 
 int any_shadow_test(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p,
                     int n, int& match_index) {
-  if (s.colour_mode == 1 || s.colour_mode == 2) return shadow_test(s, c0, c1, c2, bg_model, p, n, match_index);
+  if (s.colour_mode == 1 || s.colour_mode == 2)
+    return shadow_test(s, c0, c1, c2, bg_model, p, n, match_index);
   return cone_shadow_test(c0, c1, c2, bg_model, p, n, match_index);
 }
 
-void store_label(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n, int best,
-                 unsigned char* seg_mask, int* match_index) {
+void store_label(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model,
+                 std::size_t p, int n, int best, unsigned char* seg_mask, int* match_index) {
   int result = MATCH_FOUND;
   match_index[p] = best;
   if (best < 0) {
     result = MATCH_NONE;
     if (s.use_shadow_test != 0 && any_shadow_test(s, frame[0][p], frame[1][p], frame[2][p], bg_model,
-                                                static_cast<int>(p), n, match_index[p]) == 1)
+                                                  static_cast<int>(p), n, match_index[p]) == 1)
       result = MATCH_SHADOW;
   }
   seg_mask[p] = label_for_match(result);
 }
 
-void segment_span(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask, int n,
-                  float threshold, int* match_index, std::size_t begin, std::size_t end) {
+void segment_span(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model,
+                  unsigned char* seg_mask, int n, float threshold, int* match_index, std::size_t begin,
+                  std::size_t end) {
   std::size_t p = begin;
   for (; p + LANES <= end; p += LANES) {
     bool any = false;
@@ -144,8 +146,8 @@ void segment_span(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<
   }
   for (; p < end; ++p) {
     if (s.search_mask[p] == 0) continue;
-    const int result = find_best_match(s, frame[0][p], frame[1][p], frame[2][p], bg_model, static_cast<int>(p),
-                                       n, threshold, match_index[p]);
+    const int result = find_best_match(s, frame[0][p], frame[1][p], frame[2][p], bg_model,
+                                       static_cast<int>(p), n, threshold, match_index[p]);
     seg_mask[p] = label_for_match(result);
   }
 }
@@ -153,8 +155,7 @@ void segment_span(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__AVX2__)
 #define HAVE_WIDE_SEGMENTATION 1
 }  // namespace
-#pragma GCC push_options
-#pragma GCC target("avx2")
+STRELLIX_BEGIN_AVX2
 namespace {
 
 // The running minimum of find_best_match for four pixels in one vector,
@@ -191,8 +192,8 @@ inline void step_running(Running& r, const PlaneSet<float> layer, std::size_t p,
 
 // Pixels p .. p+7, all inside the search area: labels and layers, the
 // shadow test for those that no layer accepts.
-void segment_eight_wide(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, std::size_t p, int n,
-                        double threshold, unsigned char* seg_mask, int* match_index) {
+void segment_eight_wide(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model,
+                        std::size_t p, int n, double threshold, unsigned char* seg_mask, int* match_index) {
   Running a, b;
   start_running(a, frame, p);
   start_running(b, frame, p + 4);
@@ -217,8 +218,9 @@ void segment_eight_wide(const ModelSettings& s, const PlaneSet<float> frame, Pla
   }
 }
 
-void segment_span_wide(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model, unsigned char* seg_mask, int n,
-                       float threshold, int* match_index, std::size_t begin, std::size_t end) {
+void segment_span_wide(const ModelSettings& s, const PlaneSet<float> frame, PlaneSet<float>* bg_model,
+                       unsigned char* seg_mask, int n, float threshold, int* match_index, std::size_t begin,
+                       std::size_t end) {
   std::size_t p = begin;
   for (; p + 8 <= end; p += 8) {
     std::uint64_t area;
@@ -234,7 +236,7 @@ void segment_span_wide(const ModelSettings& s, const PlaneSet<float> frame, Plan
 }
 
 }  // namespace
-#pragma GCC pop_options
+STRELLIX_END_AVX2
 namespace {
 #endif
 
@@ -263,8 +265,8 @@ u16b background_like(const unsigned char* src) {
 
 // Interior rows [row_begin, row_end): counts of the 5x5 window from sums of
 // five rows per column, then of five columns.
-void filter_interior_rows(const unsigned char* search_mask, int W, const unsigned char* in, unsigned char* out, int row_begin, int row_end,
-                          unsigned char* column_sums) {
+void filter_interior_rows(const unsigned char* search_mask, int W, const unsigned char* in,
+                          unsigned char* out, int row_begin, int row_end, unsigned char* column_sums) {
   const u16b twelve = splat(12);
   for (int row = row_begin; row < row_end; ++row) {
     const unsigned char* top = in + static_cast<std::size_t>(row - 2) * W;
@@ -333,7 +335,8 @@ void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_plan
   });
 }
 
-void coherence_filter_fast(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out) {
+void coherence_filter_fast(const ModelSettings& s, int H, int W, const unsigned char* in,
+                           unsigned char* out) {
   if (H <= 0 || W <= 0) return;
   if (H >= 5 && W >= 5) {
     run_split(s.run.workers, H - 4, 16, [&](int begin, int end) {

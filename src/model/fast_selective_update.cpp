@@ -151,8 +151,8 @@ inline int taught_layer(const ModelSettings& settings, const unsigned char* labe
 // plan.layer for rows [row_begin, row_end): all columns, or with edge > 0
 // only the `edge` columns at either side (the packed path works out the
 // others itself).
-void learning_layers(const ModelSettings& settings, const unsigned char* labels, const int* match_index, int W, int start_row, int row_begin,
-                     int row_end, int edge, int* layer) {
+void learning_layers(const ModelSettings& settings, const unsigned char* labels, const int* match_index,
+                     int W, int start_row, int row_begin, int row_end, int edge, int* layer) {
   const bool sides_only = edge > 0 && 2 * edge < W;
   for (int row = row_begin; row < row_end; ++row) {
     const std::size_t base = static_cast<std::size_t>(row) * W;
@@ -228,14 +228,13 @@ struct RowRing {
 #define HAVE_PACKED_SPAN 1
 #if defined(__GNUC__) && !defined(__AVX2__)
 #define HAVE_WIDE_SPAN 1
-#pragma GCC push_options
-#pragma GCC target("avx2")
+STRELLIX_BEGIN_AVX2
 namespace span_wide {
 #define SPAN_WIDE 1
 #include "model/fast_update_span.inc"
 #undef SPAN_WIDE
 }  // namespace span_wide
-#pragma GCC pop_options
+STRELLIX_END_AVX2
 #endif
 namespace span_base {
 #define SPAN_WIDE 0
@@ -299,9 +298,9 @@ void update_rows(const Pass& s, int row_begin, int row_end) {
 
 }  // namespace
 
-void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                           const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d,
-                           int width_2d, const int* match_index) {
+void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> frame_planes, int H, int W,
+                           PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
+                           const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index) {
   const int start_row = settings.first_search_row < 0 ? 0 : settings.first_search_row;
   const int layer_count = settings.layer_count;
   WorkerPool* const workers = settings.run.workers;
@@ -320,8 +319,8 @@ void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> 
     learning_layers(settings, filtered_mask, match_index, W, start_row, begin, end, edge, layer);
   });
   static std::atomic<unsigned long long> calls{0};
-  const Pass pass = {frame_planes, H,      W,           filtered_mask, width_2d,
-                     start_row,    &plan,  ++calls,     match_index,   &settings};
+  const Pass pass = {frame_planes, H,     W,       filtered_mask, width_2d,
+                     start_row,    &plan, ++calls, match_index,   &settings};
   if (width_2d < 1) {
     // No window: only the 1D updates, each at its own pixel.
     run_split(workers, H, 16, [&](int begin, int end) {

@@ -160,7 +160,8 @@ void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSe
   }
 }
 
-void seed_model(const ModelSettings& s, PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n) {
+void seed_model(const ModelSettings& s, PlaneSet<float>* bg_model, const PlaneSet<float> image,
+                std::size_t pixel_count, int n) {
   // Without a mask buffer every pixel counts, as with the all-255 mask.
   const unsigned char* mask = s.search_mask;
   for (int k = 0; k < n; ++k) {

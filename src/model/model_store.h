@@ -20,6 +20,7 @@ void fill_gaussian_2d(int width, float spread, PlaneSet<float> matrix);
 // target(r, c) = factor * source(r, c).
 void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSet<float> target);
 // Copies the image into every layer where search_mask is nonzero.
-void seed_model(const ModelSettings& s, PlaneSet<float>* bg_model, const PlaneSet<float> image, std::size_t pixel_count, int n);
+void seed_model(const ModelSettings& s, PlaneSet<float>* bg_model, const PlaneSet<float> image,
+                std::size_t pixel_count, int n);
 
 }  // namespace strellix

@@ -46,7 +46,8 @@ int count_background_like(const unsigned char* in, int W, int row, int col, cons
   return count;
 }
 
-void filter_region(const unsigned char* search_mask, const FilterRegion& g, int W, const unsigned char* in, unsigned char* out) {
+void filter_region(const unsigned char* search_mask, const FilterRegion& g, int W, const unsigned char* in,
+                   unsigned char* out) {
   for (int row = g.row_first; row <= g.row_last; ++row) {
     for (int col = g.col_first; col <= g.col_last; ++col) {
       const std::size_t p = static_cast<std::size_t>(row) * W + col;
@@ -58,14 +59,15 @@ void filter_region(const unsigned char* search_mask, const FilterRegion& g, int 
 
 }  // namespace
 
-void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                   unsigned char* seg_mask, int n, float threshold, int* match_index) {
+void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                   PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
+                   int* match_index) {
   if (H <= 0 || W <= 0) return;
   const std::size_t pixel_count = static_cast<std::size_t>(H) * W;
   for (std::size_t p = 0; p < pixel_count; ++p) {
     if (s.search_mask[p] == 0) continue;
-    const int result = find_best_match(s, frame_planes[0][p], frame_planes[1][p], frame_planes[2][p], bg_model,
-                                       static_cast<int>(p), n, threshold, match_index[p]);
+    const int result = find_best_match(s, frame_planes[0][p], frame_planes[1][p], frame_planes[2][p],
+                                       bg_model, static_cast<int>(p), n, threshold, match_index[p]);
     seg_mask[p] = label_for_match(result);
   }
 }
@@ -86,7 +88,8 @@ void coherence_filter(const ModelSettings& s, int H, int W, const unsigned char*
   coherence_filter_edges(s, H, W, in, out);
 }
 
-void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out) {
+void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in,
+                            unsigned char* out) {
   const FilterRegion regions[] = {
       {1, 1, 2, W - 3, -1, 2, -2, 2, 9},              // second row
       {0, 0, 2, W - 3, 0, 2, -2, 2, 6},               // first row

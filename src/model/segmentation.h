@@ -6,8 +6,9 @@
 
 namespace strellix {
 
-void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                   unsigned char* seg_mask, int n, float threshold, int* match_index);
+void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                   PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
+                   int* match_index);
 
 unsigned char coherence_label(int count, int threshold, unsigned char label);
 
@@ -17,6 +18,7 @@ void coherence_filter(const ModelSettings& s, int H, int W, const unsigned char*
 
 // The same filter on the two-pixel bands along the edges and the corner
 // blocks only, without the interior; the fast filter shares it.
-void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out);
+void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in,
+                            unsigned char* out);
 
 }  // namespace strellix

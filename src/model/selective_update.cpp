@@ -12,16 +12,17 @@ namespace {
 // A pixel teaches the model only when it is in the search area, stayed
 // background through the filter and was matched in this frame. The layer
 // bound keeps a stale or foreign index from reaching past the model.
-bool learns(const ModelSettings& s, std::size_t p, const unsigned char* filtered_mask, const int* match_index) {
+bool learns(const ModelSettings& s, std::size_t p, const unsigned char* filtered_mask,
+            const int* match_index) {
   return s.search_mask[p] != 0 && filtered_mask[p] == LABEL_BACKGROUND && match_index[p] >= 0 &&
          match_index[p] < s.layer_count;
 }
 
 }  // namespace
 
-void selective_update(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W, PlaneSet<float>* bg_model,
-                      const unsigned char* filtered_mask, const PlaneSet<float> rate_kernel_2d, int width_2d,
-                      const int* match_index) {
+void selective_update(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                      PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
+                      const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index) {
   const int start_row = s.first_search_row < 0 ? 0 : s.first_search_row;
   if (start_row >= H || W <= 0) return;
   // The model changes in place, so later centres blend into values that

@@ -45,14 +45,14 @@ struct PassExecution {
 // The settings of one model, fixed once the model exists. The pointers
 // belong to the model's owner and outlive every pass.
 struct ModelSettings {
-  int layer_count = 5;                        // n, the number of model layers
-  int width_1d = 3;                           // 2*w1d+1
-  float learning_rate = 0.05f;                // lr
-  const float* kernel_1d = nullptr;           // width_1d weights across layers
-  const unsigned char* search_mask = nullptr; // one byte per pixel, nonzero = process
-  int first_search_row = 0;                   // first row holding a nonzero mask byte
-  int colour_mode = 3;                        // 3: cone coordinates; 1 and 2 only in tests
-  int use_shadow_test = 1;                    // 1: on
+  int layer_count = 5;                         // n, the number of model layers
+  int width_1d = 3;                            // 2*w1d+1
+  float learning_rate = 0.05f;                 // lr
+  const float* kernel_1d = nullptr;            // width_1d weights across layers
+  const unsigned char* search_mask = nullptr;  // one byte per pixel, nonzero = process
+  int first_search_row = 0;                    // first row holding a nonzero mask byte
+  int colour_mode = 3;                         // 3: cone coordinates; 1 and 2 only in tests
+  int use_shadow_test = 1;                     // 1: on
   PassExecution run;
 };
 

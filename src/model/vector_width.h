@@ -12,6 +12,21 @@ bool processor_has_avx2();
 
 // True when a pass run this way takes its AVX2 build: asked for, and
 // possible here.
-inline bool use_wide_build(const PassExecution& run) { return run.wide && processor_has_avx2(); }
+inline bool use_wide_build(const PassExecution& run) {
+  return run.wide && processor_has_avx2();
+}
 
 }  // namespace strellix
+
+// Code between STRELLIX_BEGIN_AVX2 and STRELLIX_END_AVX2 is compiled for
+// AVX2, whatever the rest of the file is compiled for; it runs only where
+// use_wide_build() said yes. (GCC takes a target pragma, clang an attribute
+// applied to every function of the region.)
+#if defined(__clang__)
+#define STRELLIX_BEGIN_AVX2 \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
+#define STRELLIX_END_AVX2 _Pragma("clang attribute pop")
+#else
+#define STRELLIX_BEGIN_AVX2 _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define STRELLIX_END_AVX2 _Pragma("GCC pop_options")
+#endif

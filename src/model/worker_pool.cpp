@@ -158,11 +158,15 @@ void start_workers(Pool& p) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(int threads) : state_(new State) { state_->threads = std::max(1, threads); }
+WorkerPool::WorkerPool(int threads) : state_(new State) {
+  state_->threads = std::max(1, threads);
+}
 
 WorkerPool::~WorkerPool() = default;
 
-int WorkerPool::threads() const { return state_->threads; }
+int WorkerPool::threads() const {
+  return state_->threads;
+}
 
 int core_count() {
   const unsigned cores = std::thread::hardware_concurrency();
