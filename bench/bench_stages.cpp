@@ -34,23 +34,14 @@
 #include <opencv2/videoio.hpp>
 
 #include "bench_timing.h"
-#include "colour/fast_model_space.h"
-#include "colour/model_space.h"
 #include "driver/run_state.h"
 #include "driver/seq_names.h"
+#include "engine/engine.h"
+#include "engine/median_builder.h"
 #include "io/atomic_file.h"
 #include "io/frame_source.h"
-#include "io/plane_convert.h"
-#include "io/plane_set.h"
 #include "mask_compare.h"
-#include "model/calibration_pass.h"
-#include "model/fast_passes.h"
-#include "model/model_store.h"
-#include "model/segmentation.h"
-#include "model/selective_update.h"
-#include "model/settings.h"
-#include "model/temporal_median.h"
-#include "model/worker_pool.h"
+#include "strellix/strellix.hpp"
 #include "whole_run.h"
 
 using namespace strellix;
@@ -70,42 +61,30 @@ struct Options {
   int runs = 3;
 };
 
-// The passes of one variant of the program, with the plain signatures, and
-// the names its rows are reported under.
+// One implementation of the passes, driven through the engine, and the
+// names its rows are reported under.
 struct Passes {
-  std::string label;   // "plain", "fast", ...
-  int worker_threads;  // for the pool of the fast passes; 0: its default
-  decltype(&frame_to_model) convert;
-  decltype(&calibration_pass) calibrate;
-  decltype(&segment_frame) segment;
-  decltype(&coherence_filter) filter;
-  decltype(&selective_update) update;
+  std::string label;  // "plain", "fast", ...
+  PassChoice choice;
+  int threads;           // the engine's threads; 0: one per core
   std::string names[5];  // convert, calibrate, segment, filter, update
 };
 
 std::vector<Passes> pass_variants() {
   const Passes plain{
       "plain",
-      0,
-      frame_to_model,
-      calibration_pass,
-      segment_frame,
-      coherence_filter,
-      selective_update,
+      PassChoice::reference,
+      1,
       {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter", "selective_update"}};
-  // The calibration stretch has no faster pass; the plain one is reused.
+  // The calibration stretch has no faster pass; the plain one runs.
   const Passes fast{"fast",
+                    fastest_passes(),
                     0,
-                    frame_to_model_fast,
-                    calibration_pass,
-                    segment_frame_fast,
-                    coherence_filter_fast,
-                    selective_update_fast,
                     {"frame_to_model_fast", "calibration_pass", "segment_frame_fast", "coherence_filter_fast",
                      "selective_update_fast"}};
   Passes fast_one_thread = fast;
   fast_one_thread.label = "fast, 1 worker thread";
-  fast_one_thread.worker_threads = 1;
+  fast_one_thread.threads = 1;
   for (std::string& name : fast_one_thread.names) {
     if (name.size() > 5 && name.compare(name.size() - 5, 5, "_fast") == 0) {
       name += ", 1 worker thread";
@@ -134,33 +113,17 @@ struct SequenceResult {
   bool checks_passed = true;
 };
 
-// The buffers and settings of a run, as the driver sets them up.
-struct Pipeline {
-  RunSettings settings;
-  int W = 0;
-  int H = 0;
-  std::size_t N = 0;
-  float rate_a = 0.0f;
-  float rate_b = 0.0f;
-  PlaneSet<float> frame_planes = nullptr;
-  PlaneSet<float>* bg_model = nullptr;
-  unsigned char* seg_mask = nullptr;
-  unsigned char* filtered_mask = nullptr;
-  int* match_index = nullptr;
-  PlaneSet<float> kernel_2d = nullptr;
-  PlaneSet<float> rate_kernel_2d = nullptr;
-};
-
-// Per-stage totals of one repetition.
-struct StageTotals {
-  Figures convert;
-  Figures calibrate;
-  Figures segment;
-  Figures filter;
-  Figures update;
-  int converted = 0;
-  int calibrated = 0;
-  int online = 0;
+// Per-stage totals of one repetition, gathered as the engine reports its
+// stages.
+struct StageTotals : StageObserver {
+  Figures stage[5];  // by Stage
+  int count[5] = {0, 0, 0, 0, 0};
+  Stamp started{};
+  void stage_begins(Stage) override { started = now(); }
+  void stage_ends(Stage which) override {
+    add_since(started, stage[static_cast<int>(which)]);
+    ++count[static_cast<int>(which)];
+  }
 };
 
 bool file_exists(const std::string& path) {
@@ -198,60 +161,11 @@ bool decode_frames(const Sequence& seq, int count, std::vector<cv::Mat>* keep, F
 
 // ---- the program's passes -------------------------------------------------
 
-// Allocates what run set-up and model initialization allocate, and sets the
-// run-wide settings the passes read.
-Pipeline make_pipeline(int W, int H) {
-  Pipeline p;
-  const RunSettings& s = p.settings;
-  p.W = W;
-  p.H = H;
-  p.N = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  layer_count = s.n;
-  width_1d = s.width_1d;
-  learning_rate = s.lr;
-  kernel_1d = make_kernel_1d(s.width_1d, 0);
-  search_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
-  std::memset(search_mask, 255, p.N);
-  first_search_row = 0;
-  p.frame_planes = alloc_float_planes(3, p.N);
-  p.bg_model = alloc_model(s.n, p.N);
-  p.seg_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
-  p.filtered_mask = static_cast<unsigned char*>(checked_calloc(p.N, 1));
-  p.match_index = static_cast<int*>(checked_calloc(p.N, sizeof(int)));
-  p.kernel_2d = make_kernel_2d(s.width_2d, 0);
-  p.rate_kernel_2d = alloc_float_planes(s.width_2d, static_cast<std::size_t>(s.width_2d));
-  const double a = 1.0 / (s.width_2d + 1);
-  p.rate_a = static_cast<float>(a);
-  p.rate_b = static_cast<float>(a * static_cast<double>(s.lr));
+// The program's parameters for a model (its defaults).
+Parameters program_parameters(int threads) {
+  Parameters p;
+  p.threads = threads;
   return p;
-}
-
-void free_pipeline(Pipeline& p) {
-  const int w2 = p.settings.width_2d;
-  free_planes(p.frame_planes, 3);
-  free_model(p.bg_model, p.settings.n);
-  std::free(p.seg_mask);
-  std::free(p.filtered_mask);
-  std::free(p.match_index);
-  free_planes(p.kernel_2d, w2);
-  free_planes(p.rate_kernel_2d, w2);
-  std::free(kernel_1d);
-  kernel_1d = nullptr;
-  std::free(search_mask);
-  search_mask = nullptr;
-}
-
-float calibration_rate(const Pipeline& p, int t) {
-  const double a = p.rate_a;
-  const double b = p.rate_b;
-  const double step = static_cast<double>(t) * (a - b) / static_cast<double>(p.settings.n - 1);
-  return static_cast<float>(a - step);
-}
-
-cv::Mat mask_of(const Pipeline& p, const unsigned char* labels) {
-  cv::Mat mask = cv::Mat::zeros(p.H, p.W, CV_8UC1);
-  labels_to_image(labels, static_cast<int>(p.N), mask);
-  return mask;
 }
 
 const Figures* find_row(const SequenceResult& r, const std::string& name) {
@@ -267,76 +181,56 @@ std::string online_work_row(const Passes& passes) {
   return "online work (" + passes.label + ")";
 }
 
-// One run over the frames, from the seeded model on: frame 0 only gives the
-// size (black mask), frames 1..n-1 calibrate, the rest are online frames.
-// Each pass call is timed on its own. Masks are kept when `masks` is given.
-StageTotals drive_passes(Pipeline& p, const Passes& passes, const std::vector<cv::Mat>& frames,
-                         const cv::Mat& initial_background, std::vector<cv::Mat>* masks) {
-  const RunSettings& s = p.settings;
-  const int pixels = static_cast<int>(p.N);
+// One run over the frames, from the seeded model on: frame 0 only fixes the
+// picture (black mask), frames 1..n-1 calibrate, the rest are online
+// frames. Each stage is timed on its own. Masks are kept when `masks` is
+// given, and the layers after the last frame when `model` is.
+StageTotals drive_passes(const Passes& passes, const std::vector<cv::Mat>& frames,
+                         const cv::Mat& initial_background, std::vector<cv::Mat>* masks,
+                         std::vector<float>* model) {
+  Engine engine(program_parameters(passes.threads), passes.choice);
+  engine.initialize_background(initial_background);
   StageTotals totals;
-  passes.convert(initial_background, pixels, p.frame_planes);
-  seed_model(p.bg_model, p.frame_planes, p.N, s.n);
-  std::memset(p.seg_mask, 0, p.N);
-  std::memset(p.filtered_mask, 0, p.N);
-  std::memset(p.match_index, 0, p.N * sizeof(int));
-  scale_matrix(s.width_2d, p.rate_b, p.kernel_2d, p.rate_kernel_2d);
-  if (masks != nullptr) {
-    masks->push_back(mask_of(p, p.seg_mask));
-  }
-
-  const int count = static_cast<int>(frames.size());
-  const int last_calibration = std::min(s.n, count);
-  for (int t = 1; t < last_calibration; ++t) {
-    Stamp start = now();
-    passes.convert(frames[static_cast<std::size_t>(t)], pixels, p.frame_planes);
-    add_since(start, totals.convert);
-    scale_matrix(s.width_2d, calibration_rate(p, t), p.kernel_2d, p.rate_kernel_2d);
-    start = now();
-    passes.calibrate(p.frame_planes, p.H, p.W, p.bg_model, p.seg_mask, p.rate_kernel_2d, s.n, s.width_2d,
-                     calibration_threshold);
-    add_since(start, totals.calibrate);
-    ++totals.converted;
-    ++totals.calibrated;
+  engine.observe_stages(&totals);
+  for (const cv::Mat& frame : frames) {
+    engine.apply(frame);
     if (masks != nullptr) {
-      masks->push_back(mask_of(p, p.seg_mask));
+      cv::Mat mask;
+      engine.mask(mask);
+      masks->push_back(mask);
     }
   }
-  for (int t = s.n; t < count; ++t) {
-    Stamp start = now();
-    passes.convert(frames[static_cast<std::size_t>(t)], pixels, p.frame_planes);
-    add_since(start, totals.convert);
-    start = now();
-    passes.segment(p.frame_planes, p.H, p.W, p.bg_model, p.seg_mask, s.n, s.e, p.match_index);
-    add_since(start, totals.segment);
-    start = now();
-    passes.filter(p.H, p.W, p.seg_mask, p.filtered_mask);
-    add_since(start, totals.filter);
-    start = now();
-    passes.update(p.frame_planes, p.H, p.W, p.bg_model, p.filtered_mask, p.rate_kernel_2d, s.width_2d,
-                  p.match_index);
-    add_since(start, totals.update);
-    ++totals.converted;
-    ++totals.online;
-    if (masks != nullptr) {
-      masks->push_back(mask_of(p, p.filtered_mask));
+  engine.observe_stages(nullptr);
+  if (model != nullptr) {
+    const std::size_t pixels = static_cast<std::size_t>(engine.width()) * engine.height();
+    for (int l = 0; l < engine.parameters().layers; ++l) {
+      for (int c = 0; c < 3; ++c) {
+        const float* plane = engine.layers()[l][c];
+        model->insert(model->end(), plane, plane + pixels);
+      }
     }
-    std::swap(p.seg_mask, p.filtered_mask);
   }
   return totals;
 }
 
-// A copy of every layer, to compare variants byte for byte.
-std::vector<float> model_snapshot(const Pipeline& p) {
-  std::vector<float> values;
-  values.reserve(static_cast<std::size_t>(p.settings.n) * 3 * p.N);
-  for (int l = 0; l < p.settings.n; ++l) {
-    for (int c = 0; c < 3; ++c) {
-      const float* plane = p.bg_model[l][c];
-      values.insert(values.end(), plane, plane + p.N);
+// The library's apply() per frame, whole, over the same frames: what a
+// caller of the interface pays, the stages and everything around them.
+Figures time_library_apply(const std::vector<cv::Mat>& frames, const cv::Mat& initial_background, int reps) {
+  Timing timing;
+  cv::Mat mask;
+  for (int r = 0; r < reps; ++r) {
+    Subtractor subtractor(program_parameters(0));
+    subtractor.initialize_background(initial_background);
+    Figures total;
+    for (const cv::Mat& frame : frames) {
+      const Stamp start = now();
+      subtractor.apply(frame, mask);
+      add_since(start, total);
     }
+    record(timing, Figures{total.wall / static_cast<double>(frames.size()),
+                           total.cpu / static_cast<double>(frames.size())});
   }
-  return values;
+  return figures_of(timing);
 }
 
 double per_item(double total, int count) {
@@ -348,29 +242,23 @@ Figures per_item(const Figures& total, int count) {
 }
 
 // Times every pass of one variant; rows are per frame.
-void time_passes(Pipeline& p, const Passes& passes, const std::vector<cv::Mat>& frames,
-                 const cv::Mat& initial_background, int reps, SequenceResult& result) {
-  Timing convert, calibrate, segment, filter, update, online;
+void time_passes(const Passes& passes, const std::vector<cv::Mat>& frames, const cv::Mat& initial_background,
+                 int reps, SequenceResult& result) {
+  Timing stage_timing[5], online;
   std::vector<cv::Mat> masks;
   std::vector<float> model;
   for (int r = 0; r < reps; ++r) {
-    const StageTotals t = drive_passes(p, passes, frames, initial_background, r == 0 ? &masks : nullptr);
-    if (r == 0) {
-      model = model_snapshot(p);
+    const StageTotals t = drive_passes(passes, frames, initial_background, r == 0 ? &masks : nullptr,
+                                       r == 0 ? &model : nullptr);
+    Figures per_frame[5];
+    for (int i = 0; i < 5; ++i) {
+      per_frame[i] = per_item(t.stage[i], t.count[i]);
+      record(stage_timing[i], per_frame[i]);
     }
-    const Figures seg = per_item(t.segment, t.online);
-    const Figures fil = per_item(t.filter, t.online);
-    const Figures upd = per_item(t.update, t.online);
-    const Figures con = per_item(t.convert, t.converted);
-    record(convert, con);
-    record(calibrate, per_item(t.calibrate, t.calibrated));
-    record(segment, seg);
-    record(filter, fil);
-    record(update, upd);
-    record(online, sum_of(sum_of(con, seg), sum_of(fil, upd)));
+    record(online, sum_of(sum_of(per_frame[0], per_frame[2]), sum_of(per_frame[3], per_frame[4])));
   }
-  const Figures stage_figures[5] = {figures_of(convert), figures_of(calibrate), figures_of(segment),
-                                    figures_of(filter), figures_of(update)};
+  Figures stage_figures[5];
+  for (int i = 0; i < 5; ++i) stage_figures[i] = figures_of(stage_timing[i]);
   for (int i = 0; i < 5; ++i) {
     // A pass shared with an earlier variant has its row already.
     if (find_row(result, passes.names[i]) == nullptr) {
@@ -403,31 +291,22 @@ void time_passes(Pipeline& p, const Passes& passes, const std::vector<cv::Mat>& 
 // are per frame of F. Returns the initial background image.
 cv::Mat time_median(const std::vector<cv::Mat>& frames, int F, int reps, Rows& rows) {
   const cv::Mat& first = frames.front();
-  const std::size_t N = static_cast<std::size_t>(first.cols) * static_cast<std::size_t>(first.rows);
-  const int pixels = static_cast<int>(N);
-  PlaneSet<unsigned char> scratch = alloc_byte_planes(3, N);
-  PlaneSet<unsigned char> median = alloc_byte_planes(3, N);
+  // How a run takes its median: on the engine's threads, in its fastest build.
+  const Engine engine(program_parameters(0), fastest_passes());
   Timing store_timing, compute_timing;
+  cv::Mat background;
   for (int r = 0; r < reps; ++r) {
     Figures store_total, compute_total;
     Stamp start = now();
-    FrameStore* store = alloc_frame_store(F, N);
-    for (int k = 0; k < F; ++k) {
-      image_to_planes(frames[static_cast<std::size_t>(k)], pixels, scratch);
-      store_frame(store, k, scratch);
-    }
+    MedianBuilder median(F, first.cols, first.rows);
+    for (int k = 0; k < F; ++k) median.add(frames[static_cast<std::size_t>(k)]);
     add_since(start, store_total);
     start = now();
-    compute_median(store, median);
+    background = median.result(engine.execution());
     add_since(start, compute_total);
-    free_frame_store(store);
     record(store_timing, per_item(store_total, F));
     record(compute_timing, per_item(compute_total, F));
   }
-  cv::Mat background = first.clone();
-  planes_to_image(median, pixels, background);
-  free_planes(median, 3);
-  free_planes(scratch, 3);
   rows.emplace_back("median store, per frame of F", figures_of(store_timing));
   rows.emplace_back("median compute, per frame of F", figures_of(compute_timing));
   return background;
@@ -505,15 +384,11 @@ bool run_sequence(Sequence& seq, int count, const Options& opt, int default_thre
   std::fflush(stdout);
   result.rows.emplace_back("decode (grab_frame)", figures_of(decode_timing));
 
-  Pipeline p = make_pipeline(W, H);
-  result.background = time_median(seq.frames, p.settings.F, opt.reps, result.rows);
-  const int default_workers = worker_threads();
-  for (const Passes& passes : pass_variants()) {
-    set_worker_threads(passes.worker_threads > 0 ? passes.worker_threads : default_workers);
-    time_passes(p, passes, seq.frames, result.background, opt.reps, result);
-  }
-  set_worker_threads(default_workers);
-  free_pipeline(p);
+  result.background = time_median(seq.frames, RunSettings{}.F, opt.reps, result.rows);
+  for (const Passes& passes : pass_variants())
+    time_passes(passes, seq.frames, result.background, opt.reps, result);
+  result.rows.emplace_back("apply (library, whole frame)",
+                           time_library_apply(seq.frames, result.background, opt.reps));
 
   time_mask_encoding(result.masks, opt.scratch + "/masks", opt.reps, result.rows);
 
