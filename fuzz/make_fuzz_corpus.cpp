@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "strellix/strellix.hpp"
+
 using namespace strellix;
 
 namespace fs = std::filesystem;
@@ -140,6 +142,33 @@ bool write_frame_seeds(const fs::path& dir) {
   return true;
 }
 
+// Small states of a few frames each: one layer on 3x2 pixels, and two
+// layers with the widest windows, the second saved in the online stretch.
+bool write_state_seeds(const fs::path& dir) {
+  try {
+    const cv::Mat frame = sample_picture(CV_8UC3);
+    Parameters one;
+    one.layers = 1;
+    one.width_2d = 0;
+    Subtractor small(one);
+    small.initialize({frame(cv::Rect(0, 0, 3, 2))});
+    small.save((dir / "one_layer").string());
+    Parameters two;
+    two.layers = 2;
+    two.width_1d = 3;
+    two.width_2d = 4;
+    Subtractor wide(two);
+    wide.initialize({frame});
+    cv::Mat mask;
+    for (int k = 0; k < 3; ++k) wide.apply(frame, mask);
+    wide.save((dir / "online").string());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "make_fuzz_corpus: %s\n", e.what());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,10 +178,10 @@ int main(int argc, char** argv) {
   }
   const fs::path root = argv[1];
   std::error_code error;
-  for (const char* target : {"read_pgm", "switches", "grab_frame"})
+  for (const char* target : {"read_pgm", "switches", "grab_frame", "state_file"})
     fs::create_directories(root / target, error);
   if (!write_pgm_seeds(root / "read_pgm") || !write_switch_seeds(root / "switches") ||
-      !write_frame_seeds(root / "grab_frame")) {
+      !write_frame_seeds(root / "grab_frame") || !write_state_seeds(root / "state_file")) {
     std::fprintf(stderr, "make_fuzz_corpus: cannot write under %s\n", root.c_str());
     return 1;
   }

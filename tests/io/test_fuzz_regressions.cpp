@@ -11,6 +11,7 @@
 
 #include "../../fuzz/frame_input.h"
 #include "../../fuzz/pgm_input.h"
+#include "../../fuzz/state_input.h"
 #include "support/run_binary.h"
 
 using namespace strellix;
@@ -51,4 +52,8 @@ TEST(FuzzReplay, SearchMaskInputsKeepTheReaderPromises) {
 
 TEST(FuzzReplay, FrameInputsAreRefusedOrConvertSoundly) {
   replay_all("grab_frame", frame_input_problem);
+}
+
+TEST(FuzzReplay, StateFileInputsAreRefusedOrReadBackExactly) {
+  replay_all("state_file", state_input_problem);
 }
