@@ -54,34 +54,39 @@ std::vector<cv::Mat> read_masks(const std::string& dir, int first, int last) {
 }  // namespace
 
 // A fixed run on the generated scene: every mask pixel and every rendering
-// byte. A change of this hash must be deliberate: outputs of the program
-// are compared across builds and versions by its users.
-TEST(RunGolden, MasksAndRenderingsOfAFixedRunAreUnchanged) {
+// byte, from the default passes and from each implementation the
+// environment can force. A change of these hashes must be deliberate:
+// outputs of the program are compared across builds and versions by its
+// users.
+TEST(RunGolden, MasksAndRenderingsOfAFixedRunAreUnchangedOnEveryPath) {
   if (!file_exists(tool("make_sample_scene"))) GTEST_SKIP() << "make_sample_scene not built";
   ScratchDir s("golden");
   RunResult made = run_binary(
       {tool("make_sample_scene"), s.root + "/scene", "--frames", "40", "--width", "64", "--height", "48"},
       s.root);
   ASSERT_EQ(made.exit_code, 0) << made.err;
-  const std::string out = s.root + "/out";
-  ASSERT_EQ(run_binary({"/bin/mkdir", out}, s.root).exit_code, 0);
 
-  RunResult run = run_strellix({"-end", "40", "-F", "25", "-SmodBG"}, s.root + "/scene/frame", out);
-  ASSERT_EQ(run.exit_code, 0) << run.err;
+  for (const std::string passes : {"", "reference", "baseline", "avx2"}) {
+    const std::string out = s.path("out-" + passes);
+    ASSERT_EQ(run_binary({"/bin/mkdir", out}, s.root).exit_code, 0);
+    RunResult run = run_strellix({"-end", "40", "-F", "25", "-SmodBG"}, s.root + "/scene/frame", out, 300,
+                                 {"STRELLIX_PASSES=" + passes});
+    ASSERT_EQ(run.exit_code, 0) << passes << ": " << run.err;
 
-  std::uint64_t masks = 14695981039346656037ull;
-  std::uint64_t renderings = 14695981039346656037ull;
-  for (int k = 1; k <= 40; ++k) {
-    cv::Mat mask = read_mask(out, k);
-    ASSERT_FALSE(mask.empty()) << "mask " << k;
-    fnv_add_image(masks, mask);
-    if (k == 1) continue;  // frame ini has no rendering
-    const std::string ppm = read_file(out + "/frameBGrepresentation." + std::to_string(k) + ".ppm");
-    ASSERT_FALSE(ppm.empty()) << "rendering " << k;
-    fnv_add(renderings, ppm.data(), ppm.size());
+    std::uint64_t masks = 14695981039346656037ull;
+    std::uint64_t renderings = 14695981039346656037ull;
+    for (int k = 1; k <= 40; ++k) {
+      cv::Mat mask = read_mask(out, k);
+      ASSERT_FALSE(mask.empty()) << passes << ": mask " << k;
+      fnv_add_image(masks, mask);
+      if (k == 1) continue;  // frame ini has no rendering
+      const std::string ppm = read_file(out + "/frameBGrepresentation." + std::to_string(k) + ".ppm");
+      ASSERT_FALSE(ppm.empty()) << passes << ": rendering " << k;
+      fnv_add(renderings, ppm.data(), ppm.size());
+    }
+    EXPECT_EQ(hex(masks), "fe29866739711668") << passes;
+    EXPECT_EQ(hex(renderings), "7193b63cb3fb3cd8") << passes;
   }
-  EXPECT_EQ(hex(masks), "fe29866739711668");
-  EXPECT_EQ(hex(renderings), "7193b63cb3fb3cd8");
 }
 
 // The same frames read from a video and from numbered PNG files give the

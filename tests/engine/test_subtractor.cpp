@@ -1,0 +1,206 @@
+// The Subtractor on its own: independent instances, exact resumption from a
+// saved state, damaged state files, and inputs it refuses without a trace.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "strellix/strellix.hpp"
+#include "support/frames.h"
+#include "support/run_binary.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+// A small moving scene: a textured background, a block crossing it and a
+// slow brightness drift, so that every stage has work.
+std::vector<cv::Mat> scene(int count, int width = 40, int height = 30) {
+  std::vector<cv::Mat> frames;
+  for (int t = 0; t < count; ++t) {
+    cv::Mat f(height, width, CV_8UC3);
+    for (int r = 0; r < height; ++r)
+      for (int c = 0; c < width; ++c)
+        f.at<cv::Vec3b>(r, c) =
+            cv::Vec3b(static_cast<uchar>(60 + (r * 7 + c * 3) % 50 + t % 3),
+                      static_cast<uchar>(90 + (r * 5 + c * 11) % 40), static_cast<uchar>(120 + (r + c) % 30));
+    paint_rect(f, (t * 2) % width, height / 3, 8, 8, cv::Vec3b(20, 200, 240));
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+std::vector<cv::Mat> run_masks(strellix::Subtractor& s, const std::vector<cv::Mat>& frames, std::size_t from,
+                               std::size_t to) {
+  std::vector<cv::Mat> masks;
+  cv::Mat mask;
+  for (std::size_t i = from; i < to; ++i) {
+    s.apply(frames[i], mask);
+    masks.push_back(mask.clone());
+  }
+  return masks;
+}
+
+void expect_same_masks(const std::vector<cv::Mat>& a, const std::vector<cv::Mat>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_TRUE(same_pixels(a[i], b[i])) << "mask " << i;
+}
+
+strellix::Subtractor seeded(const std::vector<cv::Mat>& frames, strellix::Parameters p = {}) {
+  p.median_frames = 20;
+  strellix::Subtractor s(p);
+  s.initialize(frames);
+  return s;
+}
+
+std::string message_of(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(Subtractor, TwoInstancesWithOtherParametersOnTwoThreadsGiveTheirOwnMasks) {
+  const std::vector<cv::Mat> frames = scene(60);
+  strellix::Parameters other;
+  other.layers = 3;
+  other.width_2d = 2;
+  other.threshold = 0.002;
+  strellix::Subtractor a1 = seeded(frames), b1 = seeded(frames, other);
+  const std::vector<cv::Mat> alone_a = run_masks(a1, frames, 0, 60), alone_b = run_masks(b1, frames, 0, 60);
+
+  strellix::Subtractor a2 = seeded(frames), b2 = seeded(frames, other);
+  std::vector<cv::Mat> together_a, together_b;
+  std::thread ta([&] { together_a = run_masks(a2, frames, 0, 60); });
+  std::thread tb([&] { together_b = run_masks(b2, frames, 0, 60); });
+  ta.join();
+  tb.join();
+  expect_same_masks(together_a, alone_a);
+  expect_same_masks(together_b, alone_b);
+}
+
+// Saved in the calibration stretch and in the online stretch, loaded, and
+// carried on: the masks and the rendering are those of the run that never
+// stopped.
+TEST(Subtractor, ResumingFromASavedStateIsExact) {
+  ScratchDir dir("state");
+  const std::vector<cv::Mat> frames = scene(300, 32, 24);
+  strellix::Subtractor straight = seeded(frames);
+  const std::vector<cv::Mat> expected = run_masks(straight, frames, 0, 300);
+
+  for (std::size_t stop : {std::size_t{2}, std::size_t{150}}) {
+    strellix::Subtractor first = seeded(frames);
+    std::vector<cv::Mat> masks = run_masks(first, frames, 0, stop);
+    const std::string path = dir.root + "/state" + std::to_string(stop) + ".bin";
+    first.save(path);
+    strellix::Subtractor resumed = strellix::Subtractor::load(path);
+    EXPECT_EQ(resumed.frames_applied(), static_cast<long long>(stop));
+    EXPECT_TRUE(same_pixels(resumed.background(), first.background()));
+    const std::vector<cv::Mat> rest = run_masks(resumed, frames, stop, 300);
+    masks.insert(masks.end(), rest.begin(), rest.end());
+    expect_same_masks(masks, expected);
+  }
+  EXPECT_TRUE(directory_entries(dir.root).size() == 2) << "no temporary file is left beside the states";
+}
+
+TEST(Subtractor, RefusesStateFilesThatAreDamagedForeignOrNewer) {
+  ScratchDir dir("damaged");
+  strellix::Subtractor s = seeded(scene(20));
+  const std::string good = dir.root + "/good.bin";
+  s.save(good);
+  const std::string bytes = read_file(good);
+  auto write = [&](const std::string& name, const std::string& content) {
+    std::ofstream(dir.root + "/" + name, std::ios::binary) << content;
+    return dir.root + "/" + name;
+  };
+  std::string flipped = bytes;
+  flipped[bytes.size() / 2] = static_cast<char>(flipped[bytes.size() / 2] ^ 0x10);
+  std::string newer = bytes;
+  newer[12] = 2;
+  const struct {
+    std::string path, says;
+  } cases[] = {
+      {dir.root + "/missing.bin", "No such file"},
+      {dir.root, "not a regular file"},
+      {write("empty.bin", ""), "not a state file"},
+      {write("foreign.bin", "\x89PNG\r\n\x1a\n and so on"), "not a state file"},
+      {write("truncated.bin", bytes.substr(0, bytes.size() - 100)), "truncated"},
+      {write("longer.bin", bytes + "x"), "announces"},
+      {write("flipped.bin", flipped), "checksum"},
+      {write("newer.bin", newer), "newer version"},
+  };
+  for (const auto& c : cases) {
+    const std::string said = message_of([&] { strellix::Subtractor::load(c.path); });
+    EXPECT_NE(said.find(c.says), std::string::npos) << c.path << ": " << said;
+  }
+}
+
+TEST(Subtractor, RefusedInputsChangeNothing) {
+  EXPECT_THROW(strellix::Subtractor(strellix::Parameters{0}), std::invalid_argument);
+  for (int bad : {-1, 4}) {
+    strellix::Parameters p;
+    p.width_1d = bad;
+    EXPECT_THROW(strellix::Subtractor{p}, std::invalid_argument);
+    p = strellix::Parameters();
+    p.width_2d = bad == 4 ? 5 : bad;
+    EXPECT_THROW(strellix::Subtractor{p}, std::invalid_argument);
+  }
+  strellix::Parameters threads;
+  threads.threads = -2;
+  EXPECT_THROW(strellix::Subtractor{threads}, std::invalid_argument);
+
+  const std::vector<cv::Mat> frames = scene(40);
+  strellix::Subtractor untouched = seeded(frames);
+  const std::vector<cv::Mat> expected = run_masks(untouched, frames, 0, 40);
+
+  strellix::Subtractor s;
+  cv::Mat mask;
+  EXPECT_THROW(s.apply(frames[0], mask), std::logic_error);
+  EXPECT_THROW(s.background(), std::logic_error);
+  EXPECT_THROW(s.initialize({}), std::invalid_argument);
+  EXPECT_THROW(s.initialize({frames[0], frames[1](cv::Rect(0, 0, 20, 20))}), std::invalid_argument);
+  EXPECT_FALSE(s.initialized());
+  s = seeded(frames);
+  const cv::Mat refused[] = {cv::Mat(), frames[0](cv::Rect(0, 0, 20, 20)), cv::Mat(30, 40, CV_32FC3),
+                             cv::Mat(30, 40, CV_8UC2)};
+  std::vector<cv::Mat> masks;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    for (const cv::Mat& bad : refused) EXPECT_THROW(s.apply(bad, mask), std::invalid_argument);
+    EXPECT_THROW(s.initialize_background(cv::Mat(3, 3, CV_64FC1)), std::invalid_argument);
+    s.apply(frames[i], mask);
+    masks.push_back(mask.clone());
+  }
+  expect_same_masks(masks, expected);
+}
+
+// Grey, 16-bit and four-channel frames give the masks of the same pictures
+// as 8-bit BGR: repeated grey, the high byte, alpha dropped.
+TEST(Subtractor, ConvertsGreyDeepAndAlphaFrames) {
+  std::vector<cv::Mat> grey, grey_bgr, deep, alpha;
+  for (const cv::Mat& f : scene(30)) {
+    cv::Mat g, gb, d, a;
+    cv::cvtColor(f, g, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(g, gb, cv::COLOR_GRAY2BGR);
+    f.convertTo(d, CV_16UC3, 257.0);
+    cv::cvtColor(f, a, cv::COLOR_BGR2BGRA);
+    grey.push_back(g);
+    grey_bgr.push_back(gb);
+    deep.push_back(d);
+    alpha.push_back(a);
+  }
+  const std::vector<cv::Mat> colour = scene(30);
+  strellix::Subtractor s1 = seeded(grey), s2 = seeded(grey_bgr), s3 = seeded(deep), s4 = seeded(colour),
+                       s5 = seeded(alpha), s6 = seeded(colour);
+  expect_same_masks(run_masks(s1, grey, 0, 30), run_masks(s2, grey_bgr, 0, 30));
+  expect_same_masks(run_masks(s3, deep, 0, 30), run_masks(s4, colour, 0, 30));
+  expect_same_masks(run_masks(s5, alpha, 0, 30), run_masks(s6, colour, 0, 30));
+}
