@@ -112,7 +112,7 @@ class STRELLIX_API Subtractor {
 
   const Parameters& parameters() const;
   bool initialized() const;
-  cv::Size frame_size() const;     // the model's, (0, 0) before initialization
+  cv::Size frame_size() const;       // the model's, (0, 0) before initialization
   long long frames_applied() const;  // since initialization
   // Which implementation of the passes runs: "reference", "baseline" or
   // "avx2".
