@@ -245,24 +245,32 @@ namespace span_base {
 
 namespace {
 
+// The centre rows of the calling thread, kept between frames so that no
+// frame allocates; looked up once for a whole piece of rows (in
+// position-independent code every lookup of a thread-local object is a
+// call).
+__attribute__((noinline)) RowRing& thread_row_ring() {
+  thread_local RowRing ring;
+  return ring;
+}
+
 // Inner spans in packed vectors where the processor has them, else target
 // by target.
-void update_inner_span(const Pass& s, int qr, int c_begin, int c_end) {
+void update_inner_span(const Pass& s, int qr, int c_begin, int c_end, RowRing& ring) {
 #ifdef HAVE_PACKED_SPAN
-  thread_local PackedPiece piece;
-  thread_local RowRing ring;
 #ifdef HAVE_WIDE_SPAN
   if (use_wide_build(s.settings->run)) {
-    span_wide::update_inner_span(s, qr, c_begin, c_end, piece, ring);
+    span_wide::update_inner_span(s, qr, c_begin, c_end, ring);
     return;
   }
 #endif
-  span_base::update_inner_span(s, qr, c_begin, c_end, piece, ring);
+  span_base::update_inner_span(s, qr, c_begin, c_end, ring);
 #else
   (void)s;
   (void)qr;
   (void)c_begin;
   (void)c_end;
+  (void)ring;
 #endif
 }
 
@@ -285,13 +293,14 @@ void update_rows(const Pass& s, int row_begin, int row_end) {
   const int inner_first = 2 * hw;
   const int inner_col_end = s.W - 2 * hw;
   const bool packed = packed_path(s.width_2d, s.W, s.settings->layer_count);
+  RowRing& ring = thread_row_ring();
   for (int qr = row_begin; qr < row_end; ++qr) {
     if (!packed) {
       for (int qc = 0; qc < s.W; ++qc) update_target(s, qr, qc);
       continue;
     }
     for (int qc = 0; qc < inner_first; ++qc) update_target(s, qr, qc);
-    update_inner_span(s, qr, inner_first, inner_col_end);
+    update_inner_span(s, qr, inner_first, inner_col_end, ring);
     for (int qc = inner_col_end; qc < s.W; ++qc) update_target(s, qr, qc);
   }
 }
