@@ -38,13 +38,19 @@ void put(OwnedModel& l, int layer, std::size_t p, Point v) {
   l.set(layer, p, v.x, v.y, v.z);
 }
 
+// The threshold at which the scene's exact cases sit: a squared distance
+// of 2^-8, which a z difference of 2^-4 gives without rounding.
+constexpr float EXACT_THRESHOLD = 0.00390625f;
+
 // A model and a frame with every case the segmentation meets: pixels close
 // to one layer, to several (ties, exact copies), darker copies of a layer
 // (shadows), unrelated colours, black layers and values that are not
-// numbers.
+// numbers; and pixels exactly on the bounds: at EXACT_THRESHOLD from a
+// layer, and darker than a layer by exactly the lowest or the highest value
+// ratio of a shadow.
 void make_scene(std::mt19937& rng, int n, std::size_t count, OwnedModel& model, OwnedModel& frame) {
   std::uniform_real_distribution<float> noise(-0.03f, 0.03f);
-  std::uniform_int_distribution<int> kind(0, 13);
+  std::uniform_int_distribution<int> kind(0, 16);
   std::uniform_int_distribution<int> pick_layer(0, n - 1);
   for (std::size_t p = 0; p < count; ++p) {
     const Point base = colour_point(rng);
@@ -84,6 +90,18 @@ void make_scene(std::mt19937& rng, int n, std::size_t count, OwnedModel& model, 
       case 10:  // a darker pixel across the zero hue from its layer
         put(model, layer, p, {0.5f, -0.004f, 0.8f});
         f = {0.425f, 0.003f, 0.68f};
+        break;
+      case 11:  // exactly at the threshold
+        put(model, layer, p, {0.0f, 0.0f, 0.5625f});
+        f = {0.0f, 0.0f, 0.5f};
+        break;
+      case 12:  // value ratio exactly the lowest a shadow may have
+        put(model, layer, p, {0.0f, 0.0f, 1.0f});
+        f = {0.0f, 0.0f, 0.7f};
+        break;
+      case 13:  // value ratio exactly 1, too far for a match, close in hue and saturation
+        put(model, layer, p, {0.42f, 0.0f, 1.0f});
+        f = {0.5f, 0.0f, 1.0f};
         break;
       case 9:  // two layers at the same distance with the offsets swapped
         if (n > 1) {
@@ -137,14 +155,17 @@ TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
           // Both vector builds (where the processor has both), 1-3 threads.
           settings.s.run.workers = pools[run / 2];
           settings.s.run.wide = run % 2 == 1;
-          std::vector<unsigned char> seg_plain(count, 42), seg_fast(count, 42);
-          std::vector<int> match_plain(count, 99), match_fast(count, 99);
-          segment_frame(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_plain.data(), n, 0.005f,
-                        match_plain.data());
-          segment_frame_fast(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_fast.data(), n, 0.005f,
-                             match_fast.data());
-          ASSERT_TRUE(same_bits(seg_plain, seg_fast)) << describe(s, n) << " mode " << mode;
-          ASSERT_TRUE(same_bits(match_plain, match_fast)) << describe(s, n) << " mode " << mode;
+          for (float threshold : {0.005f, EXACT_THRESHOLD}) {
+            std::vector<unsigned char> seg_plain(count, 42), seg_fast(count, 42);
+            std::vector<int> match_plain(count, 99), match_fast(count, 99);
+            segment_frame(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_plain.data(), n, threshold,
+                          match_plain.data());
+            segment_frame_fast(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_fast.data(), n,
+                               threshold, match_fast.data());
+            ASSERT_TRUE(same_bits(seg_plain, seg_fast))
+                << describe(s, n) << " mode " << mode << " " << threshold;
+            ASSERT_TRUE(same_bits(match_plain, match_fast)) << describe(s, n) << " mode " << mode;
+          }
         }
       }
     }
