@@ -67,7 +67,7 @@ struct Passes {
   std::string label;  // "plain", "fast", ...
   PassChoice choice;
   int threads;           // the engine's threads; 0: one per core
-  std::string names[5];  // convert, calibrate, segment, filter, update
+  std::string names[6];  // convert, calibrate, segment, filter, update, online (fused)
 };
 
 std::vector<Passes> pass_variants() {
@@ -75,13 +75,13 @@ std::vector<Passes> pass_variants() {
       "plain",
       PassChoice::reference,
       1,
-      {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter", "selective_update"}};
+      {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter", "selective_update", "-"}};
   // The calibration stretch has no faster pass; the plain one runs.
   const Passes fast{"fast",
                     fastest_passes(),
                     0,
                     {"frame_to_model_fast", "calibration_pass", "segment_frame_fast", "coherence_filter_fast",
-                     "selective_update_fast"}};
+                     "selective_update_fast", "online_pass_fast"}};
   Passes fast_one_thread = fast;
   fast_one_thread.label = "fast, 1 worker thread";
   fast_one_thread.threads = 1;
@@ -116,8 +116,8 @@ struct SequenceResult {
 // Per-stage totals of one repetition, gathered as the engine reports its
 // stages.
 struct StageTotals : StageObserver {
-  Figures stage[5];  // by Stage
-  int count[5] = {0, 0, 0, 0, 0};
+  Figures stage[6];  // by Stage
+  int count[6] = {0, 0, 0, 0, 0, 0};
   Stamp started{};
   void stage_begins(Stage) override { started = now(); }
   void stage_ends(Stage which) override {
@@ -244,26 +244,29 @@ Figures per_item(const Figures& total, int count) {
 // Times every pass of one variant; rows are per frame.
 void time_passes(const Passes& passes, const std::vector<cv::Mat>& frames, const cv::Mat& initial_background,
                  int reps, SequenceResult& result) {
-  Timing stage_timing[5], online;
+  constexpr int STAGES = 6;
+  Timing stage_timing[STAGES], online;
   std::vector<cv::Mat> masks;
   std::vector<float> model;
+  bool ran[STAGES] = {false, false, false, false, false, false};
   for (int r = 0; r < reps; ++r) {
     const StageTotals t = drive_passes(passes, frames, initial_background, r == 0 ? &masks : nullptr,
                                        r == 0 ? &model : nullptr);
-    Figures per_frame[5];
-    for (int i = 0; i < 5; ++i) {
+    Figures per_frame[STAGES];
+    Figures online_frame;
+    for (int i = 0; i < STAGES; ++i) {
       per_frame[i] = per_item(t.stage[i], t.count[i]);
       record(stage_timing[i], per_frame[i]);
+      ran[i] = ran[i] || t.count[i] > 0;
+      // Everything of an online frame: all but the calibration.
+      if (static_cast<Stage>(i) != Stage::calibrate) online_frame = sum_of(online_frame, per_frame[i]);
     }
-    record(online, sum_of(sum_of(per_frame[0], per_frame[2]), sum_of(per_frame[3], per_frame[4])));
+    record(online, online_frame);
   }
-  Figures stage_figures[5];
-  for (int i = 0; i < 5; ++i) stage_figures[i] = figures_of(stage_timing[i]);
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < STAGES; ++i) {
     // A pass shared with an earlier variant has its row already.
-    if (find_row(result, passes.names[i]) == nullptr) {
-      result.rows.emplace_back(passes.names[i], stage_figures[i]);
-    }
+    if (ran[i] && find_row(result, passes.names[i]) == nullptr)
+      result.rows.emplace_back(passes.names[i], figures_of(stage_timing[i]));
   }
   result.rows.emplace_back(online_work_row(passes), figures_of(online));
 

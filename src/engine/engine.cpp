@@ -311,6 +311,13 @@ void Engine::run_online() {
   Model& m = *model_;
   const ModelSettings& s = m.settings;
   const bool plain = passes_ == PassChoice::reference;
+  if (!plain && online_pass_applies(s, m.H, m.W, width_2d_)) {
+    const StageScope scope(observer_, Stage::online);
+    online_pass_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.filtered_mask, m.layer_count,
+                     threshold_, m.match_index.data(), m.rate_kernel_2d.get(), width_2d_);
+    std::swap(m.seg_mask, m.filtered_mask);
+    return;
+  }
   {
     const StageScope scope(observer_, Stage::segment);
     (plain ? segment_frame : segment_frame_fast)(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask,

@@ -38,8 +38,10 @@ struct FramePlanes {
   bool empty() const { return plane[0] == nullptr; }
 };
 
-// The stages of a frame, for a caller that times them (the benchmark).
-enum class Stage { convert, calibrate, segment, filter, update };
+// The stages of a frame, for a caller that times them (the benchmark). The
+// fast passes take an online frame's segmentation, filter and update in one
+// pass (`online`) where they can.
+enum class Stage { convert, calibrate, segment, filter, update, online };
 
 class StageObserver {
  public:

@@ -263,12 +263,13 @@ u16b background_like(const unsigned char* src) {
   return reinterpret_cast<u16b>(load16(src) < splat(LABEL_FILTERED_FOREGROUND)) & splat(1);
 }
 
-// Interior rows [row_begin, row_end): counts of the 5x5 window from sums of
-// five rows per column, then of five columns.
-void filter_interior_rows(const unsigned char* search_mask, int W, const unsigned char* in,
-                          unsigned char* out, int row_begin, int row_end, unsigned char* column_sums) {
+// Interior row `row` (columns 2 to W-3) into dst, that row of some output:
+// counts of the 5x5 window from sums of five rows per column, then of five
+// columns.
+void filter_interior_row(const unsigned char* search_mask, int W, const unsigned char* in, unsigned char* dst,
+                         int row, unsigned char* column_sums) {
   const u16b twelve = splat(12);
-  for (int row = row_begin; row < row_end; ++row) {
+  {
     const unsigned char* top = in + static_cast<std::size_t>(row - 2) * W;
     int c = 0;
     for (; c + 16 <= W; c += 16) {
@@ -284,7 +285,6 @@ void filter_interior_rows(const unsigned char* search_mask, int W, const unsigne
     const std::size_t base = static_cast<std::size_t>(row) * W;
     const unsigned char* label = in + base;
     const unsigned char* mask = search_mask + base;
-    unsigned char* dst = out + base;
     c = 2;
     for (; c + 16 <= W - 2; c += 16) {
       const u16b count = load16(column_sums + c - 2) + load16(column_sums + c - 1) + load16(column_sums + c) +
@@ -307,6 +307,12 @@ void filter_interior_rows(const unsigned char* search_mask, int W, const unsigne
       dst[c] = coherence_label(count, 12, label[c]);
     }
   }
+}
+
+void filter_interior_rows(const unsigned char* search_mask, int W, const unsigned char* in,
+                          unsigned char* out, int row_begin, int row_end, unsigned char* column_sums) {
+  for (int row = row_begin; row < row_end; ++row)
+    filter_interior_row(search_mask, W, in, out + static_cast<std::size_t>(row) * W, row, column_sums);
 }
 
 }  // namespace
@@ -333,6 +339,27 @@ void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_plan
     segment_span(s, frame_planes, bg_model, seg_mask, n, threshold, match_index,
                  static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
   });
+}
+
+void segment_rows_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int W,
+                       PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
+                       int* match_index, int row_begin, int row_end) {
+  const std::size_t begin = static_cast<std::size_t>(row_begin) * W,
+                    end = static_cast<std::size_t>(row_end) * W;
+#ifdef HAVE_WIDE_SEGMENTATION
+  if (use_wide_build(s.run)) {
+    segment_span_wide(s, frame_planes, bg_model, seg_mask, n, threshold, match_index, begin, end);
+    return;
+  }
+#endif
+  segment_span(s, frame_planes, bg_model, seg_mask, n, threshold, match_index, begin, end);
+}
+
+void coherence_filter_row_fast(const ModelSettings& s, int H, int W, const unsigned char* in,
+                               unsigned char* out_row, int x, unsigned char* column_sums) {
+  if (H >= 5 && W >= 5 && x >= 2 && x <= H - 3)
+    filter_interior_row(s.search_mask, W, in, out_row, x, column_sums);
+  coherence_filter_edges_row(s, H, W, in, out_row, x);
 }
 
 void coherence_filter_fast(const ModelSettings& s, int H, int W, const unsigned char* in,

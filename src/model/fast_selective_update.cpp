@@ -53,12 +53,31 @@ struct UpdatePlan {
   // 0 .. layer_count, one_d_width steps each.
   std::vector<OneDStep> one_d_padded;
   int one_d_width = 0;
+  // Where the filtered labels and the taught layers of each row are.
+  std::vector<const unsigned char*> label_rows;
+  std::vector<const int*> layer_rows;
 };
 
+// What one band of the fused pass keeps for itself: its own row tables,
+// the filtered labels and taught layers of the first rows of the band
+// below (worked out privately, while that band's thread works on them),
+// and the filter's column sums.
+struct BandScratch {
+  std::vector<const unsigned char*> label_rows;
+  std::vector<const int*> layer_rows;
+  std::vector<unsigned char> halo_labels;
+  std::vector<int> halo_layers;
+  std::vector<unsigned char> column_sums;
+};
+
+// One update call, as its threads see it. The labels and taught layers of
+// row y are at label_rows[y] and layer_rows[y]: the frame's own buffers, or
+// a thread's private copy of rows that another thread is still working on.
 struct Pass {
   const PlaneSet<float> frame;
   int H, W;
-  const unsigned char* labels;
+  const unsigned char* const* label_rows;
+  const int* const* layer_rows;
   int width_2d;
   int start_row;
   const UpdatePlan* plan;
@@ -137,30 +156,28 @@ void update_other_layers(const Pass& s, std::size_t q, int m) {
   }
 }
 
-// The layer that pixel p, in a row from start_row on, teaches; -1 when it
-// does not learn.
-inline int taught_layer(const ModelSettings& settings, const unsigned char* labels, const int* match_index,
-                        std::size_t p) {
+// The layer that pixel x of the row starting at row_at, in a row from
+// start_row on, teaches; -1 when it does not learn.
+inline int taught_layer(const ModelSettings& settings, const unsigned char* label_row, const int* match_index,
+                        std::size_t row_at, int x) {
+  const std::size_t p = row_at + x;
   const int m = match_index[p];
   // Bitwise, not short-circuit: no branch to mispredict.
-  const bool learns = (settings.search_mask[p] != 0) & (labels[p] == LABEL_BACKGROUND) & (m >= 0) &
+  const bool learns = (settings.search_mask[p] != 0) & (label_row[x] == LABEL_BACKGROUND) & (m >= 0) &
                       (m < settings.layer_count);
   return learns ? m : -1;
 }
 
-// plan.layer for rows [row_begin, row_end): all columns, or with edge > 0
-// only the `edge` columns at either side (the packed path works out the
-// others itself).
-void learning_layers(const ModelSettings& settings, const unsigned char* labels, const int* match_index,
-                     int W, int start_row, int row_begin, int row_end, int edge, int* layer) {
+// The taught layers of row `row` into layer_row: all columns, or with
+// edge > 0 only the `edge` columns at either side (the packed path works
+// out the others itself).
+void learning_layer_row(const ModelSettings& settings, const unsigned char* label_row, const int* match_index,
+                        int W, int start_row, int row, int edge, int* layer_row) {
   const bool sides_only = edge > 0 && 2 * edge < W;
-  for (int row = row_begin; row < row_end; ++row) {
-    const std::size_t base = static_cast<std::size_t>(row) * W;
-    for (int col = 0; col < W; ++col) {
-      if (sides_only && col == edge) col = W - edge;
-      const std::size_t p = base + col;
-      layer[p] = row >= start_row ? taught_layer(settings, labels, match_index, p) : -1;
-    }
+  const std::size_t row_at = static_cast<std::size_t>(row) * W;
+  for (int col = 0; col < W; ++col) {
+    if (sides_only && col == edge) col = W - edge;
+    layer_row[col] = row >= start_row ? taught_layer(settings, label_row, match_index, row_at, col) : -1;
   }
 }
 
@@ -169,7 +186,7 @@ void learning_layers(const ModelSettings& settings, const unsigned char* labels,
 void update_target(const Pass& s, int qr, int qc) {
   const UpdatePlan& plan = *s.plan;
   const std::size_t q = static_cast<std::size_t>(qr) * s.W + qc;
-  if (s.labels[q] != LABEL_BACKGROUND) return;
+  if (s.label_rows[qr][qc] != LABEL_BACKGROUND) return;
   const int hw = s.width_2d / 2;
   const int y_last = std::min(s.H - 1, qr + hw);
   const int x_first = std::max(0, qc - hw);
@@ -178,9 +195,10 @@ void update_target(const Pass& s, int qr, int qc) {
     if (qr < plan.row_first[y] || qr >= plan.row_end[y]) continue;
     const std::size_t weight_row = static_cast<std::size_t>(qr - plan.row_first[y]) * s.width_2d;
     const std::size_t centre_row = static_cast<std::size_t>(y) * s.W;
+    const int* layer_row = s.layer_rows[y];
     for (int x = x_first; x <= x_last; ++x) {
       const std::size_t p = centre_row + x;
-      const int m = plan.layer[p];
+      const int m = layer_row[x];
       if (m < 0) continue;
       if (qc >= plan.col_first[x] && qc < plan.col_end[x]) {
         const std::size_t wi = weight_row + (qc - plan.col_first[x]);
@@ -289,6 +307,7 @@ bool packed_path(int width_2d, int W, int layer_count) {
 }
 
 void update_rows(const Pass& s, int row_begin, int row_end) {
+  if (row_begin >= row_end) return;
   const int hw = s.width_2d / 2;
   const int inner_first = 2 * hw;
   const int inner_col_end = s.W - 2 * hw;
@@ -305,39 +324,17 @@ void update_rows(const Pass& s, int row_begin, int row_end) {
   }
 }
 
-}  // namespace
-
-void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> frame_planes, int H, int W,
-                           PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
-                           const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index) {
-  const int start_row = settings.first_search_row < 0 ? 0 : settings.first_search_row;
+// The tables of one update call that do not depend on the labels: the 1D
+// blends, the planes of every layer, the window bounds and the weights.
+void prepare_plan(const ModelSettings& settings, PlaneSet<float>* bg_model,
+                  const PlaneSet<float> rate_kernel_2d, int H, int W, int width_2d, UpdatePlan& plan) {
   const int layer_count = settings.layer_count;
-  WorkerPool* const workers = settings.run.workers;
-  if (start_row >= H || W <= 0) return;
-  // Kept between calls, so a frame allocates nothing; the workers see this
-  // thread's tables through the pass.
-  thread_local UpdatePlan plan;
   plan.layer.resize(static_cast<std::size_t>(H) * W);
   plan.planes.resize(3 * static_cast<std::size_t>(layer_count > 0 ? layer_count : 0));
   for (int j = 0; j < layer_count; ++j)
     for (int k = 0; k < 3; ++k) plan.planes[3 * static_cast<std::size_t>(j) + k] = bg_model[j][k];
   plan_one_d(settings, plan);
-  int* layer = plan.layer.data();
-  const int edge = packed_path(width_2d, W, layer_count) ? 3 * (width_2d / 2) : 0;
-  run_split(workers, H, 16, [&](int begin, int end) {
-    learning_layers(settings, filtered_mask, match_index, W, start_row, begin, end, edge, layer);
-  });
-  static std::atomic<unsigned long long> calls{0};
-  const Pass pass = {frame_planes, H,     W,       filtered_mask, width_2d,
-                     start_row,    &plan, ++calls, match_index,   &settings};
-  if (width_2d < 1) {
-    // No window: only the 1D updates, each at its own pixel.
-    run_split(workers, H, 16, [&](int begin, int end) {
-      for (std::size_t q = static_cast<std::size_t>(begin) * W; q < static_cast<std::size_t>(end) * W; ++q)
-        if (layer[q] >= 0) update_other_layers(pass, q, layer[q]);
-    });
-    return;
-  }
+  if (width_2d < 1) return;
   window_bounds(H, width_2d, plan.row_first, plan.row_end);
   window_bounds(W, width_2d, plan.col_first, plan.col_end);
   const std::size_t cells = static_cast<std::size_t>(width_2d) * width_2d;
@@ -350,7 +347,260 @@ void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> 
       plan.keep[static_cast<std::size_t>(r) * width_2d + c] = 1.0 - w;
     }
   }
+}
+
+// Row tables pointing every row at the frame's own labels and at the
+// plan's taught layers.
+void point_rows_at(const unsigned char* labels, int H, int W, UpdatePlan& plan) {
+  plan.label_rows.resize(static_cast<std::size_t>(H));
+  plan.layer_rows.resize(static_cast<std::size_t>(H));
+  for (int y = 0; y < H; ++y) {
+    plan.label_rows[static_cast<std::size_t>(y)] = labels + static_cast<std::size_t>(y) * W;
+    plan.layer_rows[static_cast<std::size_t>(y)] = plan.layer.data() + static_cast<std::size_t>(y) * W;
+  }
+}
+
+// Tells one update call from the next, for the rows threads keep.
+unsigned long long next_pass_number() {
+  static std::atomic<unsigned long long> calls{0};
+  return ++calls;
+}
+
+// Kept between calls, so that a frame allocates nothing; the workers see
+// the calling thread's tables through the pass.
+__attribute__((noinline)) UpdatePlan& thread_plan() {
+  thread_local UpdatePlan plan;
+  return plan;
+}
+
+}  // namespace
+
+void selective_update_fast(const ModelSettings& settings, const PlaneSet<float> frame_planes, int H, int W,
+                           PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
+                           const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index) {
+  const int start_row = settings.first_search_row < 0 ? 0 : settings.first_search_row;
+  WorkerPool* const workers = settings.run.workers;
+  if (start_row >= H || W <= 0) return;
+  UpdatePlan& plan = thread_plan();
+  prepare_plan(settings, bg_model, rate_kernel_2d, H, W, width_2d, plan);
+  point_rows_at(filtered_mask, H, W, plan);
+  int* layer = plan.layer.data();
+  const int edge = packed_path(width_2d, W, settings.layer_count) ? 3 * (width_2d / 2) : 0;
+  run_split(workers, H, 16, [&](int begin, int end) {
+    for (int row = begin; row < end; ++row)
+      learning_layer_row(settings, plan.label_rows[static_cast<std::size_t>(row)], match_index, W, start_row,
+                         row, edge, layer + static_cast<std::size_t>(row) * W);
+  });
+  const Pass pass = {frame_planes,           H,           W,         plan.label_rows.data(),
+                     plan.layer_rows.data(), width_2d,    start_row, &plan,
+                     next_pass_number(),     match_index, &settings};
+  if (width_2d < 1) {
+    // No window: only the 1D updates, each at its own pixel.
+    run_split(workers, H, 16, [&](int begin, int end) {
+      for (std::size_t q = static_cast<std::size_t>(begin) * W; q < static_cast<std::size_t>(end) * W; ++q)
+        if (layer[q] >= 0) update_other_layers(pass, q, layer[q]);
+    });
+    return;
+  }
   run_split(workers, H, 8, [&](int begin, int end) { update_rows(pass, begin, end); });
+}
+
+namespace {
+
+// The bands of the fused pass: one per thread, each at least this many
+// times the rows a band waits for at its top, so that the band below's
+// first rows stay inside the image's interior rows.
+constexpr int BAND_PER_HEAD = 3;
+
+struct Band {
+  int begin, end;
+};
+
+// Rows of one fused pass, and what its steps share.
+struct FusedPass {
+  const ModelSettings* settings;
+  PlaneSet<float> frame;
+  int H, W, n, width_2d, start_row, edge;
+  PlaneSet<float>* bg_model;
+  unsigned char* seg_mask;
+  unsigned char* filtered_mask;
+  int* match_index;
+  float threshold;
+  UpdatePlan* plan;
+  unsigned long long number;
+  std::vector<Band> bands;
+  std::vector<BandScratch>* scratch;
+  int head;  // rows at the top of a band that the band above needs segmented: hw + 2
+};
+
+Pass band_pass(const FusedPass& f, const BandScratch& own) {
+  return Pass{f.frame,
+              f.H,
+              f.W,
+              own.label_rows.data(),
+              own.layer_rows.data(),
+              f.width_2d,
+              f.start_row,
+              f.plan,
+              f.number,
+              f.match_index,
+              f.settings};
+}
+
+void filter_and_teach_row(const FusedPass& f, int x, unsigned char* label_row, int* layer_row,
+                          unsigned char* column_sums) {
+  coherence_filter_row_fast(*f.settings, f.H, f.W, f.seg_mask, label_row, x, column_sums);
+  learning_layer_row(*f.settings, label_row, f.match_index, f.W, f.start_row, x, f.edge, layer_row);
+}
+
+unsigned char* shared_label_row(const FusedPass& f, int y) {
+  return f.filtered_mask + static_cast<std::size_t>(y) * f.W;
+}
+
+int* shared_layer_row(const FusedPass& f, int y) {
+  return f.plan->layer.data() + static_cast<std::size_t>(y) * f.W;
+}
+
+// The rows at the top of band k that the band above needs before it can
+// finish: segmented first, before any band changes the model.
+void segment_head(const FusedPass& f, int k) {
+  const Band b = f.bands[static_cast<std::size_t>(k)];
+  segment_rows_fast(*f.settings, f.frame, f.W, f.bg_model, f.seg_mask, f.n, f.threshold, f.match_index,
+                    b.begin, std::min(b.end, b.begin + f.head));
+}
+
+// Band k from below its head to its end, row by row: segment a row, filter
+// the row two above it, update the targets hw rows above that, so that the
+// model rows of a few neighbouring rows are read from memory once. The
+// targets of the band's head wait for the third step; the band's last
+// targets read the band below's first filtered rows from a private copy.
+void run_band(const FusedPass& f, int k) {
+  const Band b = f.bands[static_cast<std::size_t>(k)];
+  BandScratch& own = (*f.scratch)[static_cast<std::size_t>(k)];
+  const int hw = f.width_2d / 2;
+  const Pass pass = band_pass(f, own);
+  int next_filter = b.begin + 2;
+  int next_target = b.begin + f.head;
+  // Row x is filtered from rows x-2 to x+2, cut to the image.
+  auto filter_ready = [&](int seg_done) {  // rows below seg_done are segmented
+    for (; next_filter < b.end && std::min(next_filter + 2, f.H - 1) < seg_done; ++next_filter)
+      filter_and_teach_row(f, next_filter, shared_label_row(f, next_filter), shared_layer_row(f, next_filter),
+                           own.column_sums.data());
+  };
+  // Target q blends from centres in rows q-hw to q+hw, cut to the image.
+  auto update_ready = [&](int filter_done) {  // rows below filter_done are filtered
+    const int last = filter_done >= f.H ? b.end : std::min(b.end, filter_done - hw);
+    if (next_target < last) update_rows(pass, next_target, last);
+    next_target = std::max(next_target, last);
+  };
+  for (int r = b.begin + f.head; r < b.end; ++r) {
+    segment_rows_fast(*f.settings, f.frame, f.W, f.bg_model, f.seg_mask, f.n, f.threshold, f.match_index, r,
+                      r + 1);
+    filter_ready(r + 1);
+    update_ready(next_filter);
+  }
+  // The band below has segmented its head, so the last rows can be filtered.
+  filter_ready(std::min(f.H, b.end + f.head));
+  for (int i = 0; i < hw && b.end + i < f.H; ++i) {
+    unsigned char* labels = own.halo_labels.data() + static_cast<std::size_t>(i) * f.W;
+    int* layers = own.halo_layers.data() + static_cast<std::size_t>(i) * f.W;
+    filter_and_teach_row(f, b.end + i, labels, layers, own.column_sums.data());
+  }
+  update_ready(std::min(f.H, b.end + hw));
+}
+
+// The head of band k, once every band has finished its rows: its first two
+// rows filtered (they read the band above's last labels), and its first
+// targets updated.
+void finish_head(const FusedPass& f, int k) {
+  const Band b = f.bands[static_cast<std::size_t>(k)];
+  BandScratch& own = (*f.scratch)[static_cast<std::size_t>(k)];
+  for (int x = b.begin; x < b.begin + 2; ++x)
+    filter_and_teach_row(f, x, shared_label_row(f, x), shared_layer_row(f, x), own.column_sums.data());
+  update_rows(band_pass(f, own), b.begin, std::min(b.end, b.begin + f.head));
+}
+
+// Each band's row tables: the frame's own rows, but for the first rows of
+// the band below, which come from the band's private copy.
+void point_band_rows(FusedPass& f) {
+  const int hw = f.width_2d / 2;
+  std::vector<BandScratch>& scratch = *f.scratch;
+  scratch.resize(f.bands.size());
+  for (std::size_t k = 0; k < f.bands.size(); ++k) {
+    BandScratch& own = scratch[k];
+    own.label_rows.assign(f.plan->label_rows.begin(), f.plan->label_rows.end());
+    own.layer_rows.assign(f.plan->layer_rows.begin(), f.plan->layer_rows.end());
+    own.halo_labels.assign(static_cast<std::size_t>(hw) * f.W, LABEL_FOREGROUND);
+    own.halo_layers.assign(static_cast<std::size_t>(hw) * f.W, -1);
+    own.column_sums.resize(static_cast<std::size_t>(f.W));
+    for (int i = 0; i < hw && f.bands[k].end + i < f.H; ++i) {
+      const std::size_t y = static_cast<std::size_t>(f.bands[k].end + i);
+      own.label_rows[y] = own.halo_labels.data() + static_cast<std::size_t>(i) * f.W;
+      own.layer_rows[y] = own.halo_layers.data() + static_cast<std::size_t>(i) * f.W;
+    }
+  }
+}
+
+__attribute__((noinline)) std::vector<BandScratch>& thread_band_scratch() {
+  thread_local std::vector<BandScratch> scratch;
+  return scratch;
+}
+
+}  // namespace
+
+bool online_pass_applies(const ModelSettings& s, int H, int W, int width_2d) {
+  const int hw = width_2d / 2;
+  const int start_row = s.first_search_row < 0 ? 0 : s.first_search_row;
+  // Where the rows of a band and its neighbours are not plain interior rows,
+  // or the segmentation has no row-wise fast path, the three passes run.
+  return s.colour_mode != 2 && width_2d >= 1 && width_2d % 2 == 1 && hw <= INNER_MAX_HALF && W >= 5 &&
+         H >= BAND_PER_HEAD * (hw + 2) && start_row < H;
+}
+
+bool online_pass_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                      PlaneSet<float>* bg_model, unsigned char* seg_mask, unsigned char* filtered_mask, int n,
+                      float threshold, int* match_index, const PlaneSet<float> rate_kernel_2d, int width_2d) {
+  const int hw = width_2d / 2;
+  const int head = hw + 2;
+  const int start_row = s.first_search_row < 0 ? 0 : s.first_search_row;
+  if (!online_pass_applies(s, H, W, width_2d)) return false;
+  const int threads = s.run.workers != nullptr ? s.run.workers->threads() : 1;
+  const int band_count = std::max(1, std::min(threads, H / (BAND_PER_HEAD * head)));
+  UpdatePlan& plan = thread_plan();
+  prepare_plan(s, bg_model, rate_kernel_2d, H, W, width_2d, plan);
+  point_rows_at(filtered_mask, H, W, plan);
+  FusedPass f{&s,
+              frame_planes,
+              H,
+              W,
+              n,
+              width_2d,
+              start_row,
+              packed_path(width_2d, W, s.layer_count) ? 3 * hw : 0,
+              bg_model,
+              seg_mask,
+              filtered_mask,
+              match_index,
+              threshold,
+              &plan,
+              next_pass_number(),
+              {},
+              &thread_band_scratch(),
+              head};
+  for (int k = 0; k < band_count; ++k)
+    f.bands.push_back(Band{static_cast<int>(static_cast<long long>(H) * k / band_count),
+                           static_cast<int>(static_cast<long long>(H) * (k + 1) / band_count)});
+  point_band_rows(f);
+  run_split(s.run.workers, band_count, 1, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) segment_head(f, k);
+  });
+  run_split(s.run.workers, band_count, 1, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) run_band(f, k);
+  });
+  run_split(s.run.workers, band_count, 1, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) finish_head(f, k);
+  });
+  return true;
 }
 
 }  // namespace strellix

@@ -1,5 +1,6 @@
 #include "model/segmentation.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "model/best_match.h"
@@ -46,15 +47,48 @@ int count_background_like(const unsigned char* in, int W, int row, int col, cons
   return count;
 }
 
-void filter_region(const unsigned char* search_mask, const FilterRegion& g, int W, const unsigned char* in,
-                   unsigned char* out) {
-  for (int row = g.row_first; row <= g.row_last; ++row) {
+// Rows [row_first, row_last] of region g (within the region's own rows),
+// each written through out_row(row).
+template <class OutRow>
+void filter_region_rows(const unsigned char* search_mask, const FilterRegion& g, int W,
+                        const unsigned char* in, int row_first, int row_last, OutRow out_row) {
+  for (int row = std::max(row_first, g.row_first); row <= std::min(row_last, g.row_last); ++row) {
+    unsigned char* out = out_row(row);
+    const unsigned char* mask = search_mask + static_cast<std::size_t>(row) * W;
+    const unsigned char* labels = in + static_cast<std::size_t>(row) * W;
     for (int col = g.col_first; col <= g.col_last; ++col) {
-      const std::size_t p = static_cast<std::size_t>(row) * W + col;
-      if (search_mask[p] == 0) continue;
-      out[p] = coherence_label(count_background_like(in, W, row, col, g), g.threshold, in[p]);
+      if (mask[col] == 0) continue;
+      out[col] = coherence_label(count_background_like(in, W, row, col, g), g.threshold, labels[col]);
     }
   }
+}
+
+void filter_region(const unsigned char* search_mask, const FilterRegion& g, int W, const unsigned char* in,
+                   unsigned char* out) {
+  filter_region_rows(search_mask, g, W, in, g.row_first, g.row_last,
+                     [&](int row) { return out + static_cast<std::size_t>(row) * W; });
+}
+
+// The bands along the edges and the corner blocks, in the order the filter
+// takes them.
+template <class Each>
+void for_each_edge_region(int H, int W, Each each) {
+  const FilterRegion regions[] = {
+      {1, 1, 2, W - 3, -1, 2, -2, 2, 9},              // second row
+      {0, 0, 2, W - 3, 0, 2, -2, 2, 6},               // first row
+      {H - 2, H - 2, 2, W - 3, -2, 1, -2, 2, 9},      // second-last row
+      {H - 1, H - 1, 2, W - 3, -2, 0, -2, 2, 6},      // last row
+      {2, H - 3, 1, 1, -2, 2, -1, 2, 9},              // second column
+      {2, H - 3, 0, 0, -2, 2, 0, 2, 6},               // first column
+      {2, H - 3, W - 2, W - 2, -2, 2, -2, 1, 9},      // second-last column
+      {2, H - 3, W - 1, W - 1, -2, 2, -2, 0, 6},      // last column
+      {0, 0, 0, 0, 0, 1, 0, 1, 1},                    // top-left corner
+      {0, 0, W - 1, W - 1, 0, 1, -1, 0, 1},           // top-right corner
+      {H - 1, H - 1, 0, 0, -1, 0, 0, 1, 1},           // bottom-left corner
+      {H - 1, H - 1, W - 1, W - 1, -1, 0, -1, 0, 1},  // bottom-right corner
+  };
+  for (const FilterRegion& g : regions)
+    if (region_fits(g, H, W)) each(g);
 }
 
 }  // namespace
@@ -90,23 +124,14 @@ void coherence_filter(const ModelSettings& s, int H, int W, const unsigned char*
 
 void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in,
                             unsigned char* out) {
-  const FilterRegion regions[] = {
-      {1, 1, 2, W - 3, -1, 2, -2, 2, 9},              // second row
-      {0, 0, 2, W - 3, 0, 2, -2, 2, 6},               // first row
-      {H - 2, H - 2, 2, W - 3, -2, 1, -2, 2, 9},      // second-last row
-      {H - 1, H - 1, 2, W - 3, -2, 0, -2, 2, 6},      // last row
-      {2, H - 3, 1, 1, -2, 2, -1, 2, 9},              // second column
-      {2, H - 3, 0, 0, -2, 2, 0, 2, 6},               // first column
-      {2, H - 3, W - 2, W - 2, -2, 2, -2, 1, 9},      // second-last column
-      {2, H - 3, W - 1, W - 1, -2, 2, -2, 0, 6},      // last column
-      {0, 0, 0, 0, 0, 1, 0, 1, 1},                    // top-left corner
-      {0, 0, W - 1, W - 1, 0, 1, -1, 0, 1},           // top-right corner
-      {H - 1, H - 1, 0, 0, -1, 0, 0, 1, 1},           // bottom-left corner
-      {H - 1, H - 1, W - 1, W - 1, -1, 0, -1, 0, 1},  // bottom-right corner
-  };
-  for (const FilterRegion& g : regions) {
-    if (region_fits(g, H, W)) filter_region(s.search_mask, g, W, in, out);
-  }
+  for_each_edge_region(H, W, [&](const FilterRegion& g) { filter_region(s.search_mask, g, W, in, out); });
+}
+
+void coherence_filter_edges_row(const ModelSettings& s, int H, int W, const unsigned char* in,
+                                unsigned char* out_row, int x) {
+  for_each_edge_region(H, W, [&](const FilterRegion& g) {
+    filter_region_rows(s.search_mask, g, W, in, x, x, [&](int) { return out_row; });
+  });
 }
 
 }  // namespace strellix

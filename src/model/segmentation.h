@@ -21,4 +21,9 @@ void coherence_filter(const ModelSettings& s, int H, int W, const unsigned char*
 void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in,
                             unsigned char* out);
 
+// The pixels of row x that coherence_filter_edges writes, written into
+// out_row (that row of some output); the rest of out_row is left alone.
+void coherence_filter_edges_row(const ModelSettings& s, int H, int W, const unsigned char* in,
+                                unsigned char* out_row, int x);
+
 }  // namespace strellix

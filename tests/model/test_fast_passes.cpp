@@ -320,53 +320,79 @@ TEST(FastSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
 // Consecutive online frames as the frame loop runs them: segmentation,
 // filter, update and the exchange of the two label buffers, the model
 // carried from frame to frame, with a moving object over a learnt
-// background.
+// background; the fast passes one after the other, and the fused pass
+// (in bands of rows when there are threads), against the plain passes.
 TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
-  WorkerPool two(2);
-  for (Size s : {Size{4, 4}, Size{9, 4}, Size{37, 23}, Size{60, 80}}) {
-    for (int n : {1, 5, 7}) {
-      std::mt19937 rng(3 + n);
-      const std::size_t count = static_cast<std::size_t>(s.H) * s.W;
-      OwnedModel start(n, count), frame(1, count);
-      make_scene(rng, n, count, start, frame);
-      TestSettings settings(count, n == 1 ? 1 : 3);
-      make_mask(settings, rng, count, n == 7);
-      settings.s.first_search_row = n == 5 ? 1 : 0;
-      settings.s.layer_count = n;
-      settings.s.run.workers = n == 5 ? nullptr : &two;
-      settings.s.run.wide = n != 7;
-      const int width_2d = n == 7 ? 5 : 3;
-      PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
-      OwnedPlanes weights(width_2d, width_2d);
-      scale_matrix(width_2d, 0.02f, gauss, weights.get());
-      free_planes(gauss, width_2d);
+  WorkerPool two(2), three(3);
+  struct Case {
+    Size size;
+    int n, width_2d;
+    WorkerPool* pool;
+  };
+  const Case cases[] = {{{4, 4}, 1, 3, &two},     {{9, 4}, 5, 3, nullptr},  {{37, 23}, 7, 5, &two},
+                        {{60, 80}, 5, 3, &two},   {{60, 80}, 1, 9, &three}, {{41, 37}, 7, 1, &three},
+                        {{23, 30}, 5, 5, &three}, {{64, 48}, 5, 7, nullptr}};
+  for (const Case& c : cases) {
+    const Size s = c.size;
+    const int n = c.n, width_2d = c.width_2d;
+    std::mt19937 rng(3 + n + width_2d);
+    const std::size_t count = static_cast<std::size_t>(s.H) * s.W;
+    OwnedModel start(n, count), frame(1, count);
+    make_scene(rng, n, count, start, frame);
+    TestSettings settings(count, n == 1 ? 1 : 3);
+    make_mask(settings, rng, count, n == 7);
+    settings.s.first_search_row = width_2d == 3 && n == 5 ? 1 : 0;
+    settings.s.layer_count = n;
+    settings.s.run.workers = c.pool;
+    settings.s.run.wide = n != 7;
+    PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
+    OwnedPlanes weights(width_2d, width_2d);
+    scale_matrix(width_2d, 0.02f, gauss, weights.get());
+    free_planes(gauss, width_2d);
 
-      OwnedModel plain(start), fast(start);
-      std::vector<unsigned char> seg_p(count), filt_p(count), seg_f(count), filt_f(count);
-      std::vector<int> match_p(count), match_f(count);
-      unsigned char *sp = seg_p.data(), *fp = filt_p.data(), *sf = seg_f.data(), *ff = filt_f.data();
-      for (int t = 0; t < 6; ++t) {
-        OwnedModel current(frame);
-        std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);
-        for (float& v : current.data) v += jitter(rng);
-        // A bright square moving right, partly beyond the frame.
-        for (int r = s.H / 4; r < s.H / 4 + 3 && r < s.H; ++r)
-          for (int c = t * 2; c < t * 2 + 4 && c < s.W; ++c)
-            put(current, 0, static_cast<std::size_t>(r) * s.W + c, {0.0f, 0.5f, 0.9f});
-        segment_frame(settings.s, current.layer(0), s.H, s.W, plain.get(), sp, n, 0.005f, match_p.data());
-        coherence_filter(settings.s, s.H, s.W, sp, fp);
-        selective_update(settings.s, current.layer(0), s.H, s.W, plain.get(), fp, weights.get(), width_2d,
-                         match_p.data());
-        segment_frame_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), sf, n, 0.005f, match_f.data());
-        coherence_filter_fast(settings.s, s.H, s.W, sf, ff);
-        selective_update_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), ff, weights.get(), width_2d,
-                              match_f.data());
-        ASSERT_EQ(0, std::memcmp(fp, ff, count)) << describe(s, n) << " frame " << t;
-        ASSERT_TRUE(same_bits(match_p, match_f)) << describe(s, n) << " frame " << t;
-        ASSERT_TRUE(same_bits(plain.data, fast.data)) << describe(s, n) << " frame " << t;
-        std::swap(sp, fp);
-        std::swap(sf, ff);
+    OwnedModel plain(start), fast(start), fused(start);
+    std::vector<unsigned char> labels[6];
+    for (auto& l : labels) l.assign(count, 0);
+    std::vector<int> match_p(count), match_f(count), match_u(count);
+    unsigned char *sp = labels[0].data(), *fp = labels[1].data(), *sf = labels[2].data(),
+                  *ff = labels[3].data(), *su = labels[4].data(), *fu = labels[5].data();
+    for (int t = 0; t < 5; ++t) {
+      OwnedModel current(frame);
+      std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);
+      for (float& v : current.data) v += jitter(rng);
+      // A bright square moving right, partly beyond the frame.
+      for (int r = s.H / 4; r < s.H / 4 + 3 && r < s.H; ++r)
+        for (int col = t * 2; col < t * 2 + 4 && col < s.W; ++col)
+          put(current, 0, static_cast<std::size_t>(r) * s.W + col, {0.0f, 0.5f, 0.9f});
+      const float threshold = t % 2 == 0 ? 0.005f : EXACT_THRESHOLD;
+      segment_frame(settings.s, current.layer(0), s.H, s.W, plain.get(), sp, n, threshold, match_p.data());
+      coherence_filter(settings.s, s.H, s.W, sp, fp);
+      selective_update(settings.s, current.layer(0), s.H, s.W, plain.get(), fp, weights.get(), width_2d,
+                       match_p.data());
+      segment_frame_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), sf, n, threshold,
+                         match_f.data());
+      coherence_filter_fast(settings.s, s.H, s.W, sf, ff);
+      selective_update_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), ff, weights.get(), width_2d,
+                            match_f.data());
+      const bool one_pass = online_pass_fast(settings.s, current.layer(0), s.H, s.W, fused.get(), su, fu, n,
+                                             threshold, match_u.data(), weights.get(), width_2d);
+      if (!one_pass) {
+        segment_frame_fast(settings.s, current.layer(0), s.H, s.W, fused.get(), su, n, threshold,
+                           match_u.data());
+        coherence_filter_fast(settings.s, s.H, s.W, su, fu);
+        selective_update_fast(settings.s, current.layer(0), s.H, s.W, fused.get(), fu, weights.get(),
+                              width_2d, match_u.data());
       }
+      const std::string where = describe(s, n) + " width " + std::to_string(width_2d) + " frame " +
+                                std::to_string(t) + (one_pass ? " fused" : "");
+      ASSERT_EQ(0, std::memcmp(fp, ff, count)) << where;
+      ASSERT_EQ(0, std::memcmp(fp, fu, count)) << where;
+      ASSERT_TRUE(same_bits(match_p, match_f) && same_bits(match_p, match_u)) << where;
+      ASSERT_TRUE(same_bits(plain.data, fast.data)) << where;
+      ASSERT_TRUE(same_bits(plain.data, fused.data)) << where;
+      std::swap(sp, fp);
+      std::swap(sf, ff);
+      std::swap(su, fu);
     }
   }
 }
