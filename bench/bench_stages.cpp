@@ -34,6 +34,9 @@
 #include <opencv2/videoio.hpp>
 
 #include "bench_timing.h"
+#include "bytes_touched.h"
+#include "colour_cache_stats.h"
+#include "contention.h"
 #include "driver/run_state.h"
 #include "driver/seq_names.h"
 #include "engine/engine.h"
@@ -59,6 +62,11 @@ struct Options {
   int video_frame_count = 150;
   int reps = 5;
   int runs = 3;
+  bool contention = false;   // measure every sequence a second time beside a streaming process
+  std::string hd_prefix;     // a generated 1920x1080 scene, "PREFIX%d.png"; empty: none
+  int hd_frame_count = 140;  // its frames, driven through the passes and run whole
+  std::string uhd_prefix;    // a generated 3840x2160 scene: peak memory of a run only
+  int uhd_end = 101;
 };
 
 // One implementation of the passes, driven through the engine, and the
@@ -67,6 +75,7 @@ struct Passes {
   std::string label;  // "plain", "fast", ...
   PassChoice choice;
   int threads;           // the engine's threads; 0: one per core
+  bool fused;            // the online frame in one pass where the fast passes can
   std::string names[6];  // convert, calibrate, segment, filter, update, online (fused)
 };
 
@@ -75,13 +84,14 @@ std::vector<Passes> pass_variants() {
       "plain",
       PassChoice::reference,
       1,
+      false,
       {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter", "selective_update", "-"}};
-  // The calibration stretch has no faster pass; the plain one runs.
   const Passes fast{"fast",
                     fastest_passes(),
                     0,
-                    {"frame_to_model_fast", "calibration_pass", "segment_frame_fast", "coherence_filter_fast",
-                     "selective_update_fast", "online_pass_fast"}};
+                    true,
+                    {"frame_to_model_fast", "calibration_pass_fast", "segment_frame_fast",
+                     "coherence_filter_fast", "selective_update_fast", "online_pass_fast"}};
   Passes fast_one_thread = fast;
   fast_one_thread.label = "fast, 1 worker thread";
   fast_one_thread.threads = 1;
@@ -90,7 +100,11 @@ std::vector<Passes> pass_variants() {
       name += ", 1 worker thread";
     }
   }
-  return {plain, fast, fast_one_thread};
+  // What the fused pass gains: the same passes one after the other.
+  Passes separate = fast_one_thread;
+  separate.label = "fast, 1 worker thread, separate passes";
+  separate.fused = false;
+  return {plain, fast, fast_one_thread, separate};
 }
 
 // One frame source: decoded frames 0..count-1 are frames ini..ini+count-1.
@@ -189,6 +203,7 @@ StageTotals drive_passes(const Passes& passes, const std::vector<cv::Mat>& frame
                          const cv::Mat& initial_background, std::vector<cv::Mat>* masks,
                          std::vector<float>* model) {
   Engine engine(program_parameters(passes.threads), passes.choice);
+  engine.fuse_online_passes(passes.fused);
   engine.initialize_background(initial_background);
   StageTotals totals;
   engine.observe_stages(&totals);
@@ -633,11 +648,26 @@ void print_run_figures(const RunFigures& runs, const RunFigures* baseline, const
   }
 }
 
+// The library's own estimate for a run of the program at this size (the
+// model, its buffers and the median's frame store), beside the measured
+// peaks above.
+void print_memory_estimate(int W, int H) {
+  const double mib = 1024.0 * 1024.0;
+  std::printf("  memory the library estimates for %dx%d with -F %d: %.1f MB (model and buffers %.1f MB)\n", W,
+              H, RunSettings{}.F,
+              static_cast<double>(estimate_memory(program_parameters(0), W, H, true)) / mib,
+              static_cast<double>(estimate_memory(program_parameters(0), W, H, false)) / mib);
+}
+
 // ---- command line ------------------------------------------------------
 
 bool read_options(int argc, char** argv, Options& opt) {
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
+    if (name == "--contention") {
+      opt.contention = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "bench_stages: %s needs a value\n", name.c_str());
       return false;
@@ -663,6 +693,14 @@ bool read_options(int argc, char** argv, Options& opt) {
       opt.reps = std::atoi(value.c_str());
     } else if (name == "--runs") {
       opt.runs = std::atoi(value.c_str());
+    } else if (name == "--hd-frames") {
+      opt.hd_prefix = value;
+    } else if (name == "--hd-frame-count") {
+      opt.hd_frame_count = std::atoi(value.c_str());
+    } else if (name == "--uhd-frames") {
+      opt.uhd_prefix = value;
+    } else if (name == "--uhd-end") {
+      opt.uhd_end = std::atoi(value.c_str());
     } else {
       std::fprintf(stderr, "bench_stages: unknown option %s\n", name.c_str());
       return false;
@@ -674,8 +712,8 @@ bool read_options(int argc, char** argv, Options& opt) {
     std::fprintf(stderr, "bench_stages: --frames and --scratch are required\n");
     return false;
   }
-  if (opt.frame_count < fewest || opt.video_frame_count < fewest || opt.reps < 1 || opt.runs < 0 ||
-      opt.end < s.ini + s.F) {
+  if (opt.frame_count < fewest || opt.video_frame_count < fewest || opt.hd_frame_count < fewest ||
+      opt.reps < 1 || opt.runs < 0 || opt.end < s.ini + s.F || opt.uhd_end < s.ini + s.F) {
     std::fprintf(stderr,
                  "bench_stages: frame counts must be at least %d, --end at least %d, "
                  "--reps at least 1\n",
@@ -744,6 +782,11 @@ int main(int argc, char** argv) {
     passed = passed && same;
   }
   results.push_back(frames_result);
+  std::vector<std::pair<std::string, ColourCacheStats>> cache_stats = {
+      {frames.label, colour_cache_stats(frames.frames)}};
+  std::vector<std::pair<std::string, std::vector<PassBytes>>> bytes = {
+      {frames.label, bytes_touched(frames.frames.front().cols, frames.frames.front().rows, s.n,
+                                   cache_stats.back().second.lines_mib_per_frame)}};
 
   Figures floor;
   int decodes = 0;
@@ -752,24 +795,88 @@ int main(int argc, char** argv) {
     floor = time_io_floor(opt, masks, frames_result.background, std::max(1, opt.runs), decodes);
   }
 
+  std::vector<Sequence> more;
   if (!opt.video_path.empty() && file_exists(opt.video_path)) {
-    Sequence video{std::filesystem::path(opt.video_path).stem().string(), 1, opt.video_path, {}};
-    SequenceResult video_result;
-    if (run_sequence(video, opt.video_frame_count, opt, default_threads, video_result)) {
-      passed = passed && video_result.checks_passed;
-      results.push_back(std::move(video_result));
-    }
+    more.push_back(Sequence{std::filesystem::path(opt.video_path).stem().string(), 1, opt.video_path, {}});
   } else {
     std::printf("no video at %s: its column is left out\n", opt.video_path.c_str());
   }
+  if (!opt.hd_prefix.empty()) more.push_back(Sequence{"scene", 0, opt.hd_prefix, {}});
+  std::size_t hd_column = 0;
+  for (Sequence& seq : more) {
+    SequenceResult r;
+    const int count = seq.source == opt.hd_prefix ? opt.hd_frame_count : opt.video_frame_count;
+    if (!run_sequence(seq, count, opt, default_threads, r)) continue;
+    passed = passed && r.checks_passed;
+    if (seq.source == opt.hd_prefix) hd_column = results.size();
+    results.push_back(std::move(r));
+    if (seq.video) {
+      cache_stats.emplace_back(seq.label, colour_cache_stats(seq.frames));
+      bytes.emplace_back(seq.label, bytes_touched(seq.frames.front().cols, seq.frames.front().rows, s.n,
+                                                  cache_stats.back().second.lines_mib_per_frame));
+    }
+  }
+
+  // The same once more beside a process streaming through memory.
+  if (opt.contention) {
+    const Contention busy;
+    std::printf("contention mode: %s\n", busy.active() ? "a streaming process runs on the last core"
+                                                       : "one core only, so no streaming process");
+    std::vector<Sequence> again = {Sequence{"highway", 0, opt.frames_prefix, {}}};
+    for (const Sequence& seq : more)
+      again.push_back(Sequence{seq.label.substr(0, seq.label.find(' ')), seq.video, seq.source, {}});
+    for (Sequence& seq : again) {
+      SequenceResult r;
+      const int count = seq.source == opt.frames_prefix ? opt.frame_count
+                        : seq.source == opt.hd_prefix   ? opt.hd_frame_count
+                                                        : opt.video_frame_count;
+      if (!run_sequence(seq, count, opt, default_threads, r)) continue;
+      passed = passed && r.checks_passed;
+      r.label += ", contended";
+      results.push_back(std::move(r));
+    }
+  }
 
   print_table(results);
+  std::printf("\n");
+  for (const auto& c : cache_stats) print_colour_cache_stats(c.first, c.second);
+  for (const auto& b : bytes) print_bytes_touched(b.first, b.second);
   if (runs.ok) {
     print_run_figures(runs, with_baseline && baseline.ok ? &baseline : nullptr, results.front(), floor,
                       decodes, default_threads);
-  } else {
-    std::printf("\nratios:\n");
   }
+  if (hd_column > 0 && timed_runs) {
+    Options hd = opt;
+    hd.frames_prefix = opt.hd_prefix;
+    hd.end = static_cast<int>(RunSettings{}.ini) + opt.hd_frame_count - 1;
+    RunFigures hd_runs = whole_run_figures(hd, opt.program, "whole_run_hd");
+    time_whole_runs(hd, hd_runs, nullptr);
+    if (hd_runs.ok) {
+      const std::vector<cv::Mat> masks = masks_of_a_run(hd_runs, results[hd_column].masks, hd_runs.frames);
+      int hd_decodes = 0;
+      const Figures hd_floor =
+          time_io_floor(hd, masks, results[hd_column].background, std::max(1, opt.runs), hd_decodes);
+      print_run_figures(hd_runs, nullptr, results[hd_column], hd_floor, hd_decodes, default_threads);
+      print_memory_estimate(results[hd_column].masks.front().cols, results[hd_column].masks.front().rows);
+    }
+    passed = passed && hd_runs.ok;
+  }
+  if (!opt.uhd_prefix.empty() && timed_runs) {
+    Options uhd = opt;
+    uhd.frames_prefix = opt.uhd_prefix;
+    uhd.end = opt.uhd_end;
+    RunFigures uhd_runs = whole_run_figures(uhd, opt.program, "whole_run_uhd");
+    uhd.runs = 1;
+    time_whole_runs(uhd, uhd_runs, nullptr);
+    if (uhd_runs.ok) {
+      const cv::Mat first = cv::imread(frame_file_name(opt.uhd_prefix, RunSettings{}.ini));
+      std::printf("\n");
+      print_whole_runs("3840x2160", uhd_runs);
+      print_memory_estimate(first.cols, first.rows);
+    }
+    passed = passed && uhd_runs.ok;
+  }
+  std::printf("\nratios of the stages:\n");
   for (const SequenceResult& r : results) {
     print_stage_ratios(r, s.F);
   }

@@ -3,9 +3,12 @@
 # (Release, in build-bench), prepares the highway frames in a scratch
 # directory outside the project, then times the passes, OpenCV's
 # subtractors, the unavoidable I/O and whole runs of the program, and prints
-# the table and the ratios. Takes about five minutes on two cores.
+# the table and the ratios; the same for a generated 1920x1080 scene, and the
+# peak memory of runs at 1920x1080 and 3840x2160. Takes about ten minutes on
+# two cores, twice that with --contention (every sequence measured again
+# beside a process streaming through memory on the other core).
 #
-#   bench/run_bench.sh [bench_stages options, e.g. --reps 3 --runs 1]
+#   bench/run_bench.sh [bench_stages options, e.g. --reps 3 --runs 1 --contention]
 #
 # Skips with a message and exit code 0 when the shared data is absent.
 # SHARED_DATA (default: ../shared/data beside the checkout) and
@@ -35,12 +38,26 @@ mkdir -p "$scratch"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTRELLIX_BENCH=ON \
   -DSTRELLIX_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target Strellixplus convert_frames bench_stages bench_selfcheck \
-  >/dev/null
+  make_sample_scene >/dev/null
 # The benchmark's own helpers first: its checks are only as good as they are.
 "$build/bench_selfcheck"
 
 BUILD_DIR="$build" "$root/tools/prepare_sequence.sh" "$data/highway" "$scratch/highway" in \
   >/dev/null
+# Generated scenes for the high resolutions, made once: 1920x1080 for the
+# passes and whole runs, 3840x2160 (BENCH_UHD=0 leaves it out) for the peak
+# memory of a run with the median of 100 frames.
+scene() {  # DIR WIDTH HEIGHT FRAMES
+  if [ ! -f "$1/frame$4.png" ]; then
+    "$build/make_sample_scene" "$1" --width "$2" --height "$3" --frames "$4" >/dev/null
+  fi
+}
+scene "$scratch/hd" 1920 1080 140
+hd_args=(--hd-frames "$scratch/hd/frame" --hd-frame-count 140)
+if [ "${BENCH_UHD:-1}" != 0 ]; then
+  scene "$scratch/uhd" 3840 2160 101
+  hd_args+=(--uhd-frames "$scratch/uhd/frame" --uhd-end 101)
+fi
 
 baseline_args=()
 if [ -n "${BENCH_BASELINE:-}" ]; then
@@ -65,7 +82,8 @@ if [ -n "$(git -C "$root" status --porcelain --untracked-files=no -- src 2>/dev/
 fi
 status=0
 "$build/bench_stages" --frames "$scratch/highway/in" --video "$video" \
-  --scratch "$scratch/work" --program "$build/Strellixplus" --end 1700 "${baseline_args[@]}" "$@" \
+  --scratch "$scratch/work" --program "$build/Strellixplus" --end 1700 "${hd_args[@]}" \
+  "${baseline_args[@]}" "$@" \
   | tee "$scratch/bench_stages.txt" || status=$?
 echo "(this output is also in $scratch/bench_stages.txt)"
 exit "$status"

@@ -95,8 +95,9 @@ void convert_rows(const unsigned char* search_mask, const cv::Mat& image, PlaneS
       const unsigned blue = row[3 * c];
       const unsigned green = row[3 * c + 1];
       const unsigned red = row[3 * c + 2];
-      const std::size_t b = ((red >> 4) << 8) | ((green >> 4) << 4) | (blue >> 4);
-      const std::size_t e = ((red & 15u) << 8) | ((green & 15u) << 4) | (blue & 15u);
+      const ColourCacheSlot slot = colour_cache_slot(red, green, blue);
+      const std::size_t b = slot.block;
+      const std::size_t e = slot.entry;
       Entry* block = cache_blocks[b].load(std::memory_order_acquire);
       if (block == nullptr) block = new_block(b);
       float x, y;

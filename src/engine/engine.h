@@ -113,6 +113,11 @@ class Engine {
   // ends; it must outlive its use.
   void observe_stages(StageObserver* observer) { observer_ = observer; }
 
+  // The fast passes take an online frame in one fused pass where they can
+  // (the default); false runs them one after the other, for the benchmark
+  // to weigh the two. Either gives the same bits.
+  void fuse_online_passes(bool fuse) { fuse_online_ = fuse; }
+
   // For tests and the benchmark: the model's settings and layers.
   const ModelSettings& settings() const;
   PlaneSet<float>* layers() const;
@@ -136,6 +141,7 @@ class Engine {
   std::unique_ptr<WorkerPool> pool_;
   std::unique_ptr<Model> model_;
   StageObserver* observer_ = nullptr;
+  bool fuse_online_ = true;
 };
 
 }  // namespace strellix
