@@ -303,15 +303,16 @@ void Engine::calibrate(long long t) {
   const double step = static_cast<double>(t) * (a - b) / static_cast<double>(parameters_.layers - 1);
   const StageScope scope(observer_, Stage::calibrate);
   scale_matrix(width_2d_, static_cast<float>(a - step), m.kernel_2d.get(), m.rate_kernel_2d.get());
-  calibration_pass(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.rate_kernel_2d.get(),
-                   m.layer_count, width_2d_, calibration_threshold);
+  (passes_ == PassChoice::reference ? calibration_pass : calibration_pass_fast)(
+      m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.rate_kernel_2d.get(), m.layer_count,
+      width_2d_, calibration_threshold);
 }
 
 void Engine::run_online() {
   Model& m = *model_;
   const ModelSettings& s = m.settings;
   const bool plain = passes_ == PassChoice::reference;
-  if (!plain && online_pass_applies(s, m.H, m.W, width_2d_)) {
+  if (!plain && fuse_online_ && online_pass_applies(s, m.H, m.W, width_2d_)) {
     const StageScope scope(observer_, Stage::online);
     online_pass_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.filtered_mask, m.layer_count,
                      threshold_, m.match_index.data(), m.rate_kernel_2d.get(), width_2d_);

@@ -8,8 +8,6 @@
 
 namespace strellix {
 
-namespace {
-
 // Label first, then learn: the 2D update reads seg_mask, and the pixel itself
 // must already count as background when its own window is blended.
 void calibrate_pixel(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
@@ -29,8 +27,6 @@ void calibrate_pixel(const ModelSettings& s, const PlaneSet<float> frame_planes,
     seg_mask[p] = LABEL_FOREGROUND;
   }
 }
-
-}  // namespace
 
 // One raster sweep that changes the model in place: later pixels are matched
 // against a model that already holds this frame's earlier updates, and the

@@ -1,9 +1,8 @@
-// The online passes for the per-frame loop: drop-ins for segment_frame,
-// coherence_filter and selective_update with the same arguments and the
-// same bytes and floats as results, split across the worker threads of the
-// settings' pool (their number changes no result) and in the vector build
-// the settings choose. The calibration pass has no fast twin: it runs on a
-// few frames only.
+// The passes for the per-frame loop: drop-ins for calibration_pass,
+// segment_frame, coherence_filter and selective_update with the same
+// arguments and the same bytes and floats as results, split across the
+// worker threads of the settings' pool (their number changes no result)
+// and in the vector build the settings choose.
 #pragma once
 
 #include "io/plane_set.h"
@@ -14,6 +13,27 @@ namespace strellix {
 void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
                         PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
                         int* match_index);
+
+// The calibration pass on the settings' threads, with the same bits: rows
+// go to the threads in turn, each row a few columns behind the row above
+// (twice the 2D half-width and one), so that every pixel still sees the
+// model and the labels exactly as the raster sweep leaves them for it.
+void calibration_pass_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                           PlaneSet<float>* bg_model, unsigned char* seg_mask,
+                           const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold);
+
+// How many columns a row of the calibration wavefront keeps behind the row
+// above.
+int calibration_lag(int width_2d);
+
+// The calibration pass on the calling thread, in the order a wavefront with
+// that lag may take at its most eager: column c of row r at step
+// c + lag (r - first row), the lower rows first within a step. For tests: with
+// calibration_lag() it gives the raster sweep's bits.
+void calibration_pass_skewed(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
+                             PlaneSet<float>* bg_model, unsigned char* seg_mask,
+                             const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold,
+                             int lag);
 
 // Rows [row_begin, row_end) of segment_frame_fast, on the calling thread;
 // only cone or RGB distances (colour modes other than 2).
