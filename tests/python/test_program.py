@@ -1,12 +1,15 @@
 """The module against the program: on the same frames and switches its masks
-are the files Strellixplus writes."""
+are the files Strellixplus writes, and the example script's masks are the
+module's on the frames of a video."""
+import os
 import subprocess
+import sys
 
 import numpy as np
 import pytest
 
 import strellix
-from conftest import built
+from conftest import built, scene
 
 cv2 = pytest.importorskip("cv2")
 
@@ -47,3 +50,43 @@ def test_masks_are_the_programs_on_a_highway_excerpt(tmp_path):
     for k in range(1, 121):
         assert cv2.imwrite(str(tmp_path / f"in{k}.png"), cv2.imread(str(source / f"in{k:06d}.jpg")))
     expect_program_masks(tmp_path / "in", tmp_path / "run", 1, 120, 60, [])
+
+
+def write_video(path, frames):
+    fourcc = "mp4v" if path.suffix == ".mp4" else "MJPG"
+    writer = cv2.VideoWriter(str(path), cv2.VideoWriter_fourcc(*fourcc), 25, frames[0].shape[1::-1])
+    if not writer.isOpened():
+        pytest.skip(f"OpenCV cannot write {path.suffix} here")
+    for f in frames:
+        writer.write(f)
+    writer.release()
+
+
+@pytest.mark.parametrize("suffix", [".mp4", ".avi"])
+def test_the_example_segments_a_video_headless(suffix, tmp_path):
+    video = tmp_path / ("clip" + suffix)
+    write_video(video, scene(40, 64, 48))
+    example = built("STRELLIX_SOURCE_DIR") / "examples" / "segment_video.py"
+    environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    run = subprocess.run([sys.executable, str(example), str(video), "--out", str(tmp_path / "out"),
+                          "--median-frames", "12"], env=environment, stdin=subprocess.DEVNULL,
+                         capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    assert "frame 40" in run.stdout
+
+    capture = cv2.VideoCapture(str(video))
+    frames = []
+    while True:
+        ok, frame = capture.read()
+        if not ok:
+            break
+        frames.append(frame)
+    assert len(frames) == 40
+    s = strellix.Subtractor(median_frames=12)
+    s.initialize(frames)
+    for k, frame in enumerate(frames, 1):
+        written = cv2.imread(str(tmp_path / "out" / f"mask{k:06d}.png"), cv2.IMREAD_UNCHANGED)
+        assert np.array_equal(s.apply(frame), written), f"mask of frame {k}"
+    side = cv2.VideoCapture(str(tmp_path / "out" / "side_by_side.avi"))
+    ok, first = side.read()
+    assert ok and first.shape == (48, 3 * 64, 3)
