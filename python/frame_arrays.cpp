@@ -45,9 +45,9 @@ bool has_mat_layout(const py::array& array, int channels) {
 // cannot describe (negative or interleaved strides, column-major order,
 // unaligned or byte-swapped samples).
 py::array packed_copy(const py::array& array) {
-  if (array.itemsize() == 1)
-    return py::array_t<unsigned char, py::array::c_style | py::array::forcecast>(array);
-  return py::array_t<unsigned short, py::array::c_style | py::array::forcecast>(array);
+  constexpr int packed = py::array::c_style | py::array::forcecast | py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+  if (array.itemsize() == 1) return py::array_t<unsigned char, packed>(array);
+  return py::array_t<unsigned short, packed>(array);
 }
 
 }  // namespace
