@@ -81,7 +81,8 @@ if(NOT pybind11_FOUND)
   strellix_python_unavailable("pybind11 not found; on Debian: apt-get install pybind11-dev")
 endif()
 
-pybind11_add_module(strellix_python MODULE python/strellix_module.cpp python/shared_subtractor.cpp
+# Built like the library (NO_EXTRAS: no link-time optimisation, no strip).
+pybind11_add_module(strellix_python MODULE NO_EXTRAS python/strellix_module.cpp python/shared_subtractor.cpp
                     python/frame_arrays.cpp)
 target_link_libraries(strellix_python PRIVATE strellix_static)
 set_target_properties(strellix_python PROPERTIES OUTPUT_NAME strellix LIBRARY_OUTPUT_DIRECTORY
