@@ -119,8 +119,9 @@ def main():
     if not first:
         sys.exit(f"segment_video: {a.source} gave no frame")
     subtractor.initialize(first)
-    print(f"model seeded from the median of {len(first)} frames of {a.source}, "
-          f"{frame_text(subtractor.frame_size)}, passes: {subtractor.implementation}", flush=True)
+    width, height = subtractor.frame_size
+    print(f"model seeded from the median of {len(first)} frames of {a.source}, {width}x{height}, "
+          f"passes: {subtractor.implementation}", flush=True)
 
     fps = capture.get(cv2.CAP_PROP_FPS) or 25.0
     view = SideBySide(a.out, a.show, fps if 0 < fps < 1000 else 25.0)
@@ -143,10 +144,6 @@ def main():
         view.close()
         capture.release()
     print(f"frame {k}: done; masks in {a.out}", flush=True)
-
-
-def frame_text(size):
-    return f"{size[0]}x{size[1]}"
 
 
 if __name__ == "__main__":
