@@ -37,6 +37,9 @@ else
   build="${BUILD_DIR:-build}"
   config=(-DCMAKE_BUILD_TYPE=Release)
 fi
+# The Python module is built, and tested, for the interpreter that sees the
+# Debian packages tools/install_deps.sh installed.
+config+=(-DSTRELLIX_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3)
 # shellcheck disable=SC2086  # CMAKE_EXTRA_ARGS is a list of arguments
 cmake -S . -B "$build" "${config[@]}" ${CMAKE_EXTRA_ARGS:-} >/dev/null
 cmake --build "$build" -j"$(nproc)"

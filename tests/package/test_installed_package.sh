@@ -18,6 +18,13 @@ prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -f "$prefix/include/strellix/strellix.hpp"
+# The shared library resolves every symbol through its own dependencies, so
+# that a program or an interpreter can load it alone.
+unresolved="$(ldd -r "$(find "$prefix" -name libstrellix.so | head -n 1)" 2>&1 | grep 'undefined symbol' || true)"
+if [ -n "$unresolved" ]; then
+  echo "libstrellix.so leaves symbols undefined: $unresolved" >&2
+  exit 1
+fi
 
 cmake -S "$source/examples/cpp" -B "$scratch/example" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
