@@ -11,7 +11,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -60,7 +62,8 @@ struct WorkerPool::State {
   std::mutex mutex;
   std::condition_variable wake;
   std::condition_variable done;
-  std::vector<std::thread> workers;
+  std::vector<std::unique_ptr<std::thread>> workers;
+  pid_t owner = getpid();  // the process whose threads `workers` are
   std::atomic<std::uint64_t> claim{0};
   std::atomic<int> finished{0};
   bool stop = false;
@@ -72,13 +75,34 @@ struct WorkerPool::State {
 
   ~State() { shut_down(); }
 
+  // A child of fork() inherits the handles but none of the threads, and
+  // locks and condition variables in whatever state those threads left
+  // them. It lets the handles go unjoined (joining or detaching them would
+  // act on threads of another process), makes the synchronisation afresh
+  // and starts its own threads when it needs them. Called before any lock
+  // is taken.
+  void start_over_after_fork() {
+    if (owner == getpid()) return;
+    for (std::unique_ptr<std::thread>& t : workers) t.release();  // deliberately not freed
+    workers.clear();
+    new (&call_mutex) std::mutex();
+    new (&mutex) std::mutex();
+    new (&wake) std::condition_variable();
+    new (&done) std::condition_variable();
+    claim.store(0);
+    finished.store(0);
+    stop = false;
+    owner = getpid();
+  }
+
   void shut_down() {
+    start_over_after_fork();
     {
       std::lock_guard<std::mutex> lock(mutex);
       stop = true;
     }
     wake.notify_all();
-    for (std::thread& t : workers) t.join();
+    for (std::unique_ptr<std::thread>& t : workers) t->join();
     workers.clear();
     stop = false;
   }
@@ -150,7 +174,7 @@ void start_workers(Pool& p) {
   if (static_cast<int>(p.workers.size()) == wanted) return;
   p.shut_down();
   try {
-    for (int i = 0; i < wanted; ++i) p.workers.emplace_back(worker_main, std::ref(p));
+    for (int i = 0; i < wanted; ++i) p.workers.emplace_back(new std::thread(worker_main, std::ref(p)));
   } catch (const std::system_error&) {
     p.threads = static_cast<int>(p.workers.size()) + 1;
   }
@@ -186,6 +210,7 @@ void run_split_pieces(WorkerPool* pool, int count, int min_piece, void (*part)(c
 void WorkerPool::run(int count, int min_piece, void (*part)(const void*, int, int), const void* context) {
   if (count <= 0) return;
   Pool& p = *state_;
+  p.start_over_after_fork();
   std::lock_guard<std::mutex> call(p.call_mutex);
   const int by_size = min_piece > 0 ? count / min_piece : count;
   const int pieces =

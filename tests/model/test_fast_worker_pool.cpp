@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -55,6 +58,26 @@ TEST(WorkerPool, ManyShortJobsInARow) {
     });
   }
   for (int i = 0; i < 64; ++i) EXPECT_EQ(cells[i], 20000) << i;
+}
+
+// A child of fork() has the pool's handles but not its threads: its jobs
+// still run whole, and ending the pool there neither hangs nor crashes.
+TEST(WorkerPool, UsableInAForkedChild) {
+  auto pool = std::make_unique<WorkerPool>(3);
+  std::atomic<int> sum{0};
+  run_split(pool.get(), 64, 1, [&](int begin, int end) { sum += end - begin; });
+  const pid_t child = fork();
+  if (child == 0) {
+    std::atomic<int> again{0};
+    run_split(pool.get(), 64, 1, [&](int begin, int end) { again += end - begin; });
+    pool.reset();
+    _exit(again.load() == 64 ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(sum.load(), 64);
 }
 
 }  // namespace
