@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if any is missing.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libopencv-dev libgtest-dev xvfb xauth x11-utils xdotool)
+packages=(cmake make g++ pkg-config libopencv-dev libgtest-dev libcli11-dev xvfb xauth x11-utils xdotool)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
