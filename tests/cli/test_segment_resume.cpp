@@ -82,3 +82,26 @@ TEST(SegmentResume, KilledRunResumedGivesTheMasksOfAnUninterruptedOne) {
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("no checkpoint"), std::string::npos) << r.err;
 }
+
+// SIGTERM finishes the frame in hand, completes the videos and run.json,
+// leaves no temporary file, and ends the process by that signal.
+TEST(SegmentResume, TerminatedRunEndsCleanlyByTheSignal) {
+  const std::string& scene = sample_scene(300, 160, 120);
+  ScratchDir s("cli-terminate");
+  const pid_t pid = launch_cli({"segment", scene + "%d.png", "-o", s.path("out"), "--median-frames", "10",
+                                "--mask-video", "masks.mkv"});
+  const double deadline = seconds_now() + 120;
+  while (!file_exists(s.path("out/mask000020.png")) && seconds_now() < deadline) usleep(500);
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  const std::string record = read_file(s.path("out/run.json"));
+  EXPECT_NE(record.find("\"status\": \"interrupted\""), std::string::npos) << record;
+  const double frames =
+      cv::VideoCapture(s.path("out/masks.mkv"), cv::CAP_FFMPEG).get(cv::CAP_PROP_FRAME_COUNT);
+  EXPECT_GE(frames, 20);
+  EXPECT_LT(frames, 300);
+  for (const std::string& name : directory_entries(s.path("out"))) EXPECT_NE(name[0], '.') << name;
+}
