@@ -99,6 +99,9 @@ class PatternInput : public InputSource {
       throw input_error(spec.text + " has no frame " + std::to_string(first_number_) + " (no file " +
                         path_of(first_number_) + ")");
     end_ = end.value_or(MAX_FRAME_NUMBER);
+    if (end_ < first_number_)
+      throw usage_error("--end " + std::to_string(end_) + " comes before the first frame, " +
+                        std::to_string(first_number_));
     last_ = first_number_;
     while (last_ < end_ && numbers.count(last_ + 1) != 0) ++last_;
     const auto beyond = numbers.upper_bound(last_ + 1);
