@@ -51,7 +51,7 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" --target Strellixplus convert_frames evaluate_masks >/dev/null
+cmake --build "$build" --target Strellixplus strellix_cli convert_frames >/dev/null
 
 prepared="$(BUILD_DIR="$build" "$root/tools/prepare_sequence.sh" "$seq_dir" "$scratch/frames" in)"
 read -r _ first_present last_present _ <<<"$(grep '^frames ' <<<"$prepared")"
@@ -97,5 +97,5 @@ if [ "$score_first" -gt "$score_last" ]; then
 fi
 roi=()
 [ -f "$seq_dir/ROI.bmp" ] && roi=(--roi "$seq_dir/ROI.bmp")
-"$build/evaluate_masks" "$run_dir" "$seq_dir/groundtruth" --first "$score_first" \
-  --last "$score_last" "${roi[@]}"
+"$build/strellix" evaluate "$run_dir" "$seq_dir/groundtruth" --mask-pattern 'bin%06d.png' \
+  --first "$score_first" --last "$score_last" "${roi[@]}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if any is missing.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libopencv-dev libgtest-dev xvfb xauth x11-utils xdotool
+packages=(cmake make g++ pkg-config libopencv-dev libgtest-dev libcli11-dev xvfb xauth x11-utils xdotool
   python3-dev python3-numpy pybind11-dev python3-pybind11 python3-pytest python3-opencv)
 missing=()
 for p in "${packages[@]}"; do

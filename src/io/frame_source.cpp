@@ -20,6 +20,9 @@ namespace strellix {
 
 namespace {
 
+// Starts every message on standard error; see set_frame_source_program().
+const char* program_name = "Strellixplus";
+
 cv::Mat refuse(GrabStatus why, GrabStatus* status) {
   if (status != nullptr) *status = why;
   return cv::Mat();
@@ -32,7 +35,7 @@ constexpr long long max_frame_pixels = 1LL << 27;
 constexpr long long max_frame_file_bytes = 1LL << 30;
 
 void report_unreadable(const std::string& path, const char* what) {
-  std::fprintf(stderr, "Strellixplus: cannot read image file %s: %s\n", path.c_str(), what);
+  std::fprintf(stderr, "%s: cannot read image file %s: %s\n", program_name, path.c_str(), what);
 }
 
 // The whole file in memory. Reading it ourselves tells a missing file from
@@ -57,9 +60,8 @@ GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& 
     report_unreadable(path, "not a regular file");
     result = GRAB_UNUSABLE;
   } else if (info.st_size > max_frame_file_bytes) {
-    std::fprintf(stderr,
-                 "Strellixplus: cannot read image file %s: %lld bytes, more than the %lld a frame may have\n",
-                 path.c_str(), static_cast<long long>(info.st_size), max_frame_file_bytes);
+    std::fprintf(stderr, "%s: cannot read image file %s: %lld bytes, more than the %lld a frame may have\n",
+                 program_name, path.c_str(), static_cast<long long>(info.st_size), max_frame_file_bytes);
     result = GRAB_UNUSABLE;
   }
   if (result == GRAB_OK) {
@@ -122,8 +124,8 @@ struct MutedStandardError {
 bool wrong_size_reported(const std::string& name, long long width, long long height, int want_width,
                          int want_height) {
   if (want_width <= 0 || want_height <= 0 || (width == want_width && height == want_height)) return false;
-  std::fprintf(stderr, "Strellixplus: %s is %lldx%lld pixels, expected %dx%d\n", name.c_str(), width, height,
-               want_width, want_height);
+  std::fprintf(stderr, "%s: %s is %lldx%lld pixels, expected %dx%d\n", program_name, name.c_str(), width,
+               height, want_width, want_height);
   return true;
 }
 
@@ -144,7 +146,7 @@ bool routed_to_medical_decoder(const std::vector<unsigned char>& bytes) {
 }
 
 void report_undecodable(const std::string& path, const char* what) {
-  std::fprintf(stderr, "Strellixplus: cannot decode image file %s: %s\n", path.c_str(), what);
+  std::fprintf(stderr, "%s: cannot decode image file %s: %s\n", program_name, path.c_str(), what);
 }
 
 // A PNG header is judged before decoding, so that a damaged or hostile one
@@ -156,8 +158,8 @@ bool png_header_refused(const std::string& path, const std::vector<unsigned char
   if (!png_header_size(bytes, width, height) || width == 0 || height == 0) return false;
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels > static_cast<double>(max_frame_pixels)) {
-    std::fprintf(stderr, "Strellixplus: %s declares %lux%lu pixels, more than the %lld a frame may have\n",
-                 path.c_str(), width, height, max_frame_pixels);
+    std::fprintf(stderr, "%s: %s declares %lux%lu pixels, more than the %lld a frame may have\n",
+                 program_name, path.c_str(), width, height, max_frame_pixels);
     return true;
   }
   return wrong_size_reported(path, static_cast<long long>(width), static_cast<long long>(height), want_width,
@@ -209,7 +211,7 @@ cv::Mat grab_video(cv::VideoCapture* capture, int count, const std::string& path
   // model reads three 8-bit channels.
   cv::Mat colour = frame_as_bgr8(frame);
   if (colour.empty()) {
-    std::fprintf(stderr, "Strellixplus: cannot decode image file %s\n", name.c_str());
+    std::fprintf(stderr, "%s: cannot decode image file %s\n", program_name, name.c_str());
     return refuse(GRAB_UNUSABLE, status);
   }
   if (wrong_size_reported(name, colour.cols, colour.rows, want_width, want_height))
@@ -220,15 +222,20 @@ cv::Mat grab_video(cv::VideoCapture* capture, int count, const std::string& path
 
 }  // namespace
 
+void set_frame_source_program(const char* name) {
+  program_name = name;
+}
+
 bool open_video(cv::VideoCapture& capture, const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    std::fprintf(stderr, "Strellixplus: cannot open video file %s: %s\n", path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "%s: cannot open video file %s: %s\n", program_name, path.c_str(),
+                 std::strerror(errno));
     return false;
   }
   // A FIFO or a device could block the run or never end.
   if (!S_ISREG(info.st_mode)) {
-    std::fprintf(stderr, "Strellixplus: cannot open video file %s: not a regular file\n", path.c_str());
+    std::fprintf(stderr, "%s: cannot open video file %s: not a regular file\n", program_name, path.c_str());
     return false;
   }
   // A relative name starting with "word:" would be taken for a network
@@ -247,7 +254,7 @@ bool open_video(cv::VideoCapture& capture, const std::string& path) {
   }
   if (!opened) {
     capture.release();
-    std::fprintf(stderr, "Strellixplus: cannot open video file %s: not a video this program can read\n",
+    std::fprintf(stderr, "%s: cannot open video file %s: not a video this program can read\n", program_name,
                  path.c_str());
   }
   return opened;

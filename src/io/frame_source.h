@@ -36,4 +36,9 @@ cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::s
 // names the file and says what is wrong, and the result is false.
 bool open_video(cv::VideoCapture& capture, const std::string& path);
 
+// The program named at the start of the messages above ("Strellixplus"
+// unless another program sets its own name once at start-up; the string
+// must outlive every read).
+void set_frame_source_program(const char* name);
+
 }  // namespace strellix

@@ -1,5 +1,5 @@
-// The sample scene generator, the mask scorer and the frame converter, run
-// as the scripts run them: as separate programs.
+// The sample scene generator, the mask scorer (`strellix evaluate`) and the
+// frame converter, run as the scripts run them: as separate programs.
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,11 @@ namespace fs = std::filesystem;
 std::string tool_path(const std::string& name) {
   return std::string(STRELLIX_TOOLS_DIR) + "/" + name;
 }
+
+#define REQUIRE_CLI()                                                              \
+  do {                                                                             \
+    if (!file_exists(STRELLIX_CLI_BINARY)) GTEST_SKIP() << "build strellix first"; \
+  } while (0)
 
 #define REQUIRE_TOOL(name)                                                     \
   do {                                                                         \
@@ -53,9 +58,15 @@ RunResult generate(const std::string& out_dir, const std::vector<std::string>& o
   return run_binary(args, "", 120);
 }
 
+// `strellix evaluate` on masks named as Strellixplus names them, unless
+// the options name them otherwise.
 RunResult evaluate(const std::vector<std::string>& options) {
-  std::vector<std::string> args = {tool_path("evaluate_masks")};
+  std::vector<std::string> args = {STRELLIX_CLI_BINARY, "evaluate"};
   args.insert(args.end(), options.begin(), options.end());
+  if (std::find(options.begin(), options.end(), "--mask-pattern") == options.end()) {
+    args.push_back("--mask-pattern");
+    args.push_back("bin%06d.png");
+  }
   return run_binary(args, "", 120);
 }
 
@@ -221,7 +232,7 @@ TEST_F(DefaultScene, ShadowsAreDarkerObjectsDifferAndTheLightDrifts) {
 // shadow test alone would bring it down to about 0.8.
 TEST_F(DefaultScene, ProgramFindsTheObjectsOfTheSample) {
   if (!file_exists(STRELLIX_BINARY)) GTEST_SKIP() << "Strellixplus is not built";
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScratchDir run("scene");
   RunResult program = run_strellix({"-end", "150"}, dir_->path("frame"), run.root, 300);
   ASSERT_EQ(program.exit_code, 0) << program.out << program.err;
@@ -281,7 +292,7 @@ cv::Mat known_mask() {
 }
 
 TEST(EvaluateMasks, PerfectMaskScoresOne) {
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScoringCase c;
   c.put_truth(1, known_truth());
   c.put_mask(1, known_truth() == 255);
@@ -294,7 +305,7 @@ TEST(EvaluateMasks, PerfectMaskScoresOne) {
 }
 
 TEST(EvaluateMasks, KnownCountsGiveKnownMetricsAndUnscoredLabelsAreIgnored) {
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScoringCase c;
   c.put_truth(5, known_truth());
   c.put_mask(5, known_mask());
@@ -314,7 +325,7 @@ TEST(EvaluateMasks, KnownCountsGiveKnownMetricsAndUnscoredLabelsAreIgnored) {
 }
 
 TEST(EvaluateMasks, CountsAreSummedOverFramesBeforeTheRatios) {
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScoringCase c;
   cv::Mat small(1, 10, CV_8UC1, cv::Scalar(0)), large(1, 10, CV_8UC1, cv::Scalar(255));
   small.at<uint8_t>(0, 0) = 255;
@@ -329,7 +340,7 @@ TEST(EvaluateMasks, CountsAreSummedOverFramesBeforeTheRatios) {
 }
 
 TEST(EvaluateMasks, RegionOfInterestLimitsScoringUnlessItHasTheWrongSize) {
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScoringCase c;
   c.put_truth(1, known_truth());
   c.put_mask(1, known_mask());
@@ -354,7 +365,7 @@ TEST(EvaluateMasks, RegionOfInterestLimitsScoringUnlessItHasTheWrongSize) {
 }
 
 TEST(EvaluateMasks, MissingMasksAreBackgroundAndTheRangeComesFromTheSequence) {
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScoringCase c;
   for (int k = 3; k <= 6; ++k) c.put_truth(k, known_truth());
   c.put_mask(4, known_mask());
@@ -377,7 +388,7 @@ TEST(EvaluateMasks, MissingMasksAreBackgroundAndTheRangeComesFromTheSequence) {
 }
 
 TEST(EvaluateMasks, AnyNonzeroMaskValueCountsAndBadInputsAreRefused) {
-  REQUIRE_TOOL("evaluate_masks");
+  REQUIRE_CLI();
   ScoringCase c;
   cv::Mat gt(2, 2, CV_8UC1, cv::Scalar(255));
   c.put_truth(1, gt);

@@ -1,0 +1,140 @@
+#include "cli/checkpoint.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "cli/command_failure.h"
+#include "cli/output_dir.h"
+#include "io/atomic_file.h"
+
+namespace strellix::cli {
+
+namespace {
+
+// Values may hold any byte but a line break.
+std::string escaped(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string real_text(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+// The size of a video file, so that another file under the same name is
+// told apart.
+std::string input_identity(const InputSpec& spec) {
+  std::string identity = std::string(spec.kind_name()) + " " + spec.absolute;
+  struct stat info;
+  if (spec.kind == InputKind::video && stat(spec.absolute.c_str(), &info) == 0)
+    identity += " (" + std::to_string(static_cast<long long>(info.st_size)) + " bytes)";
+  return identity;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+std::string describe_run(const SegmentOptions& o, long long first_number) {
+  const Parameters& p = o.parameters;
+  std::string background;
+  if (!o.background_file.empty()) {
+    char* resolved = realpath(o.background_file.c_str(), nullptr);
+    background = resolved != nullptr ? resolved : o.background_file;
+    std::free(resolved);
+  }
+  std::string text;
+  auto line = [&](const std::string& name, const std::string& value) {
+    text += name + "=" + escaped(value) + "\n";
+  };
+  line("INPUT", input_identity(o.spec));
+  line("--start", std::to_string(first_number));
+  line("--end", o.end ? std::to_string(*o.end) : "the end of the input");
+  line("--layers", std::to_string(p.layers));
+  line("--width-1d", std::to_string(p.width_1d));
+  line("--width-2d", std::to_string(p.width_2d));
+  line("--threshold", real_text(p.threshold));
+  line("--learning-rate", real_text(p.learning_rate));
+  line("--median-frames", std::to_string(p.median_frames));
+  line("--background", background.empty() ? "the median" : background);
+  line("--no-masks", o.no_masks ? "yes" : "no");
+  line("--background-every", std::to_string(o.background_every));
+  return text;
+}
+
+void write_run_description(const SegmentOptions& o, const std::string& description) {
+  const std::string path = output_path(o, CHECKPOINT_RUN_FILE);
+  const std::vector<unsigned char> bytes(description.begin(), description.end());
+  if (!write_file_atomic(path, bytes)) throw CommandFailure(EXIT_OUTPUT, "cannot write " + path);
+}
+
+void check_run_description(const SegmentOptions& o, const std::string& description) {
+  const std::string path = output_path(o, CHECKPOINT_RUN_FILE);
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream saved_text;
+  saved_text << in.rdbuf();
+  if (!in) throw input_error("cannot read " + path);
+  const std::vector<std::string> saved = lines_of(saved_text.str()), now = lines_of(description);
+  for (std::size_t k = 0; k < now.size(); ++k) {
+    if (k < saved.size() && saved[k] == now[k]) continue;
+    const std::string name = now[k].substr(0, now[k].find('='));
+    const std::string value = now[k].substr(name.size() + 1);
+    if (k >= saved.size() || saved[k].compare(0, name.size() + 1, name + "=") != 0)
+      throw input_error(path + " does not describe a run of this version (no " + name + ")");
+    throw usage_error("--resume: the interrupted run in " + o.output_dir + " had " + name + " " +
+                      saved[k].substr(name.size() + 1) + ", this command " + value +
+                      "; give the options of that run, or start again with --overwrite");
+  }
+}
+
+bool save_checkpoint(const Subtractor& subtractor, const SegmentOptions& o) {
+  const std::string path = output_path(o, CHECKPOINT_STATE_FILE);
+  try {
+    subtractor.save(path);
+    return true;
+  } catch (const std::runtime_error& e) {
+    std::fprintf(stderr, "strellix: cannot write %s: %s\n", path.c_str(), e.what());
+    return false;
+  }
+}
+
+Subtractor load_checkpoint(const SegmentOptions& o) {
+  const std::string path = output_path(o, CHECKPOINT_STATE_FILE);
+  try {
+    return Subtractor::load(path);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw input_error("cannot resume from " + path + ": " + e.what());
+  }
+}
+
+void remove_checkpoint(const SegmentOptions& o) {
+  unlink(output_path(o, CHECKPOINT_STATE_FILE).c_str());
+  unlink(output_path(o, CHECKPOINT_RUN_FILE).c_str());
+}
+
+}  // namespace strellix::cli

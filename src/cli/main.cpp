@@ -1,0 +1,90 @@
+// strellix: the everyday command line of the library. `strellix segment`
+// finds the moving objects of a video, `strellix evaluate` scores masks.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <new>
+#include <opencv2/core.hpp>
+
+#include "cli/command_failure.h"
+#include "cli/evaluate_command.h"
+#include "cli/parse_errors.h"
+#include "cli/segment_options.h"
+#include "cli/segment_run.h"
+#include "io/plane_set.h"
+#include "strellix/strellix.hpp"
+
+#ifndef STRELLIX_CLI_VERSION
+#define STRELLIX_CLI_VERSION "0.0.0"
+#endif
+
+namespace strellix::cli {
+
+namespace {
+
+const char* const PROGRAM_FOOTER = R"(Quick start:
+  strellix segment clip.mp4 -o masks/ --overlay overlay.mp4
+  strellix evaluate masks/ groundtruth/ --roi ROI.bmp
+Run 'strellix segment --help' or 'strellix evaluate --help' for all the options.)";
+
+std::string version_text() {
+  return std::string("strellix ") + STRELLIX_CLI_VERSION + " (library " + version() + ")";
+}
+
+// Runs the chosen command; failures come back as exceptions, each mapped to
+// its exit code with one message on standard error.
+int run_command(CLI::App* segment, SegmentOptions& segment_options, EvaluateOptions& evaluate_options) {
+  const char* prefix = segment->parsed() ? "strellix" : "strellix evaluate";
+  try {
+    if (segment->parsed()) return run_segment(segment_options);
+    return run_evaluate(evaluate_options);
+  } catch (const CommandFailure& failure) {
+    if (*failure.what() != '\0') std::fprintf(stderr, "%s: %s\n", prefix, failure.what());
+    return failure.code();
+  } catch (const AllocationFailure& e) {
+    std::fprintf(stderr, "%s: out of memory: cannot allocate %zu bytes\n", prefix, e.bytes());
+    return EXIT_MEMORY;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", prefix);
+    return EXIT_MEMORY;
+  } catch (const cv::Exception& e) {
+    if (e.code == cv::Error::StsNoMem) {
+      std::fprintf(stderr, "%s: out of memory\n", prefix);
+      return EXIT_MEMORY;
+    }
+    std::fprintf(stderr, "%s: unexpected failure in the image library: %s\n", prefix, e.what());
+    return EXIT_UNEXPECTED;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: unexpected failure: %s\n", prefix, e.what());
+    return EXIT_UNEXPECTED;
+  }
+}
+
+}  // namespace
+
+}  // namespace strellix::cli
+
+int main(int argc, char** argv) {
+  using namespace strellix::cli;
+  CLI::App app(
+      "strellix: find the moving objects of a video by background subtraction with a layered "
+      "background model",
+      "strellix");
+  app.set_version_flag("--version", version_text(), "Print the program's and the library's version");
+  app.footer(PROGRAM_FOOTER);
+  app.require_subcommand(0, 1);
+  SegmentOptions segment_options;
+  EvaluateOptions evaluate_options;
+  CLI::App* segment = add_segment_command(app, segment_options);
+  CLI::App* evaluate = add_evaluate_command(app, evaluate_options);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return report_parse_error(app, error);
+  }
+  if (!segment->parsed() && !evaluate->parsed()) {
+    std::fputs(app.help().c_str(), stdout);
+    return EXIT_DONE;
+  }
+  return run_command(segment, segment_options, evaluate_options);
+}

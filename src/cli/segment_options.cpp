@@ -1,0 +1,189 @@
+#include "cli/segment_options.h"
+
+#include <climits>
+
+#include "cli/command_failure.h"
+#include "cli/input_source.h"
+#include "cli/number_options.h"
+#include "cli/output_dir.h"
+#include "cli/video_output.h"
+
+namespace strellix::cli {
+
+namespace {
+
+const char* const SEGMENT_FOOTER = R"(INPUT is one of:
+  a video file            clip.mp4, clip.mkv, clip.mov, clip.avi (whatever the video library opens)
+  a numbered pattern      frames/in%06d.jpg, seq%d.png (one %d field, printf style; %% for a percent sign)
+  a directory of images   frames/ (PNG, JPEG, BMP, TIFF, WebP, PPM/PGM; in natural order: 2 before 10)
+  a stream URL            rtsp://host/path, http://host/clip.mp4 (anything with scheme://)
+or --camera N instead of INPUT. 8 or 16 bit, grey or colour images are read as 8-bit colour.
+Frames are numbered by their own number for a pattern, from 1 otherwise; --start and --end use
+those numbers. A missing file ends a pattern's run.
+
+The median of the first --median-frames frames seeds the model (of all of them when the input is
+shorter), and processing starts at the first frame: its mask is black, and the next layers-1
+frames calibrate the model.
+
+Written into OUTDIR, which must be new or empty (see --overwrite and --resume); nothing is ever
+written beside the input. Every file appears complete or not at all:
+  mask%06d.png          the mask of each frame (255 moving object, 0 background or shadow)
+  background.png        the seed of the model: the median, or the --background image
+  background%06d.png    with --background-every K: the model as a picture after every K-th frame
+  --mask-video FILE     the masks as a lossless video (FFV1 in .mkv)
+  --overlay FILE        the frames with moving objects tinted red (.mp4, .m4v, .mov, .mkv, .avi)
+  checkpoint.state      with --checkpoint-every K: the model after every K-th frame (and
+  checkpoint.txt        the run it belongs to); both are removed when the run completes
+  run.json              input, parameters, frame range, frames done, timings, version, status
+
+--resume continues the run in OUTDIR from its last checkpoint; give the same INPUT and options
+as the first time (other values are refused). Masks already written stay; the videos are written
+again from the start. A camera or a stream cannot be resumed. With no checkpoint in OUTDIR,
+--resume is refused: start again with --overwrite.
+
+Progress is shown on standard error when it is a terminal (not with --quiet).
+
+Exit codes:
+  0  done (also --help, --version)
+  1  the input cannot be opened, has no frame, or a frame of the median cannot be used
+  2  a usage error: unknown option, bad value, OUTDIR not empty, nothing to resume
+  3  some output file could not be written (each is named); the run went on
+  4  not enough memory for the model and the median
+  5  a frame exists but cannot be used (undecodable, another size): the run stopped there,
+     the outputs of the frames before it are complete
+  6  an unexpected failure
+  ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT: the frame in hand is finished, the videos and
+  run.json are written, and the process ends by the signal (shell status 128+N: 130 for Ctrl-C);
+  a second signal ends it at once. No temporary file is left either way.)";
+
+// A name inside OUTDIR: no directory part, not one of the run's own names.
+void check_output_name(const std::string& option, const std::string& name) {
+  if (name.empty()) return;
+  if (name.find('/') != std::string::npos || name == "." || name == "..")
+    throw usage_error(option + " takes a file name, written inside OUTDIR (got \"" + name + "\")");
+  if (is_run_file(name)) throw usage_error(option + " " + name + " is a name the run uses for its own files");
+  if (!video_container_supported(name))
+    throw usage_error(option + " " + name + ": the file name must end in .mkv, .mp4, .m4v, .mov or .avi");
+}
+
+void check_outputs(const SegmentOptions& o) {
+  check_output_name("--mask-video", o.mask_video);
+  check_output_name("--overlay", o.overlay);
+  if (!o.mask_video.empty()) {
+    const std::string extension = o.mask_video.substr(o.mask_video.find_last_of('.'));
+    if (extension != ".mkv")
+      throw usage_error("--mask-video " + o.mask_video + ": the mask video is lossless FFV1 in a .mkv file");
+  }
+  if (!o.mask_video.empty() && o.mask_video == o.overlay)
+    throw usage_error("--mask-video and --overlay name the same file " + o.overlay);
+  const bool videos = !o.mask_video.empty() || !o.overlay.empty();
+  if (o.no_masks && o.checkpoint_every > 0 && videos)
+    throw usage_error(
+        "--checkpoint-every with --no-masks cannot bring the videos back on --resume: keep the "
+        "mask files, or leave out --checkpoint-every");
+}
+
+void check_resumable(const SegmentOptions& o) {
+  if (o.spec.rewindable()) return;
+  if (o.resume)
+    throw usage_error("a " + std::string(o.spec.kind_name()) +
+                      " cannot be resumed: it cannot be "
+                      "read again from where the run started");
+  if (o.checkpoint_every > 0)
+    throw usage_error("--checkpoint-every: a " + std::string(o.spec.kind_name()) +
+                      " cannot be resumed, so checkpoints would be of no use");
+}
+
+}  // namespace
+
+CLI::App* add_segment_command(CLI::App& app, SegmentOptions& o) {
+  CLI::App* c =
+      app.add_subcommand("segment", "Find the moving objects of a video: a mask per frame, and more");
+  c->add_option("INPUT", o.input, "Video file, image pattern, directory of images or stream URL")
+      ->type_name("");
+  add_whole_number(*c, "--camera", o.camera, 0, 1000, "Read camera N instead of INPUT");
+  c->add_option("-o,--output", o.output_dir, "Directory for everything the run writes")
+      ->required()
+      ->type_name("OUTDIR");
+
+  Parameters& p = o.parameters;
+  const std::string model = "Model";
+  add_whole_number(*c, "--layers", p.layers, 1, INT_MAX, "Candidate background colours per pixel")
+      ->group(model);
+  add_whole_number(*c, "--width-1d", p.width_1d, 0, 3, "Half-width of the update across layers (0-3)")
+      ->group(model);
+  add_whole_number(*c, "--width-2d", p.width_2d, 0, 4, "Half-width of the update's image neighbourhood (0-4)")
+      ->group(model);
+  add_real_number(*c, "--threshold", p.threshold, 0.0, 1000.0, "Segmentation threshold, a squared distance")
+      ->group(model);
+  add_real_number(*c, "--learning-rate", p.learning_rate, 0.0, 1.0, "Learning rate of the model updates")
+      ->group(model);
+  add_whole_number(*c, "--median-frames", p.median_frames, 1, INT_MAX,
+                   "Frames whose temporal median seeds the model")
+      ->group(model);
+  c->add_option("--background", o.background_file, "Seed the model from this image instead of the median")
+      ->type_name("FILE")
+      ->group(model);
+  add_whole_number(*c, "--threads", p.threads, 0, 1024, "Worker threads; 0: one per core")->group(model);
+
+  const std::string range = "Frames";
+  add_whole_number(*c, "--start", o.start, -MAX_FRAME_NUMBER, MAX_FRAME_NUMBER,
+                   "First frame (its number for a pattern, its place from 1 otherwise) [default: the first]")
+      ->group(range);
+  add_whole_number(*c, "--end", o.end, -MAX_FRAME_NUMBER, MAX_FRAME_NUMBER,
+                   "Last frame, inclusive [default: until the input ends]")
+      ->group(range);
+
+  const std::string outputs = "Outputs";
+  c->add_flag("--no-masks", o.no_masks, "Write no mask%06d.png files")->group(outputs);
+  c->add_option("--mask-video", o.mask_video, "Also write the masks as a lossless video (.mkv) in OUTDIR")
+      ->type_name("FILE")
+      ->group(outputs);
+  c->add_option("--overlay", o.overlay,
+                "Write the frames with moving objects tinted red, as a video in OUTDIR")
+      ->type_name("FILE")
+      ->group(outputs);
+  add_real_number(*c, "--fps", o.fps, 0.01, 1000.0,
+                  "Frame rate of the videos written [default: the input's, or 25]")
+      ->default_str("")
+      ->group(outputs);
+  add_whole_number(*c, "--background-every", o.background_every, 1, INT_MAX,
+                   "Write the model as a picture after every K-th frame")
+      ->type_name("K")
+      ->default_str("")
+      ->group(outputs);
+  c->add_flag("--overwrite", o.overwrite,
+              "Use OUTDIR even if it is not empty; the files of an earlier run there are removed first, "
+              "other files are left alone")
+      ->group(outputs);
+
+  const std::string recovery = "Checkpoints";
+  add_whole_number(*c, "--checkpoint-every", o.checkpoint_every, 1, INT_MAX,
+                   "Save the model in OUTDIR after every K-th frame, for --resume")
+      ->type_name("K")
+      ->default_str("")
+      ->group(recovery);
+  c->add_flag("--resume", o.resume, "Continue the run in OUTDIR from its last checkpoint")->group(recovery);
+
+  c->add_flag("-q,--quiet", o.quiet, "No progress line and no summary");
+  c->footer(SEGMENT_FOOTER);
+  return c;
+}
+
+void check_segment_options(SegmentOptions& o) {
+  // The library's own check, in case its ranges ever differ from the
+  // options'.
+  try {
+    validate(o.parameters);
+  } catch (const std::invalid_argument& e) {
+    throw usage_error(e.what());
+  }
+  if (o.resume && o.overwrite)
+    throw usage_error("--resume continues the run in OUTDIR, --overwrite replaces it: give one of them");
+  check_outputs(o);
+  o.spec = classify_input(o.input, o.camera);
+  check_resumable(o);
+  check_output_dir(o);
+}
+
+}  // namespace strellix::cli

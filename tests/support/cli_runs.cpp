@@ -1,0 +1,51 @@
+#include "support/cli_runs.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include "support/frames.h"
+#include "support/scratch_dir.h"
+
+RunResult run_cli(const std::vector<std::string>& args, int timeout_seconds) {
+  std::vector<std::string> command = {STRELLIX_CLI_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  return run_binary(command, "/", timeout_seconds);
+}
+
+const std::string& sample_scene(int frames, int width, int height) {
+  // Kept until the test program ends: several tests read the same scene.
+  static std::map<std::string, std::pair<std::unique_ptr<ScratchDir>, std::string>> scenes;
+  const std::string key = std::to_string(frames) + "x" + std::to_string(width) + "x" + std::to_string(height);
+  auto found = scenes.find(key);
+  if (found != scenes.end()) return found->second.second;
+  auto dir = std::make_unique<ScratchDir>("cli-scene");
+  const RunResult made = run_binary(
+      {std::string(STRELLIX_TOOLS_DIR) + "/make_sample_scene", dir->root, "--frames", std::to_string(frames),
+       "--width", std::to_string(width), "--height", std::to_string(height)},
+      "/");
+  if (made.exit_code != 0) throw std::runtime_error("make_sample_scene failed: " + made.err);
+  const std::string prefix = dir->root + "/frame";
+  return scenes.emplace(key, std::make_pair(std::move(dir), prefix)).first->second.second;
+}
+
+cv::Mat read_numbered_mask(const std::string& dir, const std::string& stem, long long k) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%06lld.png", k);
+  const std::string path = dir + "/" + stem + name;
+  if (!file_exists(path)) return cv::Mat();
+  return cv::imread(path, cv::IMREAD_UNCHANGED);
+}
+
+int differing_masks(const std::string& dir_a, const std::string& stem_a, const std::string& dir_b,
+                    const std::string& stem_b, long long first, long long last) {
+  int differing = 0;
+  for (long long k = first; k <= last; ++k) {
+    const cv::Mat a = read_numbered_mask(dir_a, stem_a, k);
+    if (a.empty() || !same_pixels(a, read_numbered_mask(dir_b, stem_b, k))) ++differing;
+  }
+  return differing;
+}
