@@ -57,6 +57,29 @@ STRELLIX_API void validate(const Parameters& parameters);
 STRELLIX_API std::uint64_t estimate_memory(const Parameters& parameters, int width, int height,
                                            bool with_median = true);
 
+// A frame brought into a model's colour space ahead of its turn, for
+// callers that read and prepare the next frames on another thread while
+// apply() works on this one. Keep one per frame in flight: apply() leaves
+// the buffers behind for the next prepare().
+class STRELLIX_API PreparedFrame {
+ public:
+  PreparedFrame();
+  ~PreparedFrame();
+  PreparedFrame(PreparedFrame&& other) noexcept;
+  PreparedFrame& operator=(PreparedFrame&& other) noexcept;
+  PreparedFrame(const PreparedFrame&) = delete;
+  PreparedFrame& operator=(const PreparedFrame&) = delete;
+
+  // True between prepare() and apply().
+  bool ready() const;
+
+  struct Data;
+
+ private:
+  friend class Subtractor;
+  std::unique_ptr<Data> data_;
+};
+
 class STRELLIX_API Subtractor {
  public:
   // Throws std::invalid_argument on parameters out of range (see
@@ -92,6 +115,16 @@ class STRELLIX_API Subtractor {
   // unsupported type, and std::logic_error before initialization; the
   // model is then unchanged.
   void apply(const cv::Mat& frame, cv::Mat& mask);
+
+  // apply() in two halves. prepare() checks and converts the frame, on the
+  // calling thread, and may run on another thread while this subtractor
+  // applies an earlier frame (not while it is initialized or loaded); it
+  // throws as apply() does for a frame it refuses. apply(prepared, mask)
+  // then gives exactly what apply(frame, mask) would have given, and
+  // throws std::invalid_argument for a PreparedFrame that is not ready or
+  // was prepared for another frame size.
+  void prepare(const cv::Mat& frame, PreparedFrame& into) const;
+  void apply(PreparedFrame& frame, cv::Mat& mask);
 
   // The model as a picture (CV_8UC3, BGR): per pixel the layer nearest to
   // the last frame applied (the seed before any). Throws std::logic_error

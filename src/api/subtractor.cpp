@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/frame_input.h"
 #include "engine/memory_estimate.h"
 #include "strellix/strellix.hpp"
 
@@ -25,6 +26,20 @@ std::uint64_t estimate_memory(const Parameters& parameters, int width, int heigh
                                              parameters.median_frames);
   const double most = static_cast<double>(std::numeric_limits<std::uint64_t>::max());
   return bytes >= most ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(bytes);
+}
+
+struct PreparedFrame::Data {
+  FramePlanes planes;
+  cv::Size size;
+  bool ready = false;
+};
+
+PreparedFrame::PreparedFrame() : data_(new Data) {}
+PreparedFrame::~PreparedFrame() = default;
+PreparedFrame::PreparedFrame(PreparedFrame&& other) noexcept = default;
+PreparedFrame& PreparedFrame::operator=(PreparedFrame&& other) noexcept = default;
+bool PreparedFrame::ready() const {
+  return data_ && data_->ready;
 }
 
 Subtractor::Subtractor(const Parameters& parameters)
@@ -53,6 +68,26 @@ void Subtractor::initialize_background(const cv::Mat& background) {
 void Subtractor::apply(const cv::Mat& frame, cv::Mat& mask) {
   engine_of(engine_).apply(frame);
   engine_of(engine_).mask(mask);
+}
+
+void Subtractor::prepare(const cv::Mat& frame, PreparedFrame& into) const {
+  const Engine& engine = engine_of(engine_);
+  if (!into.data_) into.data_.reset(new PreparedFrame::Data);
+  const cv::Mat bgr = require_bgr8(frame, "frame");
+  into.data_->ready = false;
+  engine.convert(bgr, into.data_->planes);
+  into.data_->size = bgr.size();
+  into.data_->ready = true;
+}
+
+void Subtractor::apply(PreparedFrame& frame, cv::Mat& mask) {
+  Engine& engine = engine_of(engine_);
+  if (!frame.ready()) throw std::invalid_argument("strellix: apply() was given a frame that is not prepared");
+  if (frame.data_->size != cv::Size(engine.width(), engine.height()))
+    throw std::invalid_argument("strellix: the prepared frame is of another size than the model");
+  engine.apply(frame.data_->planes);
+  frame.data_->ready = false;
+  engine.mask(mask);
 }
 
 cv::Mat Subtractor::background() const {

@@ -10,6 +10,7 @@
 
 #include "cli/checkpoint.h"
 #include "cli/command_failure.h"
+#include "cli/frame_pipeline.h"
 #include "cli/input_source.h"
 #include "cli/interrupt.h"
 #include "cli/median_seed.h"
@@ -25,6 +26,12 @@ namespace strellix::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Frames read and prepared ahead of the model, and frames whose outputs
+// may wait to be written: a few, enough to even out the work of the three
+// threads.
+constexpr int FRAMES_AHEAD = 3;
+constexpr int WRITES_WAITING = 4;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -178,26 +185,38 @@ class SegmentRun {
   }
 
   // Every frame of the range, the median's first; returns the exit code.
+  // The frames after the median's are read and prepared ahead on one
+  // thread, and each frame's outputs are written on another, while the
+  // model works.
   int segment_frames() {
     Progress progress(!o_.quiet, input_->total());
     const Clock::time_point started = Clock::now();
     int code = EXIT_DONE;
-    while (model_->initialized() && stop_signal() == 0) {
-      HeldFrame h;
-      if (!held_.empty()) {
-        h = held_.front();
-        held_.pop_front();
-      } else {
-        const GrabStatus status = input_->read(h.frame, h.number);
-        if (status == GRAB_MISSING) break;
-        if (status == GRAB_UNUSABLE) {
+    OrderedWriter writer(WRITES_WAITING);
+    writer_ = &writer;
+    for (; !held_.empty() && model_->initialized() && stop_signal() == 0; held_.pop_front()) {
+      const HeldFrame& h = held_.front();
+      timed_apply([&] { model_->apply(h.frame, mask_); });
+      frame_done(h.frame, h.number);
+      progress.frame_done(h.number, position_);
+    }
+    if (held_.empty() && model_->initialized() && stop_signal() == 0) {
+      ReadAhead reader(*input_, *model_, FRAMES_AHEAD);
+      while (stop_signal() == 0) {
+        ReadAhead::Frame f = reader.next();
+        if (f.status == GRAB_MISSING) break;
+        if (f.status == GRAB_UNUSABLE) {
           code = EXIT_BAD_FRAME;
           break;
         }
+        timed_apply([&] { model_->apply(f.prepared, mask_); });
+        reader.give_back(std::move(f.prepared));
+        frame_done(f.image, f.number);
+        progress.frame_done(f.number, position_);
       }
-      apply_frame(h.frame, h.number);
-      progress.frame_done(h.number, position_);
     }
+    writer.wait_until_done();
+    writer_ = nullptr;
     progress.clear();
     // Over the frames this process did, reading and writing included.
     const double seconds = seconds_since(started);
@@ -206,18 +225,27 @@ class SegmentRun {
     return code;
   }
 
-  void apply_frame(const cv::Mat& frame, long long number) {
+  template <class Apply>
+  void timed_apply(Apply apply) {
     const Clock::time_point before = Clock::now();
-    model_->apply(frame, mask_);
+    apply();
     record_.seconds_segmentation += seconds_since(before);
+  }
+
+  // The outputs of the frame just applied, handed to the writer with their
+  // own copies of the pictures; a checkpoint waits for every output before
+  // it, so that a resumed run finds them all.
+  void frame_done(const cv::Mat& frame, long long number) {
     ++position_;
     if (position_ == 1) record_.first = number;
     record_.last = number;
-    outputs_.add_frame(number, frame, mask_);
+    writer_->add([this, frame, number, mask = mask_.clone()] { outputs_.add_frame(number, frame, mask); });
     if (o_.background_every > 0 && position_ % o_.background_every == 0)
-      outputs_.write_rendering(number, model_->background());
-    if (o_.checkpoint_every > 0 && position_ % o_.checkpoint_every == 0 && !save_checkpoint(*model_, o_))
-      outputs_.note_failure();
+      writer_->add([this, number, model = model_->background()] { outputs_.write_rendering(number, model); });
+    if (o_.checkpoint_every > 0 && position_ % o_.checkpoint_every == 0) {
+      writer_->wait_until_done();
+      if (!save_checkpoint(*model_, o_)) outputs_.note_failure();
+    }
   }
 
   void fill_timings() {
@@ -268,6 +296,7 @@ class SegmentRun {
   RunOutputs outputs_;
   RunRecord record_;
   std::deque<HeldFrame> held_;
+  OrderedWriter* writer_ = nullptr;  // while frames are segmented
   cv::Mat mask_;
   long long position_ = 0;
   bool outdir_ready_ = false;

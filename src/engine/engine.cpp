@@ -97,7 +97,7 @@ struct Engine::Model {
   Model& operator=(const Model&) = delete;
 };
 
-FramePlanes::FramePlanes(std::size_t count) {
+FramePlanes::FramePlanes(std::size_t floats) : count(floats) {
   for (float*& p : plane) {
     p = static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)));
     if (p == nullptr) {
@@ -109,10 +109,12 @@ FramePlanes::FramePlanes(std::size_t count) {
 
 FramePlanes::FramePlanes(FramePlanes&& other) noexcept {
   for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
+  std::swap(count, other.count);
 }
 
 FramePlanes& FramePlanes::operator=(FramePlanes&& other) noexcept {
   for (int c = 0; c < 3; ++c) std::swap(plane[c], other.plane[c]);
+  std::swap(count, other.count);
   return *this;
 }
 
@@ -259,7 +261,8 @@ void Engine::apply(const cv::Mat& frame) {
 
 void Engine::apply(FramePlanes& frame) {
   require_model("apply()");
-  if (frame.empty()) throw std::invalid_argument("strellix: apply() was given no frame planes");
+  if (frame.empty() || frame.count != model_->N)
+    throw std::invalid_argument("strellix: apply() was given no frame planes of the model's size");
   // Both hold 0 outside the search area, where no conversion writes.
   for (int c = 0; c < 3; ++c) std::swap(model_->frame_planes.get()[c], frame.plane[c]);
   run_frame();
@@ -268,7 +271,9 @@ void Engine::apply(FramePlanes& frame) {
 void Engine::convert(const cv::Mat& bgr, FramePlanes& into) const {
   require_model("convert()");
   check_frame_size(bgr);
-  if (into.empty()) into = FramePlanes(model_->N);
+  // Planes made for another size are replaced; the new ones hold 0 outside
+  // the search area, as the model's own do.
+  if (into.empty() || into.count != model_->N) into = FramePlanes(model_->N);
   const PlaneSet<float> planes = into.plane;
   if (passes_ == PassChoice::reference)
     frame_to_model(model_->settings, bgr, static_cast<int>(model_->N), planes);

@@ -28,6 +28,7 @@ class WorkerPool;
 // planes instead of being copied.
 struct FramePlanes {
   float* plane[3] = {nullptr, nullptr, nullptr};
+  std::size_t count = 0;  // floats in each plane
   FramePlanes() = default;
   explicit FramePlanes(std::size_t count);  // zero-filled; throws AllocationFailure
   FramePlanes(FramePlanes&& other) noexcept;

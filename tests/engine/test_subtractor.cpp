@@ -182,6 +182,29 @@ TEST(Subtractor, RefusedInputsChangeNothing) {
   expect_same_masks(masks, expected);
 }
 
+// Frames prepared on another thread, one ahead of the subtractor, give the
+// masks of apply(frame); an unprepared or a foreign-sized one is refused.
+TEST(Subtractor, FramesPreparedAheadOnAnotherThreadGiveTheSameMasks) {
+  const std::vector<cv::Mat> frames = scene(40);
+  strellix::Subtractor direct = seeded(frames), ahead = seeded(frames);
+  const std::vector<cv::Mat> expected = run_masks(direct, frames, 0, 40);
+  strellix::PreparedFrame slots[2];
+  cv::Mat mask;
+  ahead.prepare(frames[0], slots[0]);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    std::thread reader([&] {
+      if (i + 1 < frames.size()) ahead.prepare(frames[i + 1], slots[(i + 1) % 2]);
+    });
+    ahead.apply(slots[i % 2], mask);
+    reader.join();
+    EXPECT_TRUE(same_pixels(mask, expected[i])) << i;
+  }
+  strellix::PreparedFrame unprepared, small;
+  EXPECT_THROW(ahead.apply(unprepared, mask), std::invalid_argument);
+  EXPECT_THROW(ahead.prepare(frames[0](cv::Rect(0, 0, 20, 20)), small), std::invalid_argument);
+  EXPECT_FALSE(small.ready());
+}
+
 // Grey, 16-bit and four-channel frames give the masks of the same pictures
 // as 8-bit BGR: repeated grey, the high byte, alpha dropped.
 TEST(Subtractor, ConvertsGreyDeepAndAlphaFrames) {
