@@ -377,6 +377,21 @@ cv::Mat Engine::background() {
   return image;
 }
 
+namespace {
+
+// Where a model's state file tables live: the same for saving and loading.
+StateBuffers state_buffers(const Engine::Model& m) {
+  StateBuffers b;
+  b.rate_kernel_2d = m.rate_kernel_2d.get();
+  b.seg_mask = m.seg_mask;
+  b.filtered_mask = m.filtered_mask;
+  b.frame_planes = m.frame_planes.get();
+  b.layers = m.layers;
+  return b;
+}
+
+}  // namespace
+
 void Engine::save(const std::string& path) const {
   require_model("save()");
   const Model& m = *model_;
@@ -385,13 +400,7 @@ void Engine::save(const std::string& path) const {
   header.width = m.W;
   header.height = m.H;
   header.frames_applied = m.frames_applied;
-  StateBuffers from;
-  from.rate_kernel_2d = m.rate_kernel_2d.get();
-  from.seg_mask = m.seg_mask;
-  from.filtered_mask = m.filtered_mask;
-  from.frame_planes = m.frame_planes.get();
-  from.layers = m.layers;
-  write_state(path, header, from);
+  write_state(path, header, state_buffers(m));
 }
 
 std::unique_ptr<Engine> Engine::load(const std::string& path, PassChoice passes) {
@@ -404,13 +413,7 @@ std::unique_ptr<Engine> Engine::load(const std::string& path, PassChoice passes)
   // replace everything the seed set.
   engine->initialize_background(cv::Mat(header.height, header.width, CV_8UC3, cv::Scalar::all(0)));
   Model& m = *engine->model_;
-  StateBuffers to;
-  to.rate_kernel_2d = m.rate_kernel_2d.get();
-  to.seg_mask = m.seg_mask;
-  to.filtered_mask = m.filtered_mask;
-  to.frame_planes = m.frame_planes.get();
-  to.layers = m.layers;
-  reader.read_tables(to);
+  reader.read_tables(state_buffers(m));
   m.frames_applied = header.frames_applied;
   return engine;
 }

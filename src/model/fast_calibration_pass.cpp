@@ -22,12 +22,6 @@ namespace strellix {
 
 namespace {
 
-void cpu_relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 // Waits until `done` reaches `needed`; yields the core now and then, since
 // the thread being waited for may need it.
 void wait_for(const std::atomic<int>& done, int needed) {

@@ -22,12 +22,6 @@ namespace strellix {
 
 namespace {
 
-void cpu_relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 // Between the passes of one frame the workers stay awake a short while, so a
 // pass does not pay a wake-up; after that they sleep and leave the core to
 // whatever else the program runs (decoding, writing).

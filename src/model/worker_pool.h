@@ -36,6 +36,14 @@ class WorkerPool {
 // The number of cores, at least 1.
 int core_count();
 
+// A moment's pause inside a wait that spins: lets the other hyperthread of
+// the core run and saves power.
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 // Runs a job on `pool`, or on the calling thread alone when pool is null.
 void run_split_pieces(WorkerPool* pool, int count, int min_piece,
                       void (*part)(const void* context, int begin, int end), const void* context);
