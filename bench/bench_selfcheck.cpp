@@ -207,6 +207,16 @@ void check_child_runs(const std::string& scratch, const std::string& self) {
   check(w.peak_rss_kb >= 90L * 1024L,
         "the peak memory is the child's (" + std::to_string(w.peak_rss_kb) + " kB)");
   check(w.cpu >= 0.1, "the CPU time is the child's");
+  {
+    // A parent larger than its child: the copy the child is before it
+    // starts its program does not count.
+    std::vector<unsigned char> large(std::size_t{400} << 20, 1);
+    w = run_program(self, {"--child-work", "8"}, cwd);
+    check(
+        w.ok && w.peak_rss_kb > 0 && w.peak_rss_kb < 200L * 1024L,
+        "the peak memory is the program's own, not its parent's (" + std::to_string(w.peak_rss_kb) + " kB)");
+    check(large.back() == 1, "the parent's memory stayed in use");
+  }
   check(w.wall >= 0.0, "wall time is measured");
 }
 

@@ -12,10 +12,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct WholeRun {
@@ -23,17 +26,30 @@ struct WholeRun {
   std::string failure;   // why ok is false
   double wall = 0.0;     // seconds, fork to reaped
   double cpu = 0.0;      // user + system seconds of the child
-  long peak_rss_kb = 0;  // the child's maximum resident set
+  long peak_rss_kb = 0;  // the program's maximum resident set, from its start on
 };
 
 inline double seconds_of(const timeval& tv) {
   return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
 }
 
+// The high-water mark of a running process's memory, in kB (0 when gone).
+inline long high_water_kb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  long value = 0;
+  while (status >> key) {
+    if (key == "VmHWM:" && status >> value) return value;
+    status.ignore(4096, '\n');
+  }
+  return 0;
+}
+
 // Child side: never returns. Only async-signal-safe calls between fork and
-// exec; everything it needs is prepared by the parent.
+// exec; everything it needs is prepared by the parent. `started` closes on
+// exec (close-on-exec), which tells the parent the program is running.
 [[noreturn]] inline void exec_in_own_session(const char* cwd, const char* out_path, const char* err_path,
-                                             char* const* argv) {
+                                             char* const* argv, int started) {
   setsid();
   if (chdir(cwd) != 0) {
     _exit(126);
@@ -48,6 +64,8 @@ inline double seconds_of(const timeval& tv) {
   dup2(out_fd, 1);
   dup2(err_fd, 2);
   execv(argv[0], argv);
+  const char failed = 1;
+  (void)!write(started, &failed, 1);
   _exit(127);
 }
 
@@ -66,29 +84,47 @@ inline WholeRun run_program(const std::string& program, const std::vector<std::s
   const std::string out_path = cwd + "/stdout.txt";
   const std::string err_path = cwd + "/stderr.txt";
 
+  int started[2];
+  if (pipe2(started, O_CLOEXEC) != 0) {
+    result.failure = "pipe failed";
+    return result;
+  }
   std::fflush(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid < 0) {
+    close(started[0]);
+    close(started[1]);
     result.failure = "fork failed";
     return result;
   }
   if (pid == 0) {
-    exec_in_own_session(cwd.c_str(), out_path.c_str(), err_path.c_str(), argv.data());
+    close(started[0]);
+    exec_in_own_session(cwd.c_str(), out_path.c_str(), err_path.c_str(), argv.data(), started[1]);
   }
+  close(started[1]);
+  // Until its exec the child is a copy of this process, whose memory the
+  // kernel's own peak (ru_maxrss) would count; so the peak is read from the
+  // program's own high-water mark while it runs, from its exec on.
+  char exec_failed = 0;
+  while (read(started[0], &exec_failed, 1) < 0 && errno == EINTR) {
+  }
+  close(started[0]);
   int status = 0;
   rusage usage{};
   pid_t reaped;
-  do {
-    reaped = wait4(pid, &status, 0, &usage);
-  } while (reaped < 0 && errno == EINTR);
+  for (;;) {
+    result.peak_rss_kb = std::max(result.peak_rss_kb, high_water_kb(pid));
+    reaped = wait4(pid, &status, WNOHANG, &usage);
+    if (reaped != 0 && !(reaped < 0 && errno == EINTR)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   result.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (reaped != pid) {
     result.failure = "wait4 failed";
     return result;
   }
   result.cpu = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
-  result.peak_rss_kb = usage.ru_maxrss;
   if (WIFSIGNALED(status)) {
     result.failure = "ended by signal " + std::to_string(WTERMSIG(status));
   } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
