@@ -2,6 +2,7 @@
 and precision against recall. Only complete, scored rows are drawn; with
 none there is a note in the picture instead."""
 import csv
+import os
 
 import matplotlib
 
@@ -70,6 +71,8 @@ def plot_precision_recall(rows, path):
 
 def plot_summary(summary, fmeasure, precision_recall):
     rows = read_scored(summary)
+    for path in (fmeasure, precision_recall):
+        os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     plot_fmeasure(rows, fmeasure)
     plot_precision_recall(rows, precision_recall)
 
