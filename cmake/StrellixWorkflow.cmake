@@ -14,11 +14,13 @@ if(strellix_no_snakemake)
                   "yaml and matplotlib (Debian: apt-get install snakemake python3-pytest python3-matplotlib)")
   return()
 endif()
+set(strellix_workflow_test_env "STRELLIX_CLI=$<TARGET_FILE:strellix_cli>" "STRELLIX_TOOLS_DIR=${CMAKE_BINARY_DIR}"
+                               "STRELLIX_SOURCE_DIR=${CMAKE_SOURCE_DIR}" PYTHONDONTWRITEBYTECODE=1)
+if(STRELLIX_SANITIZE)
+  list(APPEND strellix_workflow_test_env STRELLIX_SANITIZED=1)
+endif()
 foreach(name batch slurm)
   add_test(NAME Workflow.${name} COMMAND "${STRELLIX_WORKFLOW_PYTHON}" -m pytest -q -p no:cacheprovider
                                          ${CMAKE_SOURCE_DIR}/tests/workflow/test_${name}.py)
-  set_tests_properties(
-    Workflow.${name}
-    PROPERTIES TIMEOUT 600 ENVIRONMENT
-               "STRELLIX_CLI=$<TARGET_FILE:strellix_cli>;STRELLIX_TOOLS_DIR=${CMAKE_BINARY_DIR};STRELLIX_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONDONTWRITEBYTECODE=1")
+  set_tests_properties(Workflow.${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "${strellix_workflow_test_env}")
 endforeach()

@@ -30,6 +30,7 @@ rule segment:
     output:
         run=RUN_DIR + "/run.json",
         seed=RUN_DIR + "/background.png",
+        cost=RUN_DIR + "/cost.json",
     log:
         LOG_DIR + "/segment.log",
     params:
@@ -39,5 +40,5 @@ rule segment:
     resources:
         mem_mb=segment_memory_mb,
         runtime=segment_runtime,
-    shell:
-        "{params.strellix:q} segment {params.arguments:q} > {log:q} 2>&1"
+    script:
+        "../scripts/segment.py"

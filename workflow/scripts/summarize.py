@@ -20,7 +20,9 @@ METRICS = [
     "precision",
     "f_measure",
 ]
-COLUMNS = ["input", "parameters", "status", "frames", "seconds", "frames_per_second"] + METRICS + ["note"]
+# What each run took, and what its job asked for (cost.json).
+COSTS = ["cpu_seconds", "max_rss_mb", "threads", "mem_mb"]
+COLUMNS = ["input", "parameters", "status", "frames", "seconds", "frames_per_second"] + COSTS + METRICS + ["note"]
 
 # "strellix: ...", "strellix probe: ...", "evaluate: ...".
 PROGRAM_MESSAGE = re.compile(r"(strellix|evaluate)\b[^:/]*: ")
@@ -76,6 +78,10 @@ def summary_row(record):
         row["frames"] = run["frames"]["done"]
         row["seconds"] = number(run["seconds"]["total"], 3)
         row["frames_per_second"] = number(run["seconds"]["frames_per_second"], 2)
+    cost = read_json(os.path.join(record["directory"], "cost.json"))
+    if cost:
+        for key in COSTS:
+            row[key] = cost.get(key, "")
     if metrics:
         for key in METRICS:
             row[key] = number(metrics.get(key))
