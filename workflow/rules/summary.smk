@@ -46,9 +46,9 @@ def load_script(name):
 
 
 def summarize_after_failure():
-    """With --keep-going the batch ends after every job that could run; the
-    summary and plots then report what finished and mark what failed. The
-    batch still ends as failed."""
+    """A failed job ends the batch (with --keep-going after every other job
+    that could run); the summary, plots and page then report what finished
+    and mark what did not. The batch still ends as failed."""
     path = RESULTS + "/summary.csv"
     plots = RESULTS + "/plots/fmeasure.png", RESULTS + "/plots/precision_recall.png"
     try:
