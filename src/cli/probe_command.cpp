@@ -15,7 +15,7 @@ namespace strellix::cli {
 namespace {
 
 struct ProbeReport {
-  InputSpec spec;
+  InputSpec source;
   cv::Size size;
   long long first = 1;
   long long frames = -1;  // -1: the input does not tell
@@ -34,8 +34,8 @@ std::string report_json(const ProbeReport& r) {
   const std::string frames = r.frames >= 0 ? std::to_string(r.frames) : "null";
   const std::string rate = r.frame_rate > 0.0 ? json_number(r.frame_rate) : "null";
   std::string t = "{\n";
-  t += "  \"input\": {\"kind\": " + json_string(r.spec.kind_name()) +
-       ", \"source\": " + json_string(r.spec.text) + ", \"width\": " + std::to_string(r.size.width) +
+  t += "  \"input\": {\"kind\": " + json_string(r.source.kind_name()) +
+       ", \"source\": " + json_string(r.source.text) + ", \"width\": " + std::to_string(r.size.width) +
        ", \"height\": " + std::to_string(r.size.height) + ", \"first\": " + std::to_string(r.first) +
        ", \"frames\": " + frames + ", \"frame_rate\": " + rate + "},\n";
   t += "  \"median_frames\": " + std::to_string(r.memory.median_frames) + ",\n";
@@ -47,7 +47,7 @@ std::string report_json(const ProbeReport& r) {
 }
 
 std::string report_text(const ProbeReport& r) {
-  std::string t = "input: " + std::string(r.spec.kind_name()) + " " + r.spec.text + "\n";
+  std::string t = "input: " + std::string(r.source.kind_name()) + " " + r.source.text + "\n";
   t += "frame size: " + std::to_string(r.size.width) + "x" + std::to_string(r.size.height) + "\n";
   t += "frames: " + (r.frames >= 0 ? std::to_string(r.frames) : std::string("unknown")) + ", from " +
        std::to_string(r.first) + "\n";
@@ -89,13 +89,13 @@ int run_probe(const ProbeOptions& o) {
   }
   set_frame_source_program("strellix");
   ProbeReport r;
-  r.spec = classify_input(o.input, std::nullopt);
-  std::unique_ptr<InputSource> input = open_input(r.spec, o.start, o.end);
+  r.source = classify_input(o.input, std::nullopt);
+  std::unique_ptr<InputSource> input = open_input(r.source, o.start, o.end);
   cv::Mat first;
   long long number = 0;
   const GrabStatus status = input->read(first, number);
   if (status == GRAB_UNUSABLE) throw input_error("");  // the reader named the frame
-  if (status != GRAB_OK) throw input_error(r.spec.text + " has no frame to read");
+  if (status != GRAB_OK) throw input_error(r.source.text + " has no frame to read");
   r.size = first.size();
   r.first = number;
   r.frames = input->total();

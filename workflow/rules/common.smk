@@ -58,15 +58,15 @@ def pattern_frames(source, start, end):
     """The frame files a run on a numbered pattern reads: from `start` (or the
     lowest number there is) up to the first missing number or `end`."""
     directory, name = os.path.split(source)
-    parts = NUMBER_FIELD.split(name)
+    pieces = NUMBER_FIELD.split(name)
     # split() gives text, field, text, ...; a %% match gives a None field.
-    fields = [k for k in range(1, len(parts), 2) if parts[k] is not None]
+    fields = [k for k in range(1, len(pieces), 2) if pieces[k] is not None]
     if len(fields) != 1:
         return []
     field = fields[0]
     literal = lambda pieces: "".join(p if k % 2 == 0 else "%" for k, p in enumerate(pieces))
-    before, after = literal(parts[:field]), literal(parts[field + 1 :])
-    spec = "%" + parts[field] + "d"
+    before, after = literal(pieces[:field]), literal(pieces[field + 1 :])
+    number_format = "%" + pieces[field] + "d"
     matcher = re.compile(re.escape(before) + r"(-?\d+)" + re.escape(after) + r"\Z")
     try:
         names = os.listdir(directory or ".")
@@ -75,14 +75,14 @@ def pattern_frames(source, start, end):
     numbers = set()
     for entry in names:
         found = matcher.match(entry)
-        if found and before + spec % int(found.group(1)) + after == entry:
+        if found and before + number_format % int(found.group(1)) + after == entry:
             numbers.add(int(found.group(1)))
     if not numbers:
         return []
     number = start if start is not None else min(numbers)
     frames = []
     while number in numbers and (end is None or number <= end):
-        frames.append(os.path.join(directory, before + spec % number + after))
+        frames.append(os.path.join(directory, before + number_format % number + after))
         number += 1
     return frames
 

@@ -1,5 +1,5 @@
 # The batch in one table and two plots, also when some of it failed.
-import importlib.util
+import runpy
 
 
 rule summary:
@@ -36,13 +36,9 @@ rule summary_page:
         "../scripts/summary_page.py"
 
 
-def load_script(name):
-    """One of workflow/scripts as a module, for the summary after a failure."""
-    path = os.path.join(workflow.basedir, "scripts", name + ".py")
-    spec = importlib.util.spec_from_file_location(name, path)
-    loaded = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(loaded)
-    return loaded
+def script_function(name, function):
+    """A function of one of workflow/scripts, for the summary after a failure."""
+    return runpy.run_path(os.path.join(workflow.basedir, "scripts", name + ".py"))[function]
 
 
 def summarize_after_failure():
@@ -52,9 +48,9 @@ def summarize_after_failure():
     path = RESULTS + "/summary.csv"
     plots = RESULTS + "/plots/fmeasure.png", RESULTS + "/plots/precision_recall.png"
     try:
-        rows = load_script("summarize").write_summary(combination_records(), path)
-        load_script("plot_summary").plot_summary(path, *plots)
-        load_script("summary_page").write_page(path, *plots, RESULTS + "/summary.html")
+        rows = script_function("summarize", "write_summary")(combination_records(), path)
+        script_function("plot_summary", "plot_summary")(path, *plots)
+        script_function("summary_page", "write_page")(path, *plots, RESULTS + "/summary.html")
     except Exception as e:  # the batch has failed already; say why there is no summary
         logger.error(f"could not write {path} after the failure: {e}")
         return

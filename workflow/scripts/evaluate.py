@@ -46,10 +46,10 @@ def evaluate(strellix, run_json, sequence, roi, configured, output, log):
         raise RuntimeError(f"strellix evaluate ended with exit code {scored.returncode}")
     metrics = json.loads(scored.stdout)
     # Written whole or not at all.
-    with open(output + ".part", "w") as f:
+    with open(output + ".tmp", "w") as f:
         json.dump(metrics, f, indent=2)
         f.write("\n")
-    os.replace(output + ".part", output)
+    os.replace(output + ".tmp", output)
 
 
 if __name__ == "__main__" and "snakemake" in globals():

@@ -25,10 +25,10 @@ def segment(strellix, arguments, log_path, cost_path, requested):
         "max_rss_mb": round(usage.ru_maxrss / 1024, 1),  # ru_maxrss is in kB on Linux
         **requested,
     }
-    with open(cost_path + ".part", "w") as f:
+    with open(cost_path + ".tmp", "w") as f:
         json.dump(cost, f, indent=2)
         f.write("\n")
-    os.replace(cost_path + ".part", cost_path)
+    os.replace(cost_path + ".tmp", cost_path)
     return 0
 
 

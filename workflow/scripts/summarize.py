@@ -96,11 +96,11 @@ def write_summary(records, path):
     """Writes the summary (whole or not at all) and returns its rows."""
     rows = [summary_row(r) for r in records]
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    with open(path + ".part", "w", newline="") as f:
+    with open(path + ".tmp", "w", newline="") as f:
         writer = csv.DictWriter(f, fieldnames=COLUMNS)
         writer.writeheader()
         writer.writerows(rows)
-    os.replace(path + ".part", path)
+    os.replace(path + ".tmp", path)
     return rows
 
 

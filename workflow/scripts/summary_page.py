@@ -46,9 +46,9 @@ figure {{ display: inline-block; margin: 1em; }}
 {image_tag(precision_recall, "Precision against recall")}
 </body></html>
 """
-    with open(path + ".part", "w") as f:
+    with open(path + ".tmp", "w") as f:
         f.write(page)
-    os.replace(path + ".part", path)
+    os.replace(path + ".tmp", path)
 
 
 if __name__ == "__main__" and "snakemake" in globals():
