@@ -1,5 +1,6 @@
 // strellix: the everyday command line of the library. `strellix segment`
-// finds the moving objects of a video, `strellix evaluate` scores masks.
+// finds the moving objects of a video, `strellix evaluate` scores masks,
+// `strellix probe` tells what a run would need before it starts.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include "cli/command_failure.h"
 #include "cli/evaluate_command.h"
 #include "cli/parse_errors.h"
+#include "cli/probe_command.h"
 #include "cli/segment_options.h"
 #include "cli/segment_run.h"
 #include "io/plane_set.h"
@@ -25,19 +27,33 @@ namespace {
 const char* const PROGRAM_FOOTER = R"(Quick start:
   strellix segment clip.mp4 -o masks/ --overlay overlay.mp4
   strellix evaluate masks/ groundtruth/ --roi ROI.bmp
-Run 'strellix segment --help' or 'strellix evaluate --help' for all the options.)";
+  strellix probe clip.mp4 --json
+Run 'strellix segment --help', 'strellix evaluate --help' or 'strellix probe --help' for all the options.)";
 
 std::string version_text() {
   return std::string("strellix ") + STRELLIX_CLI_VERSION + " (library " + version() + ")";
 }
 
+// The options of every command, and which one was given.
+struct Commands {
+  CLI::App* segment = nullptr;
+  CLI::App* evaluate = nullptr;
+  CLI::App* probe = nullptr;
+  SegmentOptions segment_options;
+  EvaluateOptions evaluate_options;
+  ProbeOptions probe_options;
+};
+
 // Runs the chosen command; failures come back as exceptions, each mapped to
 // its exit code with one message on standard error.
-int run_command(CLI::App* segment, SegmentOptions& segment_options, EvaluateOptions& evaluate_options) {
-  const char* prefix = segment->parsed() ? "strellix" : "strellix evaluate";
+int run_command(Commands& c) {
+  const char* prefix = c.segment->parsed() ? "strellix"
+                       : c.probe->parsed() ? "strellix probe"
+                                           : "strellix evaluate";
   try {
-    if (segment->parsed()) return run_segment(segment_options);
-    return run_evaluate(evaluate_options);
+    if (c.segment->parsed()) return run_segment(c.segment_options);
+    if (c.probe->parsed()) return run_probe(c.probe_options);
+    return run_evaluate(c.evaluate_options);
   } catch (const CommandFailure& failure) {
     if (*failure.what() != '\0') std::fprintf(stderr, "%s: %s\n", prefix, failure.what());
     return failure.code();
@@ -73,18 +89,18 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", version_text(), "Print the program's and the library's version");
   app.footer(PROGRAM_FOOTER);
   app.require_subcommand(0, 1);
-  SegmentOptions segment_options;
-  EvaluateOptions evaluate_options;
-  CLI::App* segment = add_segment_command(app, segment_options);
-  CLI::App* evaluate = add_evaluate_command(app, evaluate_options);
+  Commands commands;
+  commands.segment = add_segment_command(app, commands.segment_options);
+  commands.evaluate = add_evaluate_command(app, commands.evaluate_options);
+  commands.probe = add_probe_command(app, commands.probe_options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     return report_parse_error(app, error);
   }
-  if (!segment->parsed() && !evaluate->parsed()) {
+  if (!commands.segment->parsed() && !commands.evaluate->parsed() && !commands.probe->parsed()) {
     std::fputs(app.help().c_str(), stdout);
     return EXIT_DONE;
   }
-  return run_command(segment, segment_options, evaluate_options);
+  return run_command(commands);
 }

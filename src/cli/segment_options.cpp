@@ -6,6 +6,7 @@
 #include "cli/input_source.h"
 #include "cli/number_options.h"
 #include "cli/output_dir.h"
+#include "cli/shared_options.h"
 #include "cli/video_output.h"
 
 namespace strellix::cli {
@@ -106,33 +107,8 @@ CLI::App* add_segment_command(CLI::App& app, SegmentOptions& o) {
       ->required()
       ->type_name("OUTDIR");
 
-  Parameters& p = o.parameters;
-  const std::string model = "Model";
-  add_whole_number(*c, "--layers", p.layers, 1, INT_MAX, "Candidate background colours per pixel")
-      ->group(model);
-  add_whole_number(*c, "--width-1d", p.width_1d, 0, 3, "Half-width of the update across layers (0-3)")
-      ->group(model);
-  add_whole_number(*c, "--width-2d", p.width_2d, 0, 4, "Half-width of the update's image neighbourhood (0-4)")
-      ->group(model);
-  add_real_number(*c, "--threshold", p.threshold, 0.0, 1000.0, "Segmentation threshold, a squared distance")
-      ->group(model);
-  add_real_number(*c, "--learning-rate", p.learning_rate, 0.0, 1.0, "Learning rate of the model updates")
-      ->group(model);
-  add_whole_number(*c, "--median-frames", p.median_frames, 1, INT_MAX,
-                   "Frames whose temporal median seeds the model")
-      ->group(model);
-  c->add_option("--background", o.background_file, "Seed the model from this image instead of the median")
-      ->type_name("FILE")
-      ->group(model);
-  add_whole_number(*c, "--threads", p.threads, 0, 1024, "Worker threads; 0: one per core")->group(model);
-
-  const std::string range = "Frames";
-  add_whole_number(*c, "--start", o.start, -MAX_FRAME_NUMBER, MAX_FRAME_NUMBER,
-                   "First frame (its number for a pattern, its place from 1 otherwise) [default: the first]")
-      ->group(range);
-  add_whole_number(*c, "--end", o.end, -MAX_FRAME_NUMBER, MAX_FRAME_NUMBER,
-                   "Last frame, inclusive [default: until the input ends]")
-      ->group(range);
+  add_model_options(*c, o.parameters, o.background_file);
+  add_frame_range_options(*c, o.start, o.end);
 
   const std::string outputs = "Outputs";
   c->add_flag("--no-masks", o.no_masks, "Write no mask%06d.png files")->group(outputs);

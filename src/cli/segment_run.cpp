@@ -16,6 +16,7 @@
 #include "cli/median_seed.h"
 #include "cli/output_dir.h"
 #include "cli/progress.h"
+#include "cli/run_memory.h"
 #include "cli/run_outputs.h"
 #include "cli/run_record.h"
 #include "engine/memory_estimate.h"
@@ -42,11 +43,7 @@ double seconds_since(Clock::time_point start) {
 void check_memory(const Parameters& p, cv::Size size, long long median_frames) {
   const double available = physical_memory_bytes();
   if (available <= 0.0) return;  // unknown: let the allocations decide
-  Parameters counted = p;
-  counted.median_frames = static_cast<int>(std::max(1LL, median_frames));
-  const double kept = static_cast<double>(median_frames) * size.width * size.height * 3.0;
-  const double needed =
-      static_cast<double>(estimate_memory(counted, size.width, size.height, median_frames > 0)) + kept;
+  const double needed = run_memory(p, size, median_frames).total();
   if (needed <= available) return;
   const std::string median =
       median_frames > 0 ? " and the median of " + std::to_string(median_frames) + " frames" : std::string();

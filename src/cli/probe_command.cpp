@@ -1,0 +1,112 @@
+#include "cli/probe_command.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/command_failure.h"
+#include "cli/input_source.h"
+#include "cli/json_text.h"
+#include "cli/run_memory.h"
+#include "cli/shared_options.h"
+#include "io/frame_source.h"
+
+namespace strellix::cli {
+
+namespace {
+
+struct ProbeReport {
+  InputSpec source;
+  cv::Size size;
+  long long first = 1;
+  long long frames = -1;  // -1: the input does not tell
+  double frame_rate = 0.0;
+  RunMemory memory;
+};
+
+// Bytes as a whole number: JSON readers take them exactly up to 2^53.
+std::string bytes_text(double bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", bytes);
+  return text;
+}
+
+std::string report_json(const ProbeReport& r) {
+  const std::string frames = r.frames >= 0 ? std::to_string(r.frames) : "null";
+  const std::string rate = r.frame_rate > 0.0 ? json_number(r.frame_rate) : "null";
+  std::string t = "{\n";
+  t += "  \"input\": {\"kind\": " + json_string(r.source.kind_name()) +
+       ", \"source\": " + json_string(r.source.text) + ", \"width\": " + std::to_string(r.size.width) +
+       ", \"height\": " + std::to_string(r.size.height) + ", \"first\": " + std::to_string(r.first) +
+       ", \"frames\": " + frames + ", \"frame_rate\": " + rate + "},\n";
+  t += "  \"median_frames\": " + std::to_string(r.memory.median_frames) + ",\n";
+  t += "  \"memory\": {\"bytes\": " + bytes_text(r.memory.total()) +
+       ", \"model\": " + bytes_text(r.memory.model_bytes) +
+       ", \"median\": " + bytes_text(r.memory.median_bytes) +
+       ", \"kept_frames\": " + bytes_text(r.memory.kept_bytes) + "}\n}\n";
+  return t;
+}
+
+std::string report_text(const ProbeReport& r) {
+  std::string t = "input: " + std::string(r.source.kind_name()) + " " + r.source.text + "\n";
+  t += "frame size: " + std::to_string(r.size.width) + "x" + std::to_string(r.size.height) + "\n";
+  t += "frames: " + (r.frames >= 0 ? std::to_string(r.frames) : std::string("unknown")) + ", from " +
+       std::to_string(r.first) + "\n";
+  if (r.frame_rate > 0.0) t += "frame rate: " + json_number(r.frame_rate) + "\n";
+  t += "memory: " + bytes_text(r.memory.total()) + " bytes (model " + bytes_text(r.memory.model_bytes) +
+       ", median store " + bytes_text(r.memory.median_bytes) + ", frames kept for the median " +
+       bytes_text(r.memory.kept_bytes) + "; median of " + std::to_string(r.memory.median_frames) +
+       " frames)\n";
+  return t;
+}
+
+}  // namespace
+
+CLI::App* add_probe_command(CLI::App& app, ProbeOptions& o) {
+  CLI::App* c = app.add_subcommand(
+      "probe", "What a segment run on INPUT needs: frame size, frame count and memory, before it starts");
+  c->add_option("INPUT", o.input, "Video file, image pattern, directory of images or stream URL")
+      ->required()
+      ->type_name("");
+  add_model_options(*c, o.parameters, o.background_file);
+  add_frame_range_options(*c, o.start, o.end);
+  c->add_flag("--json", o.json, "Print the report as one JSON object");
+  c->footer(
+      "Takes the options of 'strellix segment' that change what a run needs, and reads the first frame\n"
+      "of the range. Memory is what segment itself checks before it starts: the library's estimate for\n"
+      "the model and the median's store, and the frames kept for the median; the process's own code\n"
+      "and the video library's buffers come on top. Frames: the count from the first of the range to\n"
+      "its end, as the input tells it (a video's container may be approximate; unknown for streams).\n"
+      "Exit codes: 0 done; 1 the input cannot be opened or its first frame cannot be used; 2 a usage\n"
+      "error.");
+  return c;
+}
+
+int run_probe(const ProbeOptions& o) {
+  try {
+    validate(o.parameters);
+  } catch (const std::invalid_argument& e) {
+    throw usage_error(e.what());
+  }
+  set_frame_source_program("strellix");
+  ProbeReport r;
+  r.source = classify_input(o.input, std::nullopt);
+  std::unique_ptr<InputSource> input = open_input(r.source, o.start, o.end);
+  cv::Mat first;
+  long long number = 0;
+  const GrabStatus status = input->read(first, number);
+  if (status == GRAB_UNUSABLE) throw input_error("");  // the reader named the frame
+  if (status != GRAB_OK) throw input_error(r.source.text + " has no frame to read");
+  r.size = first.size();
+  r.first = number;
+  r.frames = input->total();
+  r.frame_rate = input->frame_rate();
+  // As segment counts it: the median of the whole input when it is shorter.
+  long long median_frames = o.background_file.empty() ? o.parameters.median_frames : 0;
+  if (median_frames > 0 && r.frames > 0) median_frames = std::min(median_frames, r.frames);
+  r.memory = run_memory(o.parameters, r.size, median_frames);
+  const std::string report = o.json ? report_json(r) : report_text(r);
+  std::fputs(report.c_str(), stdout);
+  return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_OUTPUT;
+}
+
+}  // namespace strellix::cli
