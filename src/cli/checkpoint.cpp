@@ -41,10 +41,10 @@ std::string real_text(double value) {
 
 // The size of a video file, so that another file under the same name is
 // told apart.
-std::string input_identity(const InputSpec& spec) {
-  std::string identity = std::string(spec.kind_name()) + " " + spec.absolute;
+std::string input_identity(const InputLocation& location) {
+  std::string identity = std::string(location.kind_name()) + " " + location.absolute;
   struct stat info;
-  if (spec.kind == InputKind::video && stat(spec.absolute.c_str(), &info) == 0)
+  if (location.kind == InputKind::video && stat(location.absolute.c_str(), &info) == 0)
     identity += " (" + std::to_string(static_cast<long long>(info.st_size)) + " bytes)";
   return identity;
 }
@@ -70,7 +70,7 @@ std::string describe_run(const SegmentOptions& o, long long first_number) {
   auto line = [&](const std::string& name, const std::string& value) {
     text += name + "=" + escaped(value) + "\n";
   };
-  line("INPUT", input_identity(o.spec));
+  line("INPUT", input_identity(o.location));
   line("--start", std::to_string(first_number));
   line("--end", o.end ? std::to_string(*o.end) : "the end of the input");
   line("--layers", std::to_string(p.layers));

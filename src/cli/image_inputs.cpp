@@ -83,20 +83,20 @@ GrabStatus read_file_frame(const std::string& path, const cv::Size& expected, cv
 // that has no file ends the run, as in Strellixplus.
 class PatternInput : public InputSource {
  public:
-  PatternInput(const InputSpec& spec, const std::optional<long long>& start,
+  PatternInput(const InputLocation& location, const std::optional<long long>& start,
                const std::optional<long long>& end)
-      : spec_(spec) {
+      : location_(location) {
     std::set<long long> numbers;
-    for (const std::string& name : names_in(spec.directory)) {
+    for (const std::string& name : names_in(location.directory)) {
       long long number = 0;
-      if (number_of_name(spec.pattern, name, &number) && number >= -MAX_FRAME_NUMBER &&
+      if (number_of_name(location.pattern, name, &number) && number >= -MAX_FRAME_NUMBER &&
           number <= MAX_FRAME_NUMBER)
         numbers.insert(number);
     }
-    if (numbers.empty()) throw input_error("no file in " + spec.directory + " matches " + spec.text);
+    if (numbers.empty()) throw input_error("no file in " + location.directory + " matches " + location.text);
     first_number_ = start.value_or(*numbers.begin());
     if (numbers.count(first_number_) == 0)
-      throw input_error(spec.text + " has no frame " + std::to_string(first_number_) + " (no file " +
+      throw input_error(location.text + " has no frame " + std::to_string(first_number_) + " (no file " +
                         path_of(first_number_) + ")");
     end_ = end.value_or(MAX_FRAME_NUMBER);
     if (end_ < first_number_)
@@ -135,7 +135,7 @@ class PatternInput : public InputSource {
 
  private:
   std::string path_of(long long number) const {
-    return joined(spec_.directory, format_name(spec_.pattern, number));
+    return joined(location_.directory, format_name(location_.pattern, number));
   }
   void advance(long long count) {
     if (end_ - next_ < count) {
@@ -145,7 +145,7 @@ class PatternInput : public InputSource {
     }
   }
 
-  InputSpec spec_;
+  InputLocation location_;
   long long next_ = 0, last_ = 0, end_ = MAX_FRAME_NUMBER;
   bool finished_ = false;
 };
@@ -154,17 +154,17 @@ class PatternInput : public InputSource {
 // files and subdirectories are left out. Frame k is the k-th.
 class DirectoryInput : public InputSource {
  public:
-  DirectoryInput(const InputSpec& spec, const std::optional<long long>& start,
+  DirectoryInput(const InputLocation& location, const std::optional<long long>& start,
                  const std::optional<long long>& end) {
-    for (const std::string& name : names_in(spec.text))
-      if (name[0] != '.' && has_image_extension(name) && is_regular_file(joined(spec.text, name)))
-        files_.push_back(joined(spec.text, name));
+    for (const std::string& name : names_in(location.text))
+      if (name[0] != '.' && has_image_extension(name) && is_regular_file(joined(location.text, name)))
+        files_.push_back(joined(location.text, name));
     std::sort(files_.begin(), files_.end(), natural_less);
     const long long count = static_cast<long long>(files_.size());
-    if (count == 0) throw input_error("no image files in the directory " + spec.text);
+    if (count == 0) throw input_error("no image files in the directory " + location.text);
     first_number_ = start.value_or(1);
     if (first_number_ > count)
-      throw input_error(spec.text + " has " + std::to_string(count) + " images; there is no frame " +
+      throw input_error(location.text + " has " + std::to_string(count) + " images; there is no frame " +
                         std::to_string(first_number_));
     last_ = std::min(end.value_or(count), count);
     next_ = first_number_;
@@ -200,10 +200,11 @@ class DirectoryInput : public InputSource {
 
 }  // namespace
 
-std::unique_ptr<InputSource> open_image_files(const InputSpec& spec, const std::optional<long long>& start,
+std::unique_ptr<InputSource> open_image_files(const InputLocation& location,
+                                              const std::optional<long long>& start,
                                               const std::optional<long long>& end) {
-  if (spec.kind == InputKind::pattern) return std::make_unique<PatternInput>(spec, start, end);
-  return std::make_unique<DirectoryInput>(spec, start, end);
+  if (location.kind == InputKind::pattern) return std::make_unique<PatternInput>(location, start, end);
+  return std::make_unique<DirectoryInput>(location, start, end);
 }
 
 }  // namespace strellix::cli

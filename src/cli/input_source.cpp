@@ -4,9 +4,9 @@
 
 namespace strellix::cli {
 
-std::unique_ptr<InputSource> open_input(const InputSpec& spec, const std::optional<long long>& start,
+std::unique_ptr<InputSource> open_input(const InputLocation& location, const std::optional<long long>& start,
                                         const std::optional<long long>& end) {
-  if (spec.numbered_by_place()) {
+  if (location.numbered_by_place()) {
     if (start && *start < 1)
       throw usage_error("--start counts frames from 1 for this input (got " + std::to_string(*start) + ")");
     if (end && *end < 1)
@@ -14,9 +14,9 @@ std::unique_ptr<InputSource> open_input(const InputSpec& spec, const std::option
   }
   if (start && end && *end < *start)
     throw usage_error("--end " + std::to_string(*end) + " comes before --start " + std::to_string(*start));
-  if (spec.kind == InputKind::pattern || spec.kind == InputKind::directory)
-    return open_image_files(spec, start, end);
-  return open_video_input(spec, start.value_or(1), end);
+  if (location.kind == InputKind::pattern || location.kind == InputKind::directory)
+    return open_image_files(location, start, end);
+  return open_video_input(location, start.value_or(1), end);
 }
 
 }  // namespace strellix::cli

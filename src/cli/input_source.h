@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "cli/input_spec.h"
+#include "cli/input_location.h"
 #include "io/frame_source.h"
 
 namespace strellix::cli {
@@ -54,13 +54,14 @@ class InputSource {
 // first frame there is, to the end of the input). Throws CommandFailure with
 // EXIT_NO_INPUT when the input cannot be opened or does not reach `start`,
 // and EXIT_USAGE for a place below 1.
-std::unique_ptr<InputSource> open_input(const InputSpec& spec, const std::optional<long long>& start,
+std::unique_ptr<InputSource> open_input(const InputLocation& location, const std::optional<long long>& start,
                                         const std::optional<long long>& end);
 
 // The two families, for open_input.
-std::unique_ptr<InputSource> open_image_files(const InputSpec& spec, const std::optional<long long>& start,
+std::unique_ptr<InputSource> open_image_files(const InputLocation& location,
+                                              const std::optional<long long>& start,
                                               const std::optional<long long>& end);
-std::unique_ptr<InputSource> open_video_input(const InputSpec& spec, long long start,
+std::unique_ptr<InputSource> open_video_input(const InputLocation& location, long long start,
                                               const std::optional<long long>& end);
 
 }  // namespace strellix::cli

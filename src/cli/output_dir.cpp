@@ -72,14 +72,14 @@ bool belongs_to_a_run(const std::string& name, const SegmentOptions& o) {
 }
 
 // The directory the input's files are in, "" for a camera or a stream.
-std::string input_directory(const InputSpec& spec) {
-  switch (spec.kind) {
+std::string input_directory(const InputLocation& location) {
+  switch (location.kind) {
     case InputKind::pattern:
-      return spec.directory;
+      return location.directory;
     case InputKind::directory:
-      return spec.text;
+      return location.text;
     case InputKind::video:
-      return fs::path(spec.absolute).parent_path().string();
+      return fs::path(location.absolute).parent_path().string();
     default:
       return "";
   }
@@ -130,7 +130,7 @@ void check_output_dir(const SegmentOptions& o) {
     return;
   }
   if (!S_ISDIR(info.st_mode)) throw usage_error(dir + " exists and is not a directory");
-  if (same_directory(dir, input_directory(o.spec)))
+  if (same_directory(dir, input_directory(o.location)))
     throw usage_error(dir +
                       " is the directory of the input; choose another OUTDIR, so that the input stays "
                       "as it is");

@@ -15,7 +15,7 @@ namespace strellix::cli {
 namespace {
 
 struct ProbeReport {
-  InputSpec source;
+  InputLocation source;
   cv::Size size;
   long long first = 1;
   long long frames = -1;  // -1: the input does not tell

@@ -35,9 +35,9 @@ class JsonObject {
 
 std::string input_json(const SegmentOptions& o, const RunRecord& r) {
   JsonObject input(1);
-  input.add_text("kind", o.spec.kind_name()).add_text("source", o.spec.text);
-  if (o.spec.kind != InputKind::camera && o.spec.kind != InputKind::stream)
-    input.add_text("path", o.spec.absolute);
+  input.add_text("kind", o.location.kind_name()).add_text("source", o.location.text);
+  if (o.location.kind != InputKind::camera && o.location.kind != InputKind::stream)
+    input.add_text("path", o.location.absolute);
   input.add("width", r.frame_size.width).add("height", r.frame_size.height);
   input.add("frame_rate", r.input_frame_rate > 0.0 ? json_number(r.input_frame_rate) : "null");
   return input.str();

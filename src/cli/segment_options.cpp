@@ -85,13 +85,13 @@ void check_outputs(const SegmentOptions& o) {
 }
 
 void check_resumable(const SegmentOptions& o) {
-  if (o.spec.rewindable()) return;
+  if (o.location.rewindable()) return;
   if (o.resume)
-    throw usage_error("a " + std::string(o.spec.kind_name()) +
+    throw usage_error("a " + std::string(o.location.kind_name()) +
                       " cannot be resumed: it cannot be "
                       "read again from where the run started");
   if (o.checkpoint_every > 0)
-    throw usage_error("--checkpoint-every: a " + std::string(o.spec.kind_name()) +
+    throw usage_error("--checkpoint-every: a " + std::string(o.location.kind_name()) +
                       " cannot be resumed, so checkpoints would be of no use");
 }
 
@@ -157,7 +157,7 @@ void check_segment_options(SegmentOptions& o) {
   if (o.resume && o.overwrite)
     throw usage_error("--resume continues the run in OUTDIR, --overwrite replaces it: give one of them");
   check_outputs(o);
-  o.spec = classify_input(o.input, o.camera);
+  o.location = classify_input(o.input, o.camera);
   check_resumable(o);
   check_output_dir(o);
 }

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/input_spec.h"
+#include "cli/input_location.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix::cli {
@@ -29,14 +29,14 @@ struct SegmentOptions {
   bool resume = false;
   bool quiet = false;
 
-  InputSpec spec;  // worked out by check_segment_options
+  InputLocation location;  // worked out by check_segment_options
 };
 
 // Adds the subcommand and its options to `app`.
 CLI::App* add_segment_command(CLI::App& app, SegmentOptions& options);
 
 // Checks what the options ask for together (input, output names, output
-// directory) and fills options.spec. Throws CommandFailure: EXIT_USAGE, or
+// directory) and fills options.location. Throws CommandFailure: EXIT_USAGE, or
 // EXIT_NO_INPUT for an input path that does not exist. Reads and writes
 // nothing.
 void check_segment_options(SegmentOptions& options);

@@ -60,7 +60,7 @@ class SegmentRun {
 
   int execute() {
     try {
-      input_ = open_input(o_.spec, o_.start, o_.end);
+      input_ = open_input(o_.location, o_.start, o_.end);
       if (o_.resume)
         resume_from_checkpoint();
       else
@@ -86,7 +86,7 @@ class SegmentRun {
     long long number = 0;
     const GrabStatus status = input_->read(first, number);
     if (status == GRAB_UNUSABLE) throw input_error("");
-    if (status != GRAB_OK) throw input_error(o_.spec.text + " has no frame to read");
+    if (status != GRAB_OK) throw input_error(o_.location.text + " has no frame to read");
     const cv::Size size = first.size();
     const bool median = o_.background_file.empty();
     long long median_frames = median ? o_.parameters.median_frames : 0;
@@ -143,7 +143,8 @@ class SegmentRun {
     if (outputs_.wants_videos()) {
       rewrite_videos(done);
     } else if (!input_->skip(done)) {
-      throw input_error(o_.spec.text + " now has fewer frames than the checkpoint's " + std::to_string(done));
+      throw input_error(o_.location.text + " now has fewer frames than the checkpoint's " +
+                        std::to_string(done));
     }
     position_ = done;
   }
@@ -157,7 +158,7 @@ class SegmentRun {
       const GrabStatus status = input_->read(frame, number);
       if (status == GRAB_UNUSABLE) throw CommandFailure(EXIT_BAD_FRAME, "");
       if (status != GRAB_OK)
-        throw input_error(o_.spec.text + " now has fewer frames than the checkpoint's " +
+        throw input_error(o_.location.text + " now has fewer frames than the checkpoint's " +
                           std::to_string(count));
       const std::string mask_path = output_path(o_, mask_file_name(number));
       cv::Mat mask;

@@ -47,11 +47,12 @@ bool open_camera(cv::VideoCapture& capture, int index) {
 
 class VideoInput : public InputSource {
  public:
-  VideoInput(const InputSpec& spec, long long start, const std::optional<long long>& end) : spec_(spec) {
-    open(spec);
+  VideoInput(const InputLocation& location, long long start, const std::optional<long long>& end)
+      : location_(location) {
+    open(location);
     first_number_ = start;
     if (!skip(start - 1))
-      throw input_error(spec.text + " has fewer than " + std::to_string(start) +
+      throw input_error(location.text + " has fewer than " + std::to_string(start) +
                         " frames; there is no frame " + std::to_string(start));
     next_ = start;
     const double count = capture_property(capture_, cv::CAP_PROP_FRAME_COUNT);
@@ -69,7 +70,7 @@ class VideoInput : public InputSource {
   GrabStatus read(cv::Mat& frame, long long& number) override {
     if (next_ > last_) return GRAB_MISSING;
     GrabStatus status = GRAB_OK;
-    const std::string name = spec_.text + " frame " + std::to_string(next_);
+    const std::string name = location_.text + " frame " + std::to_string(next_);
     frame = grab_frame(1, &capture_, 1, name, expected_.width, expected_.height, &status);
     if (status != GRAB_OK) return status;
     if (expected_.empty()) expected_ = frame.size();
@@ -95,21 +96,22 @@ class VideoInput : public InputSource {
   double frame_rate() const override { return rate_; }
 
  private:
-  void open(const InputSpec& spec) {
-    switch (spec.kind) {
+  void open(const InputLocation& location) {
+    switch (location.kind) {
       case InputKind::camera:
-        if (!open_camera(capture_, spec.camera)) throw input_error("cannot open " + spec.text);
+        if (!open_camera(capture_, location.camera)) throw input_error("cannot open " + location.text);
         break;
       case InputKind::stream:
-        if (!open_stream(capture_, spec.text)) throw input_error("cannot open the stream " + spec.text);
+        if (!open_stream(capture_, location.text))
+          throw input_error("cannot open the stream " + location.text);
         break;
       default:
         // Says why on standard error: missing, not a regular file, not a video.
-        if (!open_video(capture_, spec.text)) throw input_error("");
+        if (!open_video(capture_, location.text)) throw input_error("");
     }
   }
 
-  InputSpec spec_;
+  InputLocation location_;
   cv::VideoCapture capture_;
   long long next_ = 1, last_ = 0, total_ = -1;
   double rate_ = 0.0;
@@ -117,9 +119,9 @@ class VideoInput : public InputSource {
 
 }  // namespace
 
-std::unique_ptr<InputSource> open_video_input(const InputSpec& spec, long long start,
+std::unique_ptr<InputSource> open_video_input(const InputLocation& location, long long start,
                                               const std::optional<long long>& end) {
-  return std::make_unique<VideoInput>(spec, start, end);
+  return std::make_unique<VideoInput>(location, start, end);
 }
 
 }  // namespace strellix::cli

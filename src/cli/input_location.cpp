@@ -1,4 +1,4 @@
-#include "cli/input_spec.h"
+#include "cli/input_location.h"
 
 #include <sys/stat.h>
 
@@ -56,26 +56,26 @@ std::string pattern_guess(const std::string& path) {
   throw usage_error(message);
 }
 
-InputSpec pattern_spec(const std::string& text) {
-  InputSpec spec;
-  spec.kind = InputKind::pattern;
-  spec.text = text;
+InputLocation pattern_location(const std::string& text) {
+  InputLocation location;
+  location.kind = InputKind::pattern;
+  location.text = text;
   const std::size_t slash = text.find_last_of('/');
-  spec.directory = slash == std::string::npos ? "." : text.substr(0, slash == 0 ? 1 : slash);
+  location.directory = slash == std::string::npos ? "." : text.substr(0, slash == 0 ? 1 : slash);
   const std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
-  if (spec.directory.find('%') != std::string::npos)
+  if (location.directory.find('%') != std::string::npos)
     throw usage_error("the %d field of " + text + " must be in the file name, not in the directory");
-  if (!parse_name_pattern(name, &spec.pattern))
+  if (!parse_name_pattern(name, &location.pattern))
     throw usage_error(text +
                       " does not exist, and is no image pattern: a pattern has exactly one number "
                       "field such as %d or %06d (write %% for a percent sign)");
-  spec.absolute = absolute_of(spec.directory) + "/" + name;
-  return spec;
+  location.absolute = absolute_of(location.directory) + "/" + name;
+  return location;
 }
 
 }  // namespace
 
-const char* InputSpec::kind_name() const {
+const char* InputLocation::kind_name() const {
   switch (kind) {
     case InputKind::video:
       return "video";
@@ -102,39 +102,39 @@ bool has_image_extension(const std::string& name) {
   return std::any_of(std::begin(known), std::end(known), [&](const char* k) { return extension == k; });
 }
 
-InputSpec classify_input(const std::string& text, const std::optional<long long>& camera) {
-  InputSpec spec;
+InputLocation classify_input(const std::string& text, const std::optional<long long>& camera) {
+  InputLocation location;
   if (camera) {
     if (!text.empty()) throw usage_error("give either INPUT or --camera, not both");
-    spec.kind = InputKind::camera;
-    spec.camera = static_cast<int>(*camera);
-    spec.text = "camera " + std::to_string(spec.camera);
-    spec.absolute = spec.text;
-    return spec;
+    location.kind = InputKind::camera;
+    location.camera = static_cast<int>(*camera);
+    location.text = "camera " + std::to_string(location.camera);
+    location.absolute = location.text;
+    return location;
   }
   if (text.empty())
     throw usage_error(
         "no INPUT: give a video file, an image pattern such as frames/in%06d.jpg, a directory "
         "of images, a stream URL or --camera N");
-  spec.text = text;
+  location.text = text;
   if (has_url_scheme(text)) {
-    spec.kind = InputKind::stream;
-    spec.absolute = text;
-    return spec;
+    location.kind = InputKind::stream;
+    location.absolute = text;
+    return location;
   }
   struct stat info;
   if (stat(text.c_str(), &info) == 0) {
-    spec.absolute = absolute_of(text);
+    location.absolute = absolute_of(text);
     if (S_ISDIR(info.st_mode)) {
-      spec.kind = InputKind::directory;
-      return spec;
+      location.kind = InputKind::directory;
+      return location;
     }
     if (has_image_extension(text)) refuse_single_image(text);
-    spec.kind = InputKind::video;
-    return spec;
+    location.kind = InputKind::video;
+    return location;
   }
   const int missing = errno;
-  if (text.find('%') != std::string::npos) return pattern_spec(text);
+  if (text.find('%') != std::string::npos) return pattern_location(text);
   throw input_error("cannot open " + text + ": " + std::strerror(missing));
 }
 

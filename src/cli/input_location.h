@@ -12,7 +12,7 @@ namespace strellix::cli {
 
 enum class InputKind { video, pattern, directory, camera, stream };
 
-struct InputSpec {
+struct InputLocation {
   InputKind kind = InputKind::video;
   std::string text;       // as the user gave it ("camera N" for a camera)
   std::string absolute;   // video, directory, pattern: the same made absolute; stream: the URL
@@ -31,7 +31,7 @@ struct InputSpec {
 // Throws a usage error (naming what is wrong and, for a single image file,
 // the pattern that was probably meant) or an input error for a path that
 // does not exist.
-InputSpec classify_input(const std::string& text, const std::optional<long long>& camera);
+InputLocation classify_input(const std::string& text, const std::optional<long long>& camera);
 
 // True for file names whose extension is one of the image formats read as
 // frames (png, jpg, jpeg, bmp, tif, tiff, webp, ppm, pgm, pnm), any case.
