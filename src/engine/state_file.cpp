@@ -60,25 +60,14 @@ std::uint64_t get_u64(const unsigned char* at) {
   for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(at[i]) << (8 * i);
   return v;
 }
-std::uint32_t float_bits(float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, sizeof v);
-  return v;
-}
-float bits_float(std::uint32_t v) {
-  float f;
-  std::memcpy(&f, &v, sizeof f);
-  return f;
-}
-std::uint64_t double_bits(double d) {
-  std::uint64_t v;
-  std::memcpy(&v, &d, sizeof v);
-  return v;
-}
-double bits_double(std::uint64_t v) {
-  double d;
-  std::memcpy(&d, &v, sizeof d);
-  return d;
+// The same bits seen as another type of the same size: floats are stored
+// as their bits, so that a value comes back exactly.
+template <typename To, typename From>
+To same_bits(From from) {
+  static_assert(sizeof(To) == sizeof(From), "only types of one size share their bits");
+  To to;
+  std::memcpy(&to, &from, sizeof to);
+  return to;
 }
 
 int full_width(int half_width) {
@@ -96,8 +85,8 @@ std::array<unsigned char, HEADER_BYTES> encode_header(const StateHeader& h) {
   const Parameters& p = h.parameters;
   const int fields[8] = {p.layers, p.width_1d, p.width_2d, p.median_frames, p.threads, h.width, h.height, 0};
   for (int i = 0; i < 8; ++i) put_u32(&b[16 + 4 * i], static_cast<std::uint32_t>(fields[i]));
-  put_u64(&b[48], double_bits(p.threshold));
-  put_u64(&b[56], double_bits(p.learning_rate));
+  put_u64(&b[48], same_bits<std::uint64_t>(p.threshold));
+  put_u64(&b[56], same_bits<std::uint64_t>(p.learning_rate));
   put_u64(&b[64], static_cast<std::uint64_t>(h.frames_applied));
   return b;
 }
@@ -119,7 +108,7 @@ class ChunkWriter {
   void floats(const float* values, std::size_t count) {
     unsigned char four[4];
     for (std::size_t i = 0; i < count; ++i) {
-      put_u32(four, float_bits(values[i]));
+      put_u32(four, same_bits<std::uint32_t>(values[i]));
       bytes(four, 4);
     }
   }
@@ -196,8 +185,8 @@ StateReader::StateReader(ByteSource& source, const std::string& name) : source_(
   p.width_2d = fields[2];
   p.median_frames = fields[3];
   p.threads = fields[4];
-  p.threshold = bits_double(get_u64(&b[48]));
-  p.learning_rate = bits_double(get_u64(&b[56]));
+  p.threshold = same_bits<double>(get_u64(&b[48]));
+  p.learning_rate = same_bits<double>(get_u64(&b[56]));
   header_.width = fields[5];
   header_.height = fields[6];
   header_.frames_applied = static_cast<long long>(get_u64(&b[64]));
@@ -241,7 +230,7 @@ void StateReader::read_tables(const StateBuffers& to) {
     for (std::size_t i = 0; i < count; ++i) {
       unsigned char four[4];
       std::memcpy(four, into + i, 4);
-      into[i] = bits_float(get_u32(four));  // the bytes are little-endian whatever the machine
+      into[i] = same_bits<float>(get_u32(four));  // the bytes are little-endian whatever the machine
     }
   };
   const std::size_t pixels = pixel_count(header_);

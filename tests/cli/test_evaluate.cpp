@@ -12,17 +12,6 @@
 #include "support/cli_runs.h"
 #include "support/scratch_dir.h"
 
-namespace {
-
-// The number after "\"key\": " in a JSON text; NaN when it is missing.
-double json_value(const std::string& json, const std::string& key) {
-  const std::size_t at = json.find("\"" + key + "\": ");
-  if (at == std::string::npos) return std::nan("");
-  return std::strtod(json.c_str() + at + key.size() + 4, nullptr);
-}
-
-}  // namespace
-
 TEST(Evaluate, Mp4ToMasksOverlayAndMetrics) {
   const std::string& scene = sample_scene(150, 160, 120);
   const std::string truth = std::filesystem::path(scene).parent_path().string() + "/groundtruth";

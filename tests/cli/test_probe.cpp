@@ -10,17 +10,6 @@
 #include "support/cli_runs.h"
 #include "support/scratch_dir.h"
 
-namespace {
-
-// The number after "\"key\": " in a JSON text; NaN when it is missing.
-double json_value(const std::string& json, const std::string& key) {
-  const std::size_t at = json.find("\"" + key + "\": ");
-  if (at == std::string::npos) return std::nan("");
-  return std::strtod(json.c_str() + at + key.size() + 4, nullptr);
-}
-
-}  // namespace
-
 TEST(Probe, SizesARunAsSegmentCountsIt) {
   const std::string pattern = sample_scene(40, 48, 32) + "%d.png";
   const RunResult r = run_cli({"probe", pattern, "--start", "5", "--end", "30", "--layers", "3", "--json"});

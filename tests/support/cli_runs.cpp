@@ -2,7 +2,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -48,4 +50,10 @@ int differing_masks(const std::string& dir_a, const std::string& stem_a, const s
     if (a.empty() || !same_pixels(a, read_numbered_mask(dir_b, stem_b, k))) ++differing;
   }
   return differing;
+}
+
+double json_value(const std::string& json, const std::string& key) {
+  const std::size_t at = json.find("\"" + key + "\": ");
+  if (at == std::string::npos) return std::nan("");
+  return std::strtod(json.c_str() + at + key.size() + 4, nullptr);
 }

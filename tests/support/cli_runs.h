@@ -25,3 +25,7 @@ cv::Mat read_numbered_mask(const std::string& dir, const std::string& stem, long
 // differs in any pixel from the one in `dir_b`.
 int differing_masks(const std::string& dir_a, const std::string& stem_a, const std::string& dir_b,
                     const std::string& stem_b, long long first, long long last);
+
+// The number after "\"key\": " in a JSON text the command line printed or
+// wrote; NaN when it is missing.
+double json_value(const std::string& json, const std::string& key);
