@@ -1,7 +1,6 @@
-// The segment run's helper threads: one reads the next frames and brings
+// The segment run's reading thread: it reads the next frames and brings
 // them into the model's colour space while the model works on the current
-// frame, the other writes each frame's outputs in order while the model
-// works on the next.
+// frame. (Outputs are written in order on an OrderedWriter, io/ordered_writer.h.)
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -9,7 +8,6 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -51,34 +49,6 @@ class ReadAhead {
   std::deque<PreparedFrame> spare_;
   std::exception_ptr fault_;
   bool ended_ = false;
-  bool stopping_ = false;
-  std::thread worker_;
-};
-
-// Tasks run one after another, in the order given, on a thread of their
-// own; at most `depth` wait. What a task throws comes back from the next
-// call.
-class OrderedWriter {
- public:
-  explicit OrderedWriter(int depth);
-  ~OrderedWriter();
-  OrderedWriter(const OrderedWriter&) = delete;
-  OrderedWriter& operator=(const OrderedWriter&) = delete;
-
-  void add(std::function<void()> task);
-  // Returns once every task given so far is done.
-  void wait_until_done();
-
- private:
-  void run();
-  void rethrow();
-
-  const std::size_t depth_;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::deque<std::function<void()>> tasks_;
-  std::exception_ptr fault_;
-  bool busy_ = false;
   bool stopping_ = false;
   std::thread worker_;
 };

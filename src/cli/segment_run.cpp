@@ -21,6 +21,7 @@
 #include "cli/run_record.h"
 #include "engine/memory_estimate.h"
 #include "io/frame_source.h"
+#include "io/ordered_writer.h"
 
 namespace strellix::cli {
 

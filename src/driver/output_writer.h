@@ -4,40 +4,30 @@
 
 #include <opencv2/core.hpp>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
-#include <deque>
-#include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "io/ordered_writer.h"
 
 namespace strellix {
 
-struct ImageJob {
-  std::string path;
-  cv::Mat image;  // owned by the job: the caller's buffers move on meanwhile
-};
-
-// Jobs are written in the order they were queued, one at a time, so files
+// Masks are written in the order they were queued, one at a time, so files
 // appear in the same order as when written in line.
 struct OutputWriter {
-  std::thread worker;
-  std::mutex lock;
-  std::condition_variable changed;
-  std::deque<ImageJob> queue;
   std::size_t capacity = 1;  // masks waiting while another is written
-  bool writing = false;      // a job has been taken off the queue and is not done
-  bool stopping = false;
-  bool failed = false;       // some file could not be written
-  std::exception_ptr fault;  // thrown by a job, handed back to the loop
+  std::unique_ptr<OrderedWriter> tasks;
+  std::atomic<bool> failed{false};  // some file could not be written
 };
 
 // Starts the thread. Throws std::system_error when no thread can be made.
 void start_output_writer(OutputWriter& writer);
 
-// Queues an atomic save of `image` under `path`; waits while the queue is
-// full. A failed save is named on standard error when it happens.
+// Queues an atomic save of `image` (owned by the job from now on) under
+// `path`; waits while the queue is full. A failed save is named on standard
+// error when it happens.
 void queue_image(OutputWriter& writer, std::string path, cv::Mat image);
 
 // Returns once every queued job is on disk (or has failed).
