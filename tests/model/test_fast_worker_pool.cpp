@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "model/worker_pool.h"
@@ -60,12 +64,34 @@ TEST(WorkerPool, ManyShortJobsInARow) {
   for (int i = 0; i < 64; ++i) EXPECT_EQ(cells[i], 20000) << i;
 }
 
+// Runs jobs on the pool until `count` threads have taken part in one (or a
+// few seconds have passed), so that every thread of the pool has started.
+void until_threads_took_part(WorkerPool* pool, std::size_t count) {
+  std::mutex lock;
+  std::set<std::thread::id> seen;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < until) {
+    run_split(pool, 64, 1, [&](int, int) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      std::lock_guard<std::mutex> hold(lock);
+      seen.insert(std::this_thread::get_id());
+    });
+    if (seen.size() >= count) return;
+  }
+}
+
 // A child of fork() has the pool's handles but not its threads: its jobs
 // still run whole, and ending the pool there neither hangs nor crashes.
 TEST(WorkerPool, UsableInAForkedChild) {
   auto pool = std::make_unique<WorkerPool>(3);
   std::atomic<int> sum{0};
   run_split(pool.get(), 64, 1, [&](int begin, int end) { sum += end - begin; });
+  until_threads_took_part(pool.get(), 3);
+  // Fork only once the workers sleep: a thread caught inside the allocator
+  // (as a new one is, while it starts) would leave the child's allocator
+  // locked under AddressSanitizer, whose allocator does not prepare for
+  // fork() as the C library's does.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const pid_t child = fork();
   if (child == 0) {
     std::atomic<int> again{0};
