@@ -44,8 +44,13 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 def arguments():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--build", type=pathlib.Path, default=ROOT / "build-bench")
-    p.add_argument("--data", type=pathlib.Path,
-                   default=pathlib.Path(os.environ.get("SHARED_DATA", ROOT.parent / "shared" / "data")))
+    p.add_argument(
+        "--data",
+        type=pathlib.Path,
+        default=pathlib.Path(
+            os.environ.get("SHARED_DATA", ROOT.parent / "shared" / "data")
+        ),
+    )
     p.add_argument("--rounds", type=int, default=5)
     p.add_argument("--median-frames", type=int, default=50)
     p.add_argument("--highway-count", type=int, default=300)
@@ -78,9 +83,21 @@ def clocks(call):
 
 
 def time_cpp(build, source, count, median_frames, threads):
-    run = subprocess.run([str(build / "bench_apply")] + source +
-                         ["--count", str(count), "--median-frames", str(median_frames), "--threads", str(threads)],
-                         capture_output=True, text=True, check=True)
+    run = subprocess.run(
+        [str(build / "bench_apply")]
+        + source
+        + [
+            "--count",
+            str(count),
+            "--median-frames",
+            str(median_frames),
+            "--threads",
+            str(threads),
+        ],
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     found = re.search(r"wall_ms=([0-9.]+) thread_cpu_ms=([0-9.]+)", run.stdout)
     return float(found.group(1)), float(found.group(2))
 
@@ -101,12 +118,16 @@ def time_module(frames, median_frames, threads):
 def time_mog2(frames, skip):
     mog2 = cv2.createBackgroundSubtractorMOG2()
     times = [clocks(lambda: mog2.apply(f)) for f in frames][skip:]
-    return statistics.median(t[0] for t in times), statistics.median(t[1] for t in times)
+    return statistics.median(t[0] for t in times), statistics.median(
+        t[1] for t in times
+    )
 
 
 def mask_allocation_ms(frame):
     """A new mask array, as apply() makes one per call."""
-    times = [clocks(lambda: np.empty(frame.shape[:2], np.uint8))[1] for _ in range(1000)]
+    times = [
+        clocks(lambda: np.empty(frame.shape[:2], np.uint8))[1] for _ in range(1000)
+    ]
     return statistics.median(times)
 
 
@@ -116,18 +137,27 @@ def measure(a, source, count, frames, threads):
     cv2.setNumThreads(1 if threads == 1 else default_threads)
     rounds = []
     for _ in range(a.rounds):
-        rounds.append((time_cpp(a.build, source, count, a.median_frames, threads),
-                       time_module(frames, a.median_frames, threads), time_mog2(frames, 5)))
+        rounds.append(
+            (
+                time_cpp(a.build, source, count, a.median_frames, threads),
+                time_module(frames, a.median_frames, threads),
+                time_mog2(frames, 5),
+            )
+        )
     cv2.setNumThreads(default_threads)
     return rounds
 
 
 def report(name, setting, rounds, clock):
     """Prints one row; returns the C++ apply() time."""
-    cpp, module, mog2 = (statistics.median(r[k][clock] for r in rounds) for k in range(3))
+    cpp, module, mog2 = (
+        statistics.median(r[k][clock] for r in rounds) for k in range(3)
+    )
     overhead = statistics.median(r[1][clock] / r[0][clock] - 1.0 for r in rounds)
-    print(f"{name:<20} {setting:<24} {cpp:>8.3f} ms {module:>10.3f} ms {100 * overhead:>+8.1f}% "
-          f"{mog2:>8.3f} ms")
+    print(
+        f"{name:<20} {setting:<24} {cpp:>8.3f} ms {module:>10.3f} ms {100 * overhead:>+8.1f}% "
+        f"{mog2:>8.3f} ms"
+    )
     return cpp
 
 
@@ -136,26 +166,46 @@ def main(a):
     highway = a.data / "highway" / "input" / "in%06d.jpg"
     frames = read_images(str(highway), a.highway_count)
     if frames:
-        cases.append(("320x240 highway", ["--images", str(highway)], a.highway_count, frames))
-        corner = ("16x12 highway corner", ["--images", str(highway), "--crop", "16x12"], a.highway_count,
-                  [f[:12, :16].copy() for f in frames])
+        cases.append(
+            ("320x240 highway", ["--images", str(highway)], a.highway_count, frames)
+        )
+        corner = (
+            "16x12 highway corner",
+            ["--images", str(highway), "--crop", "16x12"],
+            a.highway_count,
+            [f[:12, :16].copy() for f in frames],
+        )
     video = a.data / "vtest.avi"
     frames = read_video(video, a.video_count) if video.is_file() else None
     if frames:
-        cases.append(("768x576 vtest.avi", ["--video", str(video)], a.video_count, frames))
+        cases.append(
+            ("768x576 vtest.avi", ["--video", str(video)], a.video_count, frames)
+        )
     if not cases:
-        print(f"bench_python: no highway frames and no vtest.avi under {a.data}: benchmark skipped")
+        print(
+            f"bench_python: no highway frames and no vtest.avi under {a.data}: benchmark skipped"
+        )
         return 0
-    print(f"machine: {os.cpu_count()} cores; Python {sys.version.split()[0]}, cv2 {cv2.__version__}, "
-          f"strellix {strellix.__version__} ({strellix.Subtractor().implementation})")
-    print(f"{'frames':<20} {'setting':<24} {'C++ apply':>11} {'Python apply':>13} {'overhead':>9} "
-          f"{'MOG2 (cv2)':>11}")
+    print(
+        f"machine: {os.cpu_count()} cores; Python {sys.version.split()[0]}, cv2 {cv2.__version__}, "
+        f"strellix {strellix.__version__} ({strellix.Subtractor().implementation})"
+    )
+    print(
+        f"{'frames':<20} {'setting':<24} {'C++ apply':>11} {'Python apply':>13} {'overhead':>9} "
+        f"{'MOG2 (cv2)':>11}"
+    )
     one_thread = {}
     for name, source, count, frames in cases:
         report(name, "all cores, wall", measure(a, source, count, frames, 0), 0)
-        one_thread[name] = (report(name, "one thread, thread CPU", measure(a, source, count, frames, 1), 1),
-                            mask_allocation_ms(frames[0]))
-    print(f"(medians per online frame over {a.rounds} rounds; overhead = Python apply / C++ apply - 1)")
+        one_thread[name] = (
+            report(
+                name, "one thread, thread CPU", measure(a, source, count, frames, 1), 1
+            ),
+            mask_allocation_ms(frames[0]),
+        )
+    print(
+        f"(medians per online frame over {a.rounds} rounds; overhead = Python apply / C++ apply - 1)"
+    )
     if corner:
         rounds = measure(a, *corner[1:], 1)
         report(corner[0], "one thread, thread CPU", rounds, 1)
@@ -163,8 +213,10 @@ def main(a):
         print(f"the module's own cost per call at 16x12: {1000 * fixed:.1f} us")
         for name, (apply_ms, mask_ms) in one_thread.items():
             own = fixed + mask_ms
-            print(f"  with a {name.split()[0]} mask array ({1000 * mask_ms:.1f} us): {1000 * own:.1f} us, "
-                  f"{100 * own / apply_ms:.2f}% of apply() on one thread")
+            print(
+                f"  with a {name.split()[0]} mask array ({1000 * mask_ms:.1f} us): {1000 * own:.1f} us, "
+                f"{100 * own / apply_ms:.2f}% of apply() on one thread"
+            )
     return 0
 
 
@@ -173,4 +225,5 @@ if __name__ == "__main__":
     sys.path.insert(0, str(options.build / "python"))
     import cv2
     import strellix
+
     sys.exit(main(options))

@@ -24,18 +24,40 @@ import strellix
 
 
 def arguments():
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
-                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p = argparse.ArgumentParser(
+        description=__doc__.split("\n\n")[0],
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     p.add_argument("source", help="a video file, or the number of a camera")
-    p.add_argument("--out", default="segment_video_out", help="directory for the masks and the video")
-    p.add_argument("--median-frames", type=int, default=100, help="frames whose median seeds the model")
+    p.add_argument(
+        "--out",
+        default="segment_video_out",
+        help="directory for the masks and the video",
+    )
+    p.add_argument(
+        "--median-frames",
+        type=int,
+        default=100,
+        help="frames whose median seeds the model",
+    )
     p.add_argument("--layers", type=int, default=5)
     p.add_argument("--threshold", type=float, default=0.005)
     p.add_argument("--learning-rate", type=float, default=0.05)
     p.add_argument("--threads", type=int, default=0, help="0 = one per core")
-    p.add_argument("--max-frames", type=int, default=0, help="stop after this many frames (0 = all)")
-    p.add_argument("--show", action="store_true", help="show the frames in a window, if a display is reachable")
-    p.add_argument("--every", type=int, default=50, help="print progress every this many frames")
+    p.add_argument(
+        "--max-frames",
+        type=int,
+        default=0,
+        help="stop after this many frames (0 = all)",
+    )
+    p.add_argument(
+        "--show",
+        action="store_true",
+        help="show the frames in a window, if a display is reachable",
+    )
+    p.add_argument(
+        "--every", type=int, default=50, help="print progress every this many frames"
+    )
     return p.parse_args()
 
 
@@ -44,16 +66,27 @@ def display_reachable():
     whole process when it cannot reach the display."""
     if not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
         return False
-    probe = "import cv2; cv2.namedWindow('probe'); cv2.waitKey(1); cv2.destroyAllWindows()"
+    probe = (
+        "import cv2; cv2.namedWindow('probe'); cv2.waitKey(1); cv2.destroyAllWindows()"
+    )
     try:
-        return subprocess.run([sys.executable, "-c", probe], stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=5).returncode == 0
+        return (
+            subprocess.run(
+                [sys.executable, "-c", probe],
+                stdin=subprocess.DEVNULL,
+                capture_output=True,
+                timeout=5,
+            ).returncode
+            == 0
+        )
     except subprocess.TimeoutExpired:
         return False
 
 
 def open_source(source):
-    capture = cv2.VideoCapture(int(source)) if source.isdigit() else cv2.VideoCapture(source)
+    capture = (
+        cv2.VideoCapture(int(source)) if source.isdigit() else cv2.VideoCapture(source)
+    )
     if not capture.isOpened():
         sys.exit(f"segment_video: cannot open {source}")
     return capture
@@ -81,8 +114,15 @@ class SideBySide:
     def __init__(self, out, show, fps):
         self.window = show and display_reachable()
         if show and not self.window:
-            print("segment_video: no display reachable; writing side_by_side.avi instead", file=sys.stderr)
-        self.path, self.fps, self.writer = os.path.join(out, "side_by_side.avi"), fps, None
+            print(
+                "segment_video: no display reachable; writing side_by_side.avi instead",
+                file=sys.stderr,
+            )
+        self.path, self.fps, self.writer = (
+            os.path.join(out, "side_by_side.avi"),
+            fps,
+            None,
+        )
 
     def add(self, frame, mask, background):
         picture = np.hstack([frame, cv2.cvtColor(mask, cv2.COLOR_GRAY2BGR), background])
@@ -91,7 +131,9 @@ class SideBySide:
             return cv2.waitKey(1) & 0xFF not in (ord("q"), 27)
         if self.writer is None:
             size = (picture.shape[1], picture.shape[0])
-            self.writer = cv2.VideoWriter(self.path, cv2.VideoWriter_fourcc(*"MJPG"), self.fps, size)
+            self.writer = cv2.VideoWriter(
+                self.path, cv2.VideoWriter_fourcc(*"MJPG"), self.fps, size
+            )
             if not self.writer.isOpened():
                 sys.exit(f"segment_video: cannot write {self.path}")
         self.writer.write(picture)
@@ -107,8 +149,13 @@ class SideBySide:
 def main():
     a = arguments()
     os.makedirs(a.out, exist_ok=True)
-    subtractor = strellix.Subtractor(layers=a.layers, threshold=a.threshold, learning_rate=a.learning_rate,
-                                     median_frames=a.median_frames, threads=a.threads)
+    subtractor = strellix.Subtractor(
+        layers=a.layers,
+        threshold=a.threshold,
+        learning_rate=a.learning_rate,
+        median_frames=a.median_frames,
+        threads=a.threads,
+    )
     capture = open_source(a.source)
     first = []
     while len(first) < a.median_frames:
@@ -120,8 +167,11 @@ def main():
         sys.exit(f"segment_video: {a.source} gave no frame")
     subtractor.initialize(first)
     width, height = subtractor.frame_size
-    print(f"model seeded from the median of {len(first)} frames of {a.source}, {width}x{height}, "
-          f"passes: {subtractor.implementation}", flush=True)
+    print(
+        f"model seeded from the median of {len(first)} frames of {a.source}, {width}x{height}, "
+        f"passes: {subtractor.implementation}",
+        flush=True,
+    )
 
     fps = capture.get(cv2.CAP_PROP_FPS) or 25.0
     view = SideBySide(a.out, a.show, fps if 0 < fps < 1000 else 25.0)
@@ -137,7 +187,9 @@ def main():
             if k % a.every == 0:
                 moving = 100.0 * np.count_nonzero(mask) / mask.size
                 rate = k / (time.monotonic() - started)
-                print(f"frame {k}: {moving:.1f}% moving, {rate:.1f} frames/s", flush=True)
+                print(
+                    f"frame {k}: {moving:.1f}% moving, {rate:.1f} frames/s", flush=True
+                )
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
     finally:

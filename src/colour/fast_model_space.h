@@ -27,7 +27,8 @@ struct ColourCacheSlot {
 constexpr std::size_t COLOUR_CACHE_ENTRY_BYTES = 8;
 constexpr std::size_t COLOUR_CACHE_BLOCK_BYTES = COLOUR_CACHE_ENTRY_BYTES << 12;
 inline ColourCacheSlot colour_cache_slot(unsigned red, unsigned green, unsigned blue) {
-  return {((red >> 4) << 8) | ((green >> 4) << 4) | (blue >> 4), ((red & 15u) << 8) | ((green & 15u) << 4) | (blue & 15u)};
+  return {((red >> 4) << 8) | ((green >> 4) << 4) | (blue >> 4),
+          ((red & 15u) << 8) | ((green & 15u) << 4) | (blue & 15u)};
 }
 
 // Cone coordinates x, y of one colour, as frame_to_model computes them

@@ -18,7 +18,7 @@ def scene(count, width=40, height=30):
         f[..., 1] = 90 + (r * 5 + c * 11) % 40
         f[..., 2] = 120 + (r + c) % 30
         x = (t * 2) % width
-        f[height // 3:height // 3 + 8, x:x + 8] = (20, 200, 240)
+        f[height // 3 : height // 3 + 8, x : x + 8] = (20, 200, 240)
         frames.append(f)
     return frames
 
@@ -42,5 +42,7 @@ def built(variable):
     return pathlib.Path(value)
 
 
-sanitized = pytest.mark.skipif(os.environ.get("STRELLIX_SANITIZED") == "1",
-                               reason="the sanitizers' own bookkeeping grows the process")
+sanitized = pytest.mark.skipif(
+    os.environ.get("STRELLIX_SANITIZED") == "1",
+    reason="the sanitizers' own bookkeeping grows the process",
+)

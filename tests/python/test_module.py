@@ -34,7 +34,10 @@ def grey_as_bgr(f):
 
 # name: (what is handed in, the packed BGR frame it stands for)
 LAYOUTS = {
-    "rows of a wider array": lambda f: (np.pad(f, ((1, 2), (2, 3), (0, 0)))[1:-2, 2:-3], f),
+    "rows of a wider array": lambda f: (
+        np.pad(f, ((1, 2), (2, 3), (0, 0)))[1:-2, 2:-3],
+        f,
+    ),
     "column-major": lambda f: (np.asfortranarray(f), f),
     "channels reversed twice": lambda f: (f[..., ::-1].copy()[..., ::-1], f),
     "rows reversed twice": lambda f: (f[::-1].copy()[::-1], f),
@@ -43,7 +46,10 @@ LAYOUTS = {
     "grey HxW": lambda f: (f[..., 1].copy(), grey_as_bgr(f)),
     "grey HxWx1": lambda f: (f[..., 1:2], grey_as_bgr(f)),
     "uint16": lambda f: ((f.astype(np.uint16) << 8) | 0x5A, f),
-    "uint16 big-endian": lambda f: (((f.astype(np.uint16) << 8) | 0x5A).astype(">u2"), f),
+    "uint16 big-endian": lambda f: (
+        ((f.astype(np.uint16) << 8) | 0x5A).astype(">u2"),
+        f,
+    ),
     "uint16 unaligned": lambda f: (unaligned_uint16(f), f),
 }
 
@@ -78,29 +84,83 @@ def test_initialize_takes_any_sequence_and_reads_no_further_than_the_median():
 def refused_cases():
     f = scene(1)[0]
     return {
-        "float frame": (lambda s: s.apply(f.astype(np.float32)), TypeError, "dtype float32"),
-        "signed frame": (lambda s: s.apply(f.astype(np.int16)), TypeError, "dtype int16"),
-        "nested list": (lambda s: s.apply(f.tolist()), TypeError, "numpy array, not list"),
+        "float frame": (
+            lambda s: s.apply(f.astype(np.float32)),
+            TypeError,
+            "dtype float32",
+        ),
+        "signed frame": (
+            lambda s: s.apply(f.astype(np.int16)),
+            TypeError,
+            "dtype int16",
+        ),
+        "nested list": (
+            lambda s: s.apply(f.tolist()),
+            TypeError,
+            "numpy array, not list",
+        ),
         "None": (lambda s: s.apply(None), TypeError, "not NoneType"),
-        "two channels": (lambda s: s.apply(f[..., :2]), ValueError, "shape (30, 40, 2)"),
+        "two channels": (
+            lambda s: s.apply(f[..., :2]),
+            ValueError,
+            "shape (30, 40, 2)",
+        ),
         "one dimension": (lambda s: s.apply(f[0, :, 0]), ValueError, "shape (40,)"),
         "a stack": (lambda s: s.apply(f[None]), ValueError, "shape (1, 30, 40, 3)"),
         "empty": (lambda s: s.apply(f[:0]), ValueError, "empty"),
-        "another size": (lambda s: s.apply(f[:-1]), ValueError, "40x29 pixels, the model 40x30"),
-        "initialize with nothing": (lambda s: s.initialize([]), ValueError, "at least one frame"),
-        "initialize with two sizes": (lambda s: s.initialize([f, f[:-1]]), ValueError, "40x29"),
-        "initialize with one image": (lambda s: s.initialize(f), ValueError, "initialize_background"),
-        "initialize with a number": (lambda s: s.initialize(5), TypeError, "not iterable"),
-        "initialize with a string": (lambda s: s.initialize("ab"), TypeError, "frame 0 of initialize()"),
-        "background of floats": (lambda s: s.initialize_background(f / 255.0), TypeError, "float64"),
-        "save into a missing directory": (lambda s: s.save("missing/state.bin"), RuntimeError, "cannot write"),
-        "save to a name with a NUL byte": (lambda s: s.save("state\0.bin"), ValueError, "null byte"),
+        "another size": (
+            lambda s: s.apply(f[:-1]),
+            ValueError,
+            "40x29 pixels, the model 40x30",
+        ),
+        "initialize with nothing": (
+            lambda s: s.initialize([]),
+            ValueError,
+            "at least one frame",
+        ),
+        "initialize with two sizes": (
+            lambda s: s.initialize([f, f[:-1]]),
+            ValueError,
+            "40x29",
+        ),
+        "initialize with one image": (
+            lambda s: s.initialize(f),
+            ValueError,
+            "initialize_background",
+        ),
+        "initialize with a number": (
+            lambda s: s.initialize(5),
+            TypeError,
+            "not iterable",
+        ),
+        "initialize with a string": (
+            lambda s: s.initialize("ab"),
+            TypeError,
+            "frame 0 of initialize()",
+        ),
+        "background of floats": (
+            lambda s: s.initialize_background(f / 255.0),
+            TypeError,
+            "float64",
+        ),
+        "save into a missing directory": (
+            lambda s: s.save("missing/state.bin"),
+            RuntimeError,
+            "cannot write",
+        ),
+        "save to a name with a NUL byte": (
+            lambda s: s.save("state\0.bin"),
+            ValueError,
+            "null byte",
+        ),
         "save to a number": (lambda s: s.save(3), TypeError, "int"),
     }
 
 
 @pytest.mark.parametrize("case", refused_cases())
-def test_refused_input_raises_and_leaves_the_model_as_it_was(case, tmp_path, monkeypatch):
+def test_refused_input_raises_and_leaves_the_model_as_it_was(
+    case, tmp_path, monkeypatch
+):
     monkeypatch.chdir(tmp_path)
     call, error, message = refused_cases()[case]
     frames = scene(30)
@@ -115,11 +175,19 @@ def test_refused_input_raises_and_leaves_the_model_as_it_was(case, tmp_path, mon
     assert list(tmp_path.iterdir()) == [], "a refused call left a file"
 
 
-@pytest.mark.parametrize("parameters, error", [
-    ({"layers": 0}, ValueError), ({"width_1d": 4}, ValueError), ({"width_2d": -1}, ValueError),
-    ({"median_frames": 0}, ValueError), ({"threads": -1}, ValueError), ({"layers": 2**40}, ValueError),
-    ({"layers": "5"}, TypeError), ({"median_frames": 2.5}, TypeError),
-])
+@pytest.mark.parametrize(
+    "parameters, error",
+    [
+        ({"layers": 0}, ValueError),
+        ({"width_1d": 4}, ValueError),
+        ({"width_2d": -1}, ValueError),
+        ({"median_frames": 0}, ValueError),
+        ({"threads": -1}, ValueError),
+        ({"layers": 2**40}, ValueError),
+        ({"layers": "5"}, TypeError),
+        ({"median_frames": 2.5}, TypeError),
+    ],
+)
 def test_parameters_out_of_range_or_of_another_type_are_refused(parameters, error):
     with pytest.raises(error):
         strellix.Subtractor(**parameters)
@@ -128,21 +196,41 @@ def test_parameters_out_of_range_or_of_another_type_are_refused(parameters, erro
 @pytest.mark.parametrize("call", ["apply", "background", "save"])
 def test_a_model_is_needed_before_use(call, tmp_path):
     s = strellix.Subtractor()
-    args = {"apply": (scene(1)[0],), "background": (), "save": (tmp_path / "state.bin",)}[call]
+    args = {
+        "apply": (scene(1)[0],),
+        "background": (),
+        "save": (tmp_path / "state.bin",),
+    }[call]
     with pytest.raises(RuntimeError, match="initialized model"):
         getattr(s, call)(*args)
     assert not s.initialized and s.frame_size == (0, 0)
 
 
 def test_attributes_repr_results_and_help():
-    s = strellix.Subtractor(layers=3, width_1d=0, width_2d=2, threshold=0.01, learning_rate=0.1,
-                            median_frames=7, threads=2)
-    assert (s.layers, s.width_1d, s.width_2d, s.threshold, s.learning_rate, s.median_frames,
-            s.threads) == (3, 0, 2, 0.01, 0.1, 7, 2)
+    s = strellix.Subtractor(
+        layers=3,
+        width_1d=0,
+        width_2d=2,
+        threshold=0.01,
+        learning_rate=0.1,
+        median_frames=7,
+        threads=2,
+    )
+    assert (
+        s.layers,
+        s.width_1d,
+        s.width_2d,
+        s.threshold,
+        s.learning_rate,
+        s.median_frames,
+        s.threads,
+    ) == (3, 0, 2, 0.01, 0.1, 7, 2)
     with pytest.raises(AttributeError):
         s.layers = 4
-    assert repr(s) == ("<strellix.Subtractor layers=3 width_1d=0 width_2d=2 threshold=0.01 "
-                       "learning_rate=0.1 median_frames=7 threads=2: not initialized>")
+    assert repr(s) == (
+        "<strellix.Subtractor layers=3 width_1d=0 width_2d=2 threshold=0.01 "
+        "learning_rate=0.1 median_frames=7 threads=2: not initialized>"
+    )
     frames = scene(7)
     s.initialize(frames)
     mask = s.apply(frames[0])
@@ -155,7 +243,10 @@ def test_attributes_repr_results_and_help():
     assert s.initialized and s.frame_size == (40, 30) and s.frames_applied == 2
     assert s.implementation in ("reference", "baseline", "avx2")
     assert re.fullmatch(r"\d+\.\d+\.\d+", strellix.__version__)
-    assert "median" in strellix.Subtractor.__doc__ and "GIL" in strellix.Subtractor.apply.__doc__
+    assert (
+        "median" in strellix.Subtractor.__doc__
+        and "GIL" in strellix.Subtractor.apply.__doc__
+    )
 
 
 def test_a_saved_state_resumes_exactly(tmp_path):
@@ -164,12 +255,19 @@ def test_a_saved_state_resumes_exactly(tmp_path):
     masks_of(s, frames[:15])
     s.save(tmp_path / "state.bin")
     t = strellix.Subtractor.load(str(tmp_path / "state.bin"))
-    assert (t.layers, t.threshold, t.median_frames, t.frames_applied) == (4, 0.002, 10, 15)
+    assert (t.layers, t.threshold, t.median_frames, t.frames_applied) == (
+        4,
+        0.002,
+        10,
+        15,
+    )
     assert_same_masks(masks_of(t, frames[15:]), masks_of(s, frames[15:]))
     assert np.array_equal(t.background(), s.background())
 
 
-@pytest.mark.parametrize("spoil", ["missing", "empty", "truncated", "one byte changed", "a directory"])
+@pytest.mark.parametrize(
+    "spoil", ["missing", "empty", "truncated", "one byte changed", "a directory"]
+)
 def test_a_damaged_state_file_is_refused(spoil, tmp_path):
     frames = scene(12)
     path = tmp_path / "state.bin"
@@ -180,7 +278,7 @@ def test_a_damaged_state_file_is_refused(spoil, tmp_path):
     elif spoil == "empty":
         path.write_bytes(b"")
     elif spoil == "truncated":
-        path.write_bytes(data[:len(data) // 2])
+        path.write_bytes(data[: len(data) // 2])
     elif spoil == "one byte changed":
         path.write_bytes(data[:100] + bytes([data[100] ^ 1]) + data[101:])
     else:
@@ -215,7 +313,9 @@ def test_two_subtractors_on_two_threads_give_the_masks_of_two_sequential_runs():
     alone_a = masks_of(seeded(frames), frames)
     alone_b = masks_of(seeded(frames, **other), frames)
     a, b = seeded(frames), seeded(frames, **other)
-    together_a, together_b = run_in_threads(lambda: masks_of(a, frames), lambda: masks_of(b, frames))
+    together_a, together_b = run_in_threads(
+        lambda: masks_of(a, frames), lambda: masks_of(b, frames)
+    )
     assert_same_masks(together_a, alone_a)
     assert_same_masks(together_b, alone_b)
 
@@ -251,7 +351,9 @@ def test_apply_lets_other_python_threads_run():
 def test_one_subtractor_shared_by_two_threads_serves_one_call_at_a_time():
     frames = scene(40)
     s = seeded(frames)
-    a, b = run_in_threads(lambda: masks_of(s, frames), lambda: masks_of(s, frames[::-1]))
+    a, b = run_in_threads(
+        lambda: masks_of(s, frames), lambda: masks_of(s, frames[::-1])
+    )
     assert s.frames_applied == 80
     assert all(set(np.unique(m)) <= {0, 255} for m in a + b)
 

@@ -16,13 +16,23 @@ cv2 = pytest.importorskip("cv2")
 
 def run_program(prefix, workdir, switches):
     workdir.mkdir()
-    run = subprocess.run([str(built("STRELLIX_PROGRAM")), str(prefix)] + switches, cwd=workdir,
-                         stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+    run = subprocess.run(
+        [str(built("STRELLIX_PROGRAM")), str(prefix)] + switches,
+        cwd=workdir,
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert run.returncode == 0, run.stderr
 
 
 def expect_program_masks(prefix, workdir, ini, end, median, switches, **parameters):
-    run_program(prefix, workdir, ["-ini", str(ini), "-end", str(end), "-F", str(median)] + switches)
+    run_program(
+        prefix,
+        workdir,
+        ["-ini", str(ini), "-end", str(end), "-F", str(median)] + switches,
+    )
     frames = [cv2.imread(f"{prefix}{k}.png") for k in range(ini, end + 1)]
     s = strellix.Subtractor(median_frames=median, **parameters)
     s.initialize(frames)
@@ -31,16 +41,51 @@ def expect_program_masks(prefix, workdir, ini, end, median, switches, **paramete
         assert np.array_equal(s.apply(frame), written), f"mask of frame {k}"
 
 
-@pytest.mark.parametrize("ini, median, switches, parameters", [
-    (1, 25, [], {}),
-    (3, 10, ["-n", "3", "-w1d", "0", "-w2d", "2", "-e", "0.01", "-lr", "0.1"],
-     {"layers": 3, "width_1d": 0, "width_2d": 2, "threshold": 0.01, "learning_rate": 0.1}),
-])
-def test_masks_are_the_programs_on_a_generated_scene(ini, median, switches, parameters, tmp_path):
-    made = subprocess.run([str(built("STRELLIX_TOOLS_DIR") / "make_sample_scene"), str(tmp_path / "scene"),
-                           "--frames", "40", "--width", "64", "--height", "48"], capture_output=True, text=True)
+@pytest.mark.parametrize(
+    "ini, median, switches, parameters",
+    [
+        (1, 25, [], {}),
+        (
+            3,
+            10,
+            ["-n", "3", "-w1d", "0", "-w2d", "2", "-e", "0.01", "-lr", "0.1"],
+            {
+                "layers": 3,
+                "width_1d": 0,
+                "width_2d": 2,
+                "threshold": 0.01,
+                "learning_rate": 0.1,
+            },
+        ),
+    ],
+)
+def test_masks_are_the_programs_on_a_generated_scene(
+    ini, median, switches, parameters, tmp_path
+):
+    made = subprocess.run(
+        [
+            str(built("STRELLIX_TOOLS_DIR") / "make_sample_scene"),
+            str(tmp_path / "scene"),
+            "--frames",
+            "40",
+            "--width",
+            "64",
+            "--height",
+            "48",
+        ],
+        capture_output=True,
+        text=True,
+    )
     assert made.returncode == 0, made.stderr
-    expect_program_masks(tmp_path / "scene" / "frame", tmp_path / "run", ini, 40, median, switches, **parameters)
+    expect_program_masks(
+        tmp_path / "scene" / "frame",
+        tmp_path / "run",
+        ini,
+        40,
+        median,
+        switches,
+        **parameters,
+    )
 
 
 def test_masks_are_the_programs_on_a_highway_excerpt(tmp_path):
@@ -48,13 +93,17 @@ def test_masks_are_the_programs_on_a_highway_excerpt(tmp_path):
     if not (source / "in000001.jpg").is_file():
         pytest.skip("no highway frames beside the project")
     for k in range(1, 121):
-        assert cv2.imwrite(str(tmp_path / f"in{k}.png"), cv2.imread(str(source / f"in{k:06d}.jpg")))
+        assert cv2.imwrite(
+            str(tmp_path / f"in{k}.png"), cv2.imread(str(source / f"in{k:06d}.jpg"))
+        )
     expect_program_masks(tmp_path / "in", tmp_path / "run", 1, 120, 60, [])
 
 
 def write_video(path, frames):
     fourcc = "mp4v" if path.suffix == ".mp4" else "MJPG"
-    writer = cv2.VideoWriter(str(path), cv2.VideoWriter_fourcc(*fourcc), 25, frames[0].shape[1::-1])
+    writer = cv2.VideoWriter(
+        str(path), cv2.VideoWriter_fourcc(*fourcc), 25, frames[0].shape[1::-1]
+    )
     if not writer.isOpened():
         pytest.skip(f"OpenCV cannot write {path.suffix} here")
     for f in frames:
@@ -67,10 +116,25 @@ def test_the_example_segments_a_video_headless(suffix, tmp_path):
     video = tmp_path / ("clip" + suffix)
     write_video(video, scene(40, 64, 48))
     example = built("STRELLIX_SOURCE_DIR") / "examples" / "segment_video.py"
-    environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    run = subprocess.run([sys.executable, str(example), str(video), "--out", str(tmp_path / "out"),
-                          "--median-frames", "12"], env=environment, stdin=subprocess.DEVNULL,
-                         capture_output=True, text=True, timeout=300)
+    environment = {
+        k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")
+    }
+    run = subprocess.run(
+        [
+            sys.executable,
+            str(example),
+            str(video),
+            "--out",
+            str(tmp_path / "out"),
+            "--median-frames",
+            "12",
+        ],
+        env=environment,
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert run.returncode == 0, run.stderr
     assert "frame 40" in run.stdout
 
@@ -85,7 +149,9 @@ def test_the_example_segments_a_video_headless(suffix, tmp_path):
     s = strellix.Subtractor(median_frames=12)
     s.initialize(frames)
     for k, frame in enumerate(frames, 1):
-        written = cv2.imread(str(tmp_path / "out" / f"mask{k:06d}.png"), cv2.IMREAD_UNCHANGED)
+        written = cv2.imread(
+            str(tmp_path / "out" / f"mask{k:06d}.png"), cv2.IMREAD_UNCHANGED
+        )
         assert np.array_equal(s.apply(frame), written), f"mask of frame {k}"
     side = cv2.VideoCapture(str(tmp_path / "out" / "side_by_side.avi"))
     ok, first = side.read()

@@ -8,7 +8,9 @@ import sys
 import pytest
 import yaml
 
-SOURCE = pathlib.Path(os.environ.get("STRELLIX_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+SOURCE = pathlib.Path(
+    os.environ.get("STRELLIX_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2])
+)
 SNAKEFILE = SOURCE / "workflow" / "Snakefile"
 PARAMETER_SETS = {"default": {}, "fine": {"threshold": 0.0002, "median_frames": 10}}
 
@@ -22,14 +24,30 @@ def built(variable):
 
 def make_scene(directory, width, height, seed, frames=40):
     tool = built("STRELLIX_TOOLS_DIR") / "make_sample_scene"
-    subprocess.run([str(tool), str(directory), "--frames", str(frames), "--width", str(width),
-                    "--height", str(height), "--seed", str(seed)], check=True, capture_output=True)
+    subprocess.run(
+        [
+            str(tool),
+            str(directory),
+            "--frames",
+            str(frames),
+            "--width",
+            str(width),
+            "--height",
+            str(height),
+            "--seed",
+            str(seed),
+        ],
+        check=True,
+        capture_output=True,
+    )
 
 
 def write_mp4(path, frame_files):
     cv2 = pytest.importorskip("cv2")
     first = cv2.imread(str(frame_files[0]))
-    writer = cv2.VideoWriter(str(path), cv2.VideoWriter_fourcc(*"mp4v"), 25, first.shape[1::-1])
+    writer = cv2.VideoWriter(
+        str(path), cv2.VideoWriter_fourcc(*"mp4v"), 25, first.shape[1::-1]
+    )
     if not writer.isOpened():
         pytest.skip("no mp4 encoder in this OpenCV")
     for f in frame_files:
@@ -38,7 +56,12 @@ def write_mp4(path, frame_files):
 
 
 def write_config(workdir, inputs, parameters=PARAMETER_SETS, **settings):
-    config = {"strellix": str(built("STRELLIX_CLI")), "inputs": inputs, "parameters": parameters, **settings}
+    config = {
+        "strellix": str(built("STRELLIX_CLI")),
+        "inputs": inputs,
+        "parameters": parameters,
+        **settings,
+    }
     (workdir / "batch.yaml").write_text(yaml.safe_dump(config))
 
 
@@ -49,18 +72,33 @@ def batch(tmp_path):
     make_scene(tmp_path / "a", 64, 48, 1)
     make_scene(tmp_path / "b", 80, 60, 2)
     make_scene(tmp_path / "c", 64, 48, 3, frames=30)
-    write_mp4(tmp_path / "clip.mp4", [tmp_path / "c" / f"frame{k}.png" for k in range(1, 31)])
-    write_config(tmp_path, {
-        "a": {"source": "a/frame%d.png", "groundtruth": "a"},
-        "b": {"source": "b/frame%d.png", "groundtruth": "b", "start": 3},
-        "clip": {"source": "clip.mp4"},
-    })
+    write_mp4(
+        tmp_path / "clip.mp4", [tmp_path / "c" / f"frame{k}.png" for k in range(1, 31)]
+    )
+    write_config(
+        tmp_path,
+        {
+            "a": {"source": "a/frame%d.png", "groundtruth": "a"},
+            "b": {"source": "b/frame%d.png", "groundtruth": "b", "start": 3},
+            "clip": {"source": "clip.mp4"},
+        },
+    )
     return tmp_path
 
 
 def snakemake(workdir, *arguments, env=None, timeout=300):
     """snakemake on the batch in `workdir`, as the README runs it."""
-    command = [sys.executable, "-m", "snakemake", "-s", str(SNAKEFILE), "--configfile", "batch.yaml",
-               "--nocolor", *arguments]
-    return subprocess.run(command, cwd=workdir, capture_output=True, text=True, timeout=timeout,
-                          env=env)
+    command = [
+        sys.executable,
+        "-m",
+        "snakemake",
+        "-s",
+        str(SNAKEFILE),
+        "--configfile",
+        "batch.yaml",
+        "--nocolor",
+        *arguments,
+    ]
+    return subprocess.run(
+        command, cwd=workdir, capture_output=True, text=True, timeout=timeout, env=env
+    )

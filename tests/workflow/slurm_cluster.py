@@ -10,11 +10,24 @@ import subprocess
 import tempfile
 import time
 
-DAEMONS = ("munged", "slurmctld", "slurmd", "sbatch", "scontrol", "sinfo", "squeue", "scancel")
+DAEMONS = (
+    "munged",
+    "slurmctld",
+    "slurmd",
+    "sbatch",
+    "scontrol",
+    "sinfo",
+    "squeue",
+    "scancel",
+)
 
 
 def missing_programs():
-    return [p for p in DAEMONS if shutil.which(p) is None and not os.path.exists(f"/usr/sbin/{p}")]
+    return [
+        p
+        for p in DAEMONS
+        if shutil.which(p) is None and not os.path.exists(f"/usr/sbin/{p}")
+    ]
 
 
 def program(name):
@@ -70,18 +83,39 @@ class SingleNodeSlurm:
             os.makedirs(self.path(d))
         self.write_config()
         self.env["SLURM_CONF"] = self.path("slurm.conf")
-        self.launch([program("munged"), "--foreground", "--socket", self.path("munge/munge.socket"),
-                     "--key-file", self.path("munge/munge.key"), "--pid-file", self.path("munge/munged.pid"),
-                     "--log-file", self.path("log/munged.log"), "--seed-file", self.path("munge/munged.seed")])
-        self.wait_for(lambda: os.path.exists(self.path("munge/munge.socket")), "munged's socket")
+        self.launch(
+            [
+                program("munged"),
+                "--foreground",
+                "--socket",
+                self.path("munge/munge.socket"),
+                "--key-file",
+                self.path("munge/munge.key"),
+                "--pid-file",
+                self.path("munge/munged.pid"),
+                "--log-file",
+                self.path("log/munged.log"),
+                "--seed-file",
+                self.path("munge/munged.seed"),
+            ]
+        )
+        self.wait_for(
+            lambda: os.path.exists(self.path("munge/munge.socket")), "munged's socket"
+        )
         self.launch([program("slurmctld"), "-D", "-i"])
         self.launch([program("slurmd"), "-D"])
-        self.wait_for(lambda: self.run(["sinfo", "-h", "-o", "%t"]).stdout.strip() == "idle", "an idle node")
+        self.wait_for(
+            lambda: self.run(["sinfo", "-h", "-o", "%t"]).stdout.strip() == "idle",
+            "an idle node",
+        )
 
     def write_config(self):
         host = socket.gethostname().split(".")[0]
         with open("/proc/meminfo") as f:
-            total_mb = int(next(line for line in f if line.startswith("MemTotal")).split()[1]) // 1024
+            total_mb = (
+                int(next(line for line in f if line.startswith("MemTotal")).split()[1])
+                // 1024
+            )
         self.memory_mb = total_mb * 9 // 10
         lines = [
             "ClusterName=strellixtest",
@@ -115,13 +149,27 @@ class SingleNodeSlurm:
 
     def launch(self, command):
         log = open(self.path("log/" + os.path.basename(command[0]) + ".out"), "w")
-        self.processes.append(subprocess.Popen(command, env=self.env, stdout=log, stderr=subprocess.STDOUT,
-                                               stdin=subprocess.DEVNULL, preexec_fn=end_with_parent))
+        self.processes.append(
+            subprocess.Popen(
+                command,
+                env=self.env,
+                stdout=log,
+                stderr=subprocess.STDOUT,
+                stdin=subprocess.DEVNULL,
+                preexec_fn=end_with_parent,
+            )
+        )
         log.close()
 
     def run(self, command, **kwargs):
-        return subprocess.run([program(command[0])] + command[1:], env=self.env, capture_output=True, text=True,
-                              timeout=60, **kwargs)
+        return subprocess.run(
+            [program(command[0])] + command[1:],
+            env=self.env,
+            capture_output=True,
+            text=True,
+            timeout=60,
+            **kwargs,
+        )
 
     def wait_for(self, ready, what, seconds=30):
         deadline = time.monotonic() + seconds
@@ -143,8 +191,11 @@ class SingleNodeSlurm:
     def jobs(self):
         """Every job slurmctld still knows, as {field: value}."""
         shown = self.run(["scontrol", "show", "job", "-o"]).stdout
-        return [dict(f.split("=", 1) for f in line.split() if "=" in f) for line in shown.splitlines()
-                if line.startswith("JobId=")]
+        return [
+            dict(f.split("=", 1) for f in line.split() if "=" in f)
+            for line in shown.splitlines()
+            if line.startswith("JobId=")
+        ]
 
     def stop(self):
         """Cancels what is left, then ends the daemons, slurmd first, and
@@ -155,7 +206,11 @@ class SingleNodeSlurm:
         if len(self.processes) == 3 and all(p.poll() is None for p in self.processes):
             self.run(["scancel", "--full", "--user", "root"])
             try:
-                self.wait_for(lambda: self.run(["squeue", "-h"]).stdout.strip() == "", "empty queue", 30)
+                self.wait_for(
+                    lambda: self.run(["squeue", "-h"]).stdout.strip() == "",
+                    "empty queue",
+                    30,
+                )
             except RuntimeError:
                 pass
         for p in reversed(self.processes):

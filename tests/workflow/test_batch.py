@@ -10,8 +10,15 @@ import pytest
 from conftest import built, snakemake
 
 cv2 = pytest.importorskip("cv2")
-METRICS = ["recall", "specificity", "false_positive_rate", "false_negative_rate",
-           "percentage_wrong_classifications", "precision", "f_measure"]
+METRICS = [
+    "recall",
+    "specificity",
+    "false_positive_rate",
+    "false_negative_rate",
+    "percentage_wrong_classifications",
+    "precision",
+    "f_measure",
+]
 
 
 def summary(workdir):
@@ -20,11 +27,15 @@ def summary(workdir):
 
 
 def mtimes(workdir, name):
-    return {p.parent.relative_to(workdir).as_posix(): p.stat().st_mtime_ns
-            for p in (workdir / "results").glob(f"*/*/{name}")}
+    return {
+        p.parent.relative_to(workdir).as_posix(): p.stat().st_mtime_ns
+        for p in (workdir / "results").glob(f"*/*/{name}")
+    }
 
 
-def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_changed_input(batch):
+def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_changed_input(
+    batch,
+):
     done = snakemake(batch, "--cores", "2")
     assert done.returncode == 0, done.stderr
     rows = summary(batch)
@@ -35,10 +46,14 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
         assert int(row["frames"]) == run["frames"]["done"]
         assert float(row["seconds"]) == round(run["seconds"]["total"], 3)
         if name == "clip":
-            assert not (directory / "metrics.json").exists() and all(row[m] == "" for m in METRICS)
+            assert not (directory / "metrics.json").exists() and all(
+                row[m] == "" for m in METRICS
+            )
         else:
             metrics = json.loads((directory / "metrics.json").read_text())
-            assert all(float(row[m]) == metrics[m] for m in METRICS), name + "/" + parameters
+            assert all(float(row[m]) == metrics[m] for m in METRICS), (
+                name + "/" + parameters
+            )
         # What the job asked for covers what the run took (an instrumented build takes more).
         if os.environ.get("STRELLIX_SANITIZED") != "1":
             assert float(row["max_rss_mb"]) < int(row["mem_mb"]), row
@@ -53,15 +68,40 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
     # A direct run with the same parameters writes the same masks and scores.
     strellix = str(built("STRELLIX_CLI"))
     direct = batch / "direct"
-    subprocess.run([strellix, "segment", "b/frame%d.png", "-o", str(direct), "--start", "3", "--threshold",
-                    "0.0002", "--median-frames", "10", "-q"], cwd=batch, check=True)
+    subprocess.run(
+        [
+            strellix,
+            "segment",
+            "b/frame%d.png",
+            "-o",
+            str(direct),
+            "--start",
+            "3",
+            "--threshold",
+            "0.0002",
+            "--median-frames",
+            "10",
+            "-q",
+        ],
+        cwd=batch,
+        check=True,
+    )
     masks = sorted(p.name for p in direct.glob("mask*.png"))
     assert len(masks) == 38
     for m in masks:
-        assert (direct / m).read_bytes() == (batch / "results/b/fine" / m).read_bytes(), m
-    scored = subprocess.run([strellix, "evaluate", str(direct), "b/groundtruth", "--json"], cwd=batch,
-                            check=True, capture_output=True, text=True)
-    assert json.loads(scored.stdout) == json.loads((batch / "results/b/fine/metrics.json").read_text())
+        assert (direct / m).read_bytes() == (
+            batch / "results/b/fine" / m
+        ).read_bytes(), m
+    scored = subprocess.run(
+        [strellix, "evaluate", str(direct), "b/groundtruth", "--json"],
+        cwd=batch,
+        check=True,
+        capture_output=True,
+        text=True,
+    )
+    assert json.loads(scored.stdout) == json.loads(
+        (batch / "results/b/fine/metrics.json").read_text()
+    )
 
     again = snakemake(batch, "--cores", "2")
     assert again.returncode == 0 and "Nothing to be done" in again.stderr, again.stderr
@@ -80,9 +120,13 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
 
 def test_a_corrupt_input_fails_its_own_jobs_and_the_summary_marks_it(batch):
     (batch / "broken.mp4").write_bytes(os.urandom(3000))
-    (batch / "a" / "frame25.png").write_bytes(os.urandom(500))  # read after the median of "fine"
+    (batch / "a" / "frame25.png").write_bytes(
+        os.urandom(500)
+    )  # read after the median of "fine"
     config = (batch / "batch.yaml").read_text()
-    (batch / "batch.yaml").write_text(config.replace("inputs:", "inputs:\n  broken:\n    source: broken.mp4"))
+    (batch / "batch.yaml").write_text(
+        config.replace("inputs:", "inputs:\n  broken:\n    source: broken.mp4")
+    )
     done = snakemake(batch, "--cores", "2", "--keep-going")
     assert done.returncode != 0
     rows = summary(batch)
@@ -98,5 +142,7 @@ def test_a_corrupt_input_fails_its_own_jobs_and_the_summary_marks_it(batch):
         assert rows["a", parameters]["status"] == "failed"
         assert "a/frame25.png" in rows["a", parameters]["note"]
         assert rows["a", parameters]["f_measure"] == ""
-    assert "frame 24" in rows["a", "fine"]["note"]  # it stopped there, the masks before it written
+    assert (
+        "frame 24" in rows["a", "fine"]["note"]
+    )  # it stopped there, the masks before it written
     assert (batch / "results/plots/fmeasure.png").exists()

@@ -27,15 +27,19 @@ def megabytes(slurm_size):
 def wildcards_of(job, workdir):
     """input_name and parameter_set, from the job's own output file."""
     with open(workdir / job["StdOut"], errors="replace") as f:
-        found = re.search(r"wildcards: input_name=([^,\s]+), parameter_set=(\S+)", f.read())
+        found = re.search(
+            r"wildcards: input_name=([^,\s]+), parameter_set=(\S+)", f.read()
+        )
     return found.groups() if found else None
 
 
 def test_a_batch_runs_through_slurm_with_the_profile(tmp_path):
     missing = missing_programs()
     if missing:
-        pytest.skip(f"Slurm cannot be started here: {', '.join(missing)} not installed "
-                    "(apt-get install slurm-wlm munge)")
+        pytest.skip(
+            f"Slurm cannot be started here: {', '.join(missing)} not installed "
+            "(apt-get install slurm-wlm munge)"
+        )
     if os.geteuid() != 0:
         pytest.skip("starting slurmd takes root")
     work = tmp_path / "batch"
@@ -45,11 +49,15 @@ def test_a_batch_runs_through_slurm_with_the_profile(tmp_path):
     shutil.copytree(work / "a", work / "broken")
     (work / "broken" / "frame30.png").write_bytes(os.urandom(400))
     threads = min(2, os.cpu_count())
-    write_config(work, {
-        "a": {"source": "a/frame%d.png", "groundtruth": "a"},
-        "clip": {"source": "clip.mp4"},
-        "broken": {"source": "broken/frame%d.png"},
-    }, threads=threads)
+    write_config(
+        work,
+        {
+            "a": {"source": "a/frame%d.png", "groundtruth": "a"},
+            "clip": {"source": "clip.mp4"},
+            "broken": {"source": "broken/frame%d.png"},
+        },
+        threads=threads,
+    )
 
     slurm = SingleNodeSlurm()
     with slurm:
@@ -62,7 +70,11 @@ def test_a_batch_runs_through_slurm_with_the_profile(tmp_path):
     assert done.returncode != 0, "a failed job must fail the batch"
     rows = rows_of(work)
     for key, row in rows.items():
-        assert row["status"] == ("failed" if key[0] == "broken" else "complete"), (key, row["note"], logs)
+        assert row["status"] == ("failed" if key[0] == "broken" else "complete"), (
+            key,
+            row["note"],
+            logs,
+        )
     assert "broken/frame30.png" in rows["broken", "default"]["note"]
     assert rows["a", "fine"]["f_measure"] != ""
 
@@ -70,11 +82,18 @@ def test_a_batch_runs_through_slurm_with_the_profile(tmp_path):
     tried = {}
     for job in (j for j in jobs if j["JobName"] == "strellix.segment"):
         tried.setdefault(wildcards_of(job, work), []).append(job)
-    assert set(tried) == {(i, p) for i in ("a", "clip", "broken") for p in ("default", "fine")}
+    assert set(tried) == {
+        (i, p) for i in ("a", "clip", "broken") for p in ("default", "fine")
+    }
     for (name, parameters), attempts in tried.items():
-        probe = json.loads((work / "results" / name / parameters / "probe.json").read_text())
+        probe = json.loads(
+            (work / "results" / name / parameters / "probe.json").read_text()
+        )
         expected = math.ceil(probe["memory"]["bytes"] / 2**20) + 128
-        assert all(int(j["NumCPUs"]) == threads and j["TimeLimit"] != "UNLIMITED" for j in attempts)
+        assert all(
+            int(j["NumCPUs"]) == threads and j["TimeLimit"] != "UNLIMITED"
+            for j in attempts
+        )
         memory = sorted(megabytes(j["MinMemoryNode"]) for j in attempts)
         states = {j["JobState"] for j in attempts}
         if name == "broken":  # tried once more with twice the memory, then given up

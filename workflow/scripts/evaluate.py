@@ -18,7 +18,9 @@ def scored_range(sequence, run, configured):
         with open(roi_file) as f:
             first, last = (int(v) for v in f.read().split()[:2])
     except (OSError, ValueError):
-        raise ValueError(f"cannot read the frames to score from {roi_file}; give them as 'score: [first, last]'")
+        raise ValueError(
+            f"cannot read the frames to score from {roi_file}; give them as 'score: [first, last]'"
+        )
     done = run["frames"]
     if not done["done"]:
         raise ValueError("the run segmented no frame")
@@ -35,7 +37,12 @@ def evaluate(strellix, run_json, sequence, roi, configured, output, log):
     with open(run_json) as f:
         run = json.load(f)
     first, last = scored_range(sequence, run, configured)
-    command = [strellix, "evaluate", os.path.dirname(run_json), os.path.join(sequence, "groundtruth")]
+    command = [
+        strellix,
+        "evaluate",
+        os.path.dirname(run_json),
+        os.path.join(sequence, "groundtruth"),
+    ]
     command += ["--first", str(first), "--last", str(last), "--json"]
     if roi:
         command += ["--roi", roi]
@@ -43,7 +50,9 @@ def evaluate(strellix, run_json, sequence, roi, configured, output, log):
     log.flush()
     scored = subprocess.run(command, stdout=subprocess.PIPE, stderr=log, text=True)
     if scored.returncode != 0:
-        raise RuntimeError(f"strellix evaluate ended with exit code {scored.returncode}")
+        raise RuntimeError(
+            f"strellix evaluate ended with exit code {scored.returncode}"
+        )
     metrics = json.loads(scored.stdout)
     # Written whole or not at all.
     with open(output + ".tmp", "w") as f:

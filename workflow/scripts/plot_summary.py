@@ -13,11 +13,21 @@ import matplotlib.pyplot as plt  # noqa: E402
 def read_scored(path):
     with open(path, newline="") as f:
         rows = list(csv.DictReader(f))
-    return [r for r in rows if r["status"] == "complete" and r["f_measure"] not in ("", "None")]
+    return [
+        r
+        for r in rows
+        if r["status"] == "complete" and r["f_measure"] not in ("", "None")
+    ]
 
 
 def empty_note(axes):
-    axes.text(0.5, 0.5, "no scored run: no input with ground truth completed", ha="center", va="center")
+    axes.text(
+        0.5,
+        0.5,
+        "no scored run: no input with ground truth completed",
+        ha="center",
+        va="center",
+    )
     axes.set_axis_off()
 
 
@@ -57,7 +67,13 @@ def plot_precision_recall(rows, path):
             precision = [float(r["precision"]) for r in mine]
             axes.scatter(recall, precision, marker=markers[k % len(markers)], label=s)
             for r, x, y in zip(mine, recall, precision):
-                axes.annotate(r["input"], (x, y), fontsize="x-small", xytext=(3, 3), textcoords="offset points")
+                axes.annotate(
+                    r["input"],
+                    (x, y),
+                    fontsize="x-small",
+                    xytext=(3, 3),
+                    textcoords="offset points",
+                )
         axes.set_xlim(0, 1.02)
         axes.set_ylim(0, 1.02)
         axes.set_xlabel("recall")
@@ -78,4 +94,6 @@ def plot_summary(summary, fmeasure, precision_recall):
 
 
 if __name__ == "__main__" and "snakemake" in globals():
-    plot_summary(snakemake.input[0], snakemake.output.fmeasure, snakemake.output.precision_recall)
+    plot_summary(
+        snakemake.input[0], snakemake.output.fmeasure, snakemake.output.precision_recall
+    )

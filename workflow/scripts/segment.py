@@ -13,10 +13,16 @@ import time
 def segment(strellix, arguments, log_path, cost_path, requested):
     started = time.monotonic()
     with open(log_path, "w") as log:
-        ended = subprocess.run([strellix, "segment", *arguments], stdout=log, stderr=subprocess.STDOUT)
+        ended = subprocess.run(
+            [strellix, "segment", *arguments], stdout=log, stderr=subprocess.STDOUT
+        )
         usage = resource.getrusage(resource.RUSAGE_CHILDREN)
         if ended.returncode != 0:
-            ending = f"exit code {ended.returncode}" if ended.returncode > 0 else f"signal {-ended.returncode}"
+            ending = (
+                f"exit code {ended.returncode}"
+                if ended.returncode > 0
+                else f"signal {-ended.returncode}"
+            )
             log.write(f"segment: strellix segment ended with {ending}\n")
             return 1
     cost = {
@@ -39,7 +45,10 @@ if __name__ == "__main__" and "snakemake" in globals():
             snakemake.params.arguments,
             snakemake.log[0],
             snakemake.output.cost,
-            {"threads": snakemake.threads, "mem_mb": snakemake.resources.mem_mb,
-             "runtime_minutes": snakemake.resources.runtime},
+            {
+                "threads": snakemake.threads,
+                "mem_mb": snakemake.resources.mem_mb,
+                "runtime_minutes": snakemake.resources.runtime,
+            },
         )
     )

@@ -22,7 +22,12 @@ METRICS = [
 ]
 # What each run took, and what its job asked for (cost.json).
 COSTS = ["cpu_seconds", "max_rss_mb", "threads", "mem_mb"]
-COLUMNS = ["input", "parameters", "status", "frames", "seconds", "frames_per_second"] + COSTS + METRICS + ["note"]
+COLUMNS = (
+    ["input", "parameters", "status", "frames", "seconds", "frames_per_second"]
+    + COSTS
+    + METRICS
+    + ["note"]
+)
 
 # "strellix: ...", "strellix probe: ...", "evaluate: ...".
 PROGRAM_MESSAGE = re.compile(r"(strellix|evaluate)\b[^:/]*: ")
@@ -58,7 +63,9 @@ def failure_note(record):
         if step == "evaluate" and not record["scored"]:
             continue
         log = os.path.join(record["directory"], "logs", step + ".log")
-        if not os.path.exists(os.path.join(record["directory"], output)) and os.path.exists(log):
+        if not os.path.exists(
+            os.path.join(record["directory"], output)
+        ) and os.path.exists(log):
             return f"{step} failed: {log_message(log)}"
     return None
 
@@ -73,7 +80,11 @@ def summary_row(record):
     row = dict.fromkeys(COLUMNS, "")
     row["input"], row["parameters"] = record["input"], record["parameters"]
     run = read_json(os.path.join(record["directory"], "run.json"))
-    metrics = read_json(os.path.join(record["directory"], "metrics.json")) if record["scored"] else None
+    metrics = (
+        read_json(os.path.join(record["directory"], "metrics.json"))
+        if record["scored"]
+        else None
+    )
     if run:
         row["frames"] = run["frames"]["done"]
         row["seconds"] = number(run["seconds"]["total"], 3)
@@ -85,10 +96,16 @@ def summary_row(record):
     if metrics:
         for key in METRICS:
             row[key] = number(metrics.get(key))
-    complete = run is not None and run.get("status") == "complete" and (metrics or not record["scored"])
+    complete = (
+        run is not None
+        and run.get("status") == "complete"
+        and (metrics or not record["scored"])
+    )
     note = None if complete else failure_note(record)
     row["status"] = "complete" if complete else "failed" if note else "not run"
-    row["note"] = note or ("" if complete or not run else f"run status {run.get('status')}")
+    row["note"] = note or (
+        "" if complete or not run else f"run status {run.get('status')}"
+    )
     return row
 
 

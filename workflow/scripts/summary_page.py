@@ -19,8 +19,12 @@ def table(rows, columns):
     body = []
     for row in rows:
         cells = "".join(f"<td>{html.escape(row[c])}</td>" for c in columns)
-        body.append(f'<tr class="{html.escape(row["status"].replace(" ", "-"))}">{cells}</tr>')
-    return f"<table><thead><tr>{head}</tr></thead><tbody>{''.join(body)}</tbody></table>"
+        body.append(
+            f'<tr class="{html.escape(row["status"].replace(" ", "-"))}">{cells}</tr>'
+        )
+    return (
+        f"<table><thead><tr>{head}</tr></thead><tbody>{''.join(body)}</tbody></table>"
+    )
 
 
 def write_page(summary, fmeasure, precision_recall, path):
@@ -52,4 +56,9 @@ figure {{ display: inline-block; margin: 1em; }}
 
 
 if __name__ == "__main__" and "snakemake" in globals():
-    write_page(snakemake.input.summary, snakemake.input.fmeasure, snakemake.input.precision_recall, snakemake.output[0])
+    write_page(
+        snakemake.input.summary,
+        snakemake.input.fmeasure,
+        snakemake.input.precision_recall,
+        snakemake.output[0],
+    )

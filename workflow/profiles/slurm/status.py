@@ -5,14 +5,28 @@ its end (300 s by default), then sacct where there is accounting."""
 import subprocess
 import sys
 
-RUNNING = {"PENDING", "CONFIGURING", "RUNNING", "COMPLETING", "SUSPENDED", "REQUEUED", "RESIZING", "STAGE_OUT"}
+RUNNING = {
+    "PENDING",
+    "CONFIGURING",
+    "RUNNING",
+    "COMPLETING",
+    "SUSPENDED",
+    "REQUEUED",
+    "RESIZING",
+    "STAGE_OUT",
+}
 UNKNOWN = "unknown"  # Slurm answered, and does not know the job
 UNREACHABLE = "unreachable"  # Slurm did not answer
 
 
 def scontrol_state(job):
     try:
-        shown = subprocess.run(["scontrol", "show", "job", "-o", job], capture_output=True, text=True, timeout=60)
+        shown = subprocess.run(
+            ["scontrol", "show", "job", "-o", job],
+            capture_output=True,
+            text=True,
+            timeout=60,
+        )
     except (OSError, subprocess.TimeoutExpired):
         return UNREACHABLE
     for field in shown.stdout.split():
@@ -24,7 +38,10 @@ def scontrol_state(job):
 def sacct_state(job):
     try:
         listed = subprocess.run(
-            ["sacct", "-j", job, "-X", "-n", "-P", "-o", "State"], capture_output=True, text=True, timeout=60
+            ["sacct", "-j", job, "-X", "-n", "-P", "-o", "State"],
+            capture_output=True,
+            text=True,
+            timeout=60,
         )
     except (OSError, subprocess.TimeoutExpired):
         return None
@@ -46,7 +63,10 @@ def main():
         print("running")  # asked again in a moment
     elif state == UNKNOWN:
         # Gone from scontrol, and no accounting: it ended long ago, unseen.
-        print(f"status.py: Slurm does not know job {job}; taken as failed", file=sys.stderr)
+        print(
+            f"status.py: Slurm does not know job {job}; taken as failed",
+            file=sys.stderr,
+        )
         print("failed")
     elif state in RUNNING:
         print("running")
