@@ -106,7 +106,22 @@ else:
 " "${CMAKE_INSTALL_PREFIX}"
     OUTPUT_VARIABLE strellix_python_site OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
-install(TARGETS strellix_python LIBRARY DESTINATION "${strellix_python_site}")
+install(TARGETS strellix_python LIBRARY DESTINATION "${strellix_python_site}" COMPONENT python_site)
+# The Debian package installs under /usr, where Debian's interpreter keeps
+# the modules of its packages (lib/python3/dist-packages) apart from those
+# installed by hand; only cpack takes this rule (EXCLUDE_FROM_ALL).
+execute_process(
+  COMMAND "${Python3_EXECUTABLE}" -c "
+import os, sysconfig
+if 'deb_system' in sysconfig.get_scheme_names():
+    print(os.path.relpath(sysconfig.get_path('platlib', 'deb_system', {'base': '/usr', 'platbase': '/usr'}), '/usr'))
+"
+  OUTPUT_VARIABLE strellix_python_package_site OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT strellix_python_package_site)
+  set(strellix_python_package_site "${strellix_python_site}")
+endif()
+install(TARGETS strellix_python LIBRARY DESTINATION "${strellix_python_package_site}" COMPONENT python
+        EXCLUDE_FROM_ALL)
 message(STATUS "Python module: built for ${Python3_EXECUTABLE} (Python ${strellix_python_version}, "
                "numpy ${strellix_numpy_version}); installs into ${CMAKE_INSTALL_PREFIX}/${strellix_python_site}")
 

@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
       "strellix");
   app.set_version_flag("--version", version_text(), "Print the program's and the library's version");
   app.footer(PROGRAM_FOOTER);
+  // Room for the longest option with its value, so that two spaces always
+  // part it from its description (help2man reads the man pages this way).
+  app.get_formatter()->column_width(32);
   app.require_subcommand(0, 1);
   Commands commands;
   commands.segment = add_segment_command(app, commands.segment_options);

@@ -9,6 +9,8 @@
 # EXTRA_CXX_FLAGS go to every compile and link (the sanitizer build passes
 # its -fsanitize flags, which an instrumented library needs).
 set -euo pipefail
+# shellcheck source=tests/package/pkg_config_program.sh
+source "$(dirname "$0")/pkg_config_program.sh"
 build="$(cd "$1" && pwd)"
 source="$(cd "$2" && pwd)"
 flags="${3:-}"
@@ -42,18 +44,7 @@ for k in $(seq 1 30); do
   }
 done
 
-cat >"$scratch/version.cpp" <<'CPP'
-#include <strellix/strellix.hpp>
-#include <cstdio>
-int main() {
-  strellix::Subtractor s;
-  std::printf("%s %d\n", strellix::version(), s.parameters().layers);
-  return 0;
-}
-CPP
 pcdir="$(dirname "$(find "$prefix" -name strellix.pc | head -n 1)")"
-# shellcheck disable=SC2046  # pkg-config prints a list of flags
-g++ -std=c++17 $flags "$scratch/version.cpp" -o "$scratch/version" \
-  $(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs strellix) -Wl,-rpath,"$pcdir/.."
-"$scratch/version" | grep -q '^[0-9]*\.[0-9]*\.[0-9]* 5$'
+# shellcheck disable=SC2086  # the extra flags are a list
+PKG_CONFIG_PATH="$pcdir" check_pkg_config_program "$scratch" $flags -Wl,-rpath,"$pcdir/.."
 echo "installed package: example built out of tree, masks equal the program's; pkg-config works"
