@@ -38,6 +38,12 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
+# Slim container images tell dpkg to drop every man page; ours are what is
+# tested, so they are let through there.
+if grep -rqs '^path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d; then
+  echo "dpkg here leaves out man pages: installing this package's anyway"
+  apt+=(-o 'DPkg::Options::=--path-include=/usr/share/man/man1/[Ss]trellix*')
+fi
 echo "installing ${debs[*]##*/}"
 DEBIAN_FRONTEND=noninteractive "${apt[@]}" install "${debs[@]}" >"$scratch/install.log" 2>&1 || {
   cat "$scratch/install.log" >&2
