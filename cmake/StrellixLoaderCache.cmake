@@ -2,9 +2,9 @@
 # linked to it starts only if the loader finds it: in a directory the loader
 # searches (ld.so.conf), once its cache is brought up to date. Installed
 # there as root, that is done here; otherwise the install says what to do.
-# A staged install (DESTDIR, or a package being made) leaves it to whoever
-# installs the stage, as dpkg's ldconfig trigger does for the package.
-if(NOT "$ENV{DESTDIR}" STREQUAL "" OR CPACK_GENERATOR OR CMAKE_INSTALL_PREFIX MATCHES "/_CPack_Packages/")
+# A staged install (DESTDIR; cpack makes the packages so) leaves it to
+# whoever installs the stage, as dpkg's ldconfig trigger does for a package.
+if(NOT "$ENV{DESTDIR}" STREQUAL "")
   return()
 endif()
 set(strellix_library "${CMAKE_INSTALL_PREFIX}/${STRELLIX_INSTALLED_LIBRARY}")
