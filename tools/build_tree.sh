@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that build (run_sample.sh, run_tests.sh,
 # install_python.sh, make_package.sh): the one Release tree they share,
 # build/ (or BUILD_DIR), configured by each with the same options and with

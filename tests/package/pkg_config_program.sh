@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the package tests: a small program built from the pkg-config
 # file alone, the way a user builds against an installed library.
 #
