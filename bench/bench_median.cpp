@@ -17,11 +17,11 @@
 #include <opencv2/videoio.hpp>
 
 #include "bench_timing.h"
-#include "io/plane_convert.h"
-#include "io/plane_set.h"
+#include "colour/plane_convert.h"
+#include "core/plane_set.h"
+#include "core/vector_width.h"
+#include "core/worker_pool.h"
 #include "model/temporal_median.h"
-#include "model/vector_width.h"
-#include "model/worker_pool.h"
 
 using namespace strellix;
 

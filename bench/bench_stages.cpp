@@ -10,7 +10,7 @@
 //
 // Besides timing it checks that its own drive of the passes writes the same
 // masks as the program, that every faster variant of the passes gives the
-// plain passes' masks and model byte for byte, and that a baseline build,
+// reference passes' masks and model byte for byte, and that a baseline build,
 // when given, writes the program's masks; a failed check makes the exit
 // code 1.
 //
@@ -69,42 +69,38 @@ struct Options {
   int uhd_end = 101;
 };
 
-// One implementation of the passes, driven through the engine, and the
-// names its rows are reported under.
+// One entry of the pass table, driven through the engine, and the names
+// its rows are reported under.
 struct Passes {
-  std::string label;  // "plain", "fast", ...
-  PassChoice choice;
+  std::string label;  // "reference", "parallel", ...
+  const PassSet* set;
   int threads;           // the engine's threads; 0: one per core
-  bool fused;            // the online frame in one pass where the fast passes can
+  bool fused;            // the online frame in one pass where the entry has one
   std::string names[6];  // convert, calibrate, segment, filter, update, online (fused)
 };
 
 std::vector<Passes> pass_variants() {
-  const Passes plain{
-      "plain",
-      PassChoice::reference,
+  const Passes reference{
+      "reference",
+      &pass_set_named("reference"),
       1,
       false,
       {"frame_to_model", "calibration_pass", "segment_frame", "coherence_filter", "selective_update", "-"}};
-  const Passes fast{"fast",
-                    fastest_passes(),
-                    0,
-                    true,
-                    {"frame_to_model_fast", "calibration_pass_fast", "segment_frame_fast",
-                     "coherence_filter_fast", "selective_update_fast", "online_pass_fast"}};
-  Passes fast_one_thread = fast;
-  fast_one_thread.label = "fast, 1 worker thread";
-  fast_one_thread.threads = 1;
-  for (std::string& name : fast_one_thread.names) {
-    if (name.size() > 5 && name.compare(name.size() - 5, 5, "_fast") == 0) {
-      name += ", 1 worker thread";
-    }
-  }
+  const Passes parallel{"parallel",
+                        &pass_set_named("auto"),
+                        0,
+                        true,
+                        {"frame_to_model_cached", "calibration_pass_wavefront", "segment_frame_parallel",
+                         "coherence_filter_parallel", "selective_update_parallel", "online_pass_fused"}};
+  Passes one_thread = parallel;
+  one_thread.label = "parallel, 1 worker thread";
+  one_thread.threads = 1;
+  for (std::string& name : one_thread.names) name += ", 1 worker thread";
   // What the fused pass gains: the same passes one after the other.
-  Passes separate = fast_one_thread;
-  separate.label = "fast, 1 worker thread, separate passes";
+  Passes separate = one_thread;
+  separate.label = "parallel, 1 worker thread, separate passes";
   separate.fused = false;
-  return {plain, fast, fast_one_thread, separate};
+  return {reference, parallel, one_thread, separate};
 }
 
 // One frame source: decoded frames 0..count-1 are frames ini..ini+count-1.
@@ -121,8 +117,8 @@ using Rows = std::vector<std::pair<std::string, Figures>>;
 struct SequenceResult {
   std::string label;
   Rows rows;
-  std::vector<cv::Mat> masks;  // plain passes, frames 0..count-1
-  std::vector<float> model;    // plain passes, every layer after the last frame
+  std::vector<cv::Mat> masks;  // reference passes, frames 0..count-1
+  std::vector<float> model;    // reference passes, every layer after the last frame
   cv::Mat background;          // the median of the first F frames
   bool checks_passed = true;
 };
@@ -202,7 +198,7 @@ std::string online_work_row(const Passes& passes) {
 StageTotals drive_passes(const Passes& passes, const std::vector<cv::Mat>& frames,
                          const cv::Mat& initial_background, std::vector<cv::Mat>* masks,
                          std::vector<float>* model) {
-  Engine engine(program_parameters(passes.threads), passes.choice);
+  Engine engine(program_parameters(passes.threads), *passes.set);
   engine.fuse_online_passes(passes.fused);
   engine.initialize_background(initial_background);
   StageTotals totals;
@@ -299,11 +295,11 @@ void time_passes(const Passes& passes, const std::vector<cv::Mat>& frames, const
   const bool masks_agree = first_diff < 0;
   const bool model_agrees = model.size() == result.model.size() &&
                             std::memcmp(model.data(), result.model.data(), model.size() * sizeof(float)) == 0;
-  std::printf("  %s passes give the plain masks: %s", passes.label.c_str(), masks_agree ? "yes" : "NO");
+  std::printf("  %s passes give the reference masks: %s", passes.label.c_str(), masks_agree ? "yes" : "NO");
   if (!masks_agree) {
     std::printf(" (first difference at frame %lld)", RunSettings{}.ini + first_diff);
   }
-  std::printf("; the plain model: %s\n", model_agrees ? "yes" : "NO");
+  std::printf("; the reference model: %s\n", model_agrees ? "yes" : "NO");
   result.checks_passed = result.checks_passed && masks_agree && model_agrees;
 }
 
@@ -314,7 +310,7 @@ void time_passes(const Passes& passes, const std::vector<cv::Mat>& frames, const
 cv::Mat time_median(const std::vector<cv::Mat>& frames, int F, int reps, Rows& rows) {
   const cv::Mat& first = frames.front();
   // How a run takes its median: on the engine's threads, in its fastest build.
-  const Engine engine(program_parameters(0), fastest_passes());
+  const Engine engine(program_parameters(0), pass_set_named("auto"));
   Timing store_timing, compute_timing;
   cv::Mat background;
   for (int r = 0; r < reps; ++r) {

@@ -19,11 +19,11 @@ inline std::vector<PassBytes> bytes_touched(int W, int H, int layers, double cac
   const double frame = 12.0 * N;        // the frame in the model space: three floats a pixel
   const double labels_match = 5.0 * N;  // a label byte and a match index
   return {
-      {"frame_to_model_fast", 3.0 * N + cache_lines_mib * 1024.0 * 1024.0, frame},
-      {"segment_frame_fast", frame + model, labels_match},
-      {"coherence_filter_fast", N, N},
-      {"selective_update_fast", frame + labels_match + N + model, model},
-      {"online_pass_fast", frame + model, labels_match + N + model},
+      {"frame_to_model_cached", 3.0 * N + cache_lines_mib * 1024.0 * 1024.0, frame},
+      {"segment_frame_parallel", frame + model, labels_match},
+      {"coherence_filter_parallel", N, N},
+      {"selective_update_parallel", frame + labels_match + N + model, model},
+      {"online_pass_fused", frame + model, labels_match + N + model},
   };
 }
 

@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "colour/fast_model_space.h"
+#include "colour/cached_model_space.h"
 
 struct ColourCacheStats {
   double hit_rate = 0.0;              // of all pixels

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "colour/model_space.h"
+#include "colour/plane_convert.h"
+#include "core/plane_set.h"
+#include "core/settings.h"
 #include "io/frame_source.h"
-#include "io/plane_convert.h"
-#include "io/plane_set.h"
-#include "model/settings.h"
 #include "scratch_file.h"
 
 namespace strellix {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/plane_set.h"
 #include "engine/state_file.h"
-#include "io/plane_set.h"
 #include "scratch_file.h"
 
 namespace strellix {

@@ -88,7 +88,12 @@ const char* const module_doc = R"(Background subtraction with a layered backgrou
 The masks are those the Strellixplus program writes for the same frames and
 switches.)";
 
-const char* const class_doc = R"(A background model that turns frames into masks of moving objects.
+// The class's help, with the library's defaults and ranges written in.
+std::string class_doc() {
+  const strellix::Parameters d;
+  namespace r = strellix::ranges;
+  std::ostringstream text;
+  text << R"(A background model that turns frames into masks of moving objects.
 
 For every pixel the model keeps `layers` candidate background colours.
 initialize() seeds them with the temporal median of the first frames (or
@@ -103,16 +108,26 @@ their high byte. Any strides are accepted: packed rows are read in place,
 other layouts are copied first.
 
 Parameters (readable as attributes):
-  layers         candidate background colours per pixel, at least 1 (default 5)
-  width_1d       half-width of the update across layers, 0 to 3 (default 1)
-  width_2d       half-width of the update's image neighbourhood, 0 to 4 (default 1)
-  threshold      segmentation threshold, a squared distance (default 0.005)
-  learning_rate  (default 0.05)
-  median_frames  frames whose median initialize() takes, at least 1 (default 100)
-  threads        worker threads, 0 = one per core (default 0)
-
+)"
+       << "  layers         candidate background colours per pixel, at least " << r::layers.least
+       << " (default " << d.layers << ")\n"
+       << "  width_1d       half-width of the update across layers, " << r::width_1d.least << " to "
+       << r::width_1d.most << " (default " << d.width_1d << ")\n"
+       << "  width_2d       half-width of the update's image neighbourhood, " << r::width_2d.least << " to "
+       << r::width_2d.most << " (default " << d.width_2d << ")\n"
+       << "  threshold      segmentation threshold, a squared distance, " << r::threshold.least << " to "
+       << r::threshold.most << " (default " << d.threshold << ")\n"
+       << "  learning_rate  " << r::learning_rate.least << " to " << r::learning_rate.most << " (default "
+       << d.learning_rate << ")\n"
+       << "  median_frames  frames whose median initialize() takes, at least " << r::median_frames.least
+       << " (default " << d.median_frames << ")\n"
+       << "  threads        worker threads, 0 = one per core, up to " << r::threads.most << " (default "
+       << d.threads << ")\n"
+       << R"(
 apply() releases the GIL: subtractors in several Python threads run in
 parallel. One subtractor shared by threads serves one call at a time.)";
+  return text.str();
+}
 
 }  // namespace
 
@@ -120,11 +135,16 @@ PYBIND11_MODULE(strellix, m) {
   m.doc() = module_doc;
   m.attr("__version__") = strellix::version();
 
-  py::class_<SharedSubtractor>(m, "Subtractor", class_doc)
-      .def(py::init(&make_subtractor), py::kw_only(), py::arg("layers") = 5, py::arg("width_1d") = 1,
-           py::arg("width_2d") = 1, py::arg("threshold") = 0.005, py::arg("learning_rate") = 0.05,
-           py::arg("median_frames") = 100, py::arg("threads") = 0,
-           "Raises ValueError for a parameter out of its range.")
+  // The class's help must outlive the module's definition.
+  static const std::string class_help = class_doc();
+  const strellix::Parameters d;
+  py::class_<SharedSubtractor>(m, "Subtractor", class_help.c_str())
+      .def(py::init(&make_subtractor), py::kw_only(), py::arg("layers") = d.layers,
+           py::arg("width_1d") = d.width_1d, py::arg("width_2d") = d.width_2d,
+           py::arg("threshold") = d.threshold, py::arg("learning_rate") = d.learning_rate,
+           py::arg("median_frames") = d.median_frames, py::arg("threads") = d.threads,
+           "Raises ValueError for a parameter out of its range, or a threshold or learning rate that\n"
+           "is not a finite number.")
       .def("initialize", &SharedSubtractor::initialize, py::arg("frames"),
            R"(Seeds the model with the per-pixel temporal median of the first
 median_frames frames (all of them when fewer are given) and starts a new

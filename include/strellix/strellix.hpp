@@ -20,8 +20,12 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -38,24 +42,102 @@ class Engine;  // the model behind a Subtractor; not part of the interface
 // "MAJOR.MINOR.PATCH" of the library.
 STRELLIX_API const char* version();
 
+// The parameters of a model, with their defaults. The command line, the
+// Python module and the Strellixplus program take their defaults from here.
 struct Parameters {
-  int layers = 5;               // candidate background colours per pixel, at least 1
-  int width_1d = 1;             // half-width of the update across layers, 0 to 3
-  int width_2d = 1;             // half-width of the update's image neighbourhood, 0 to 4
+  int layers = 5;               // candidate background colours per pixel
+  int width_1d = 1;             // half-width of the update across layers
+  int width_2d = 1;             // half-width of the update's image neighbourhood
   double threshold = 0.005;     // segmentation threshold, a squared distance (held as a 32-bit float)
   double learning_rate = 0.05;  // held as a 32-bit float
-  int median_frames = 100;      // frames that initialize() takes the median of, at least 1
+  int median_frames = 100;      // frames that initialize() takes the median of
   int threads = 0;              // worker threads, the calling one included; 0 = one per core
 };
 
-// Throws std::invalid_argument, naming the value, when a parameter is out
-// of its range.
+// An inclusive range of values; nothing that is not a number is in one.
+template <class T>
+struct Range {
+  T least;
+  T most;
+  constexpr bool contains(T value) const { return value >= least && value <= most; }
+};
+
+// The range of each parameter: validate() holds a Parameters to them, and
+// the command line, the Python module and the Strellixplus program take
+// theirs from here.
+namespace ranges {
+inline constexpr Range<int> layers{1, std::numeric_limits<int>::max()};
+inline constexpr Range<int> width_1d{0, 3};  // the weight tables exist only for these
+inline constexpr Range<int> width_2d{0, 4};
+inline constexpr Range<double> threshold{0.0, 1000.0};
+inline constexpr Range<double> learning_rate{0.0, 1.0};
+inline constexpr Range<int> median_frames{1, std::numeric_limits<int>::max()};
+inline constexpr Range<int> threads{0, 1024};  // more than any machine has cores would only cost memory
+}  // namespace ranges
+
+// Throws std::invalid_argument, naming the parameter and its value, when a
+// parameter is out of its range (a threshold or rate that is not a finite
+// number included).
 STRELLIX_API void validate(const Parameters& parameters);
 
 // Bytes a Subtractor needs for frames of width x height: the model and its
 // buffers, and with `with_median` the store of initialize()'s median too.
 STRELLIX_API std::uint64_t estimate_memory(const Parameters& parameters, int width, int height,
                                            bool with_median = true);
+
+// The machine's memory in bytes, 0 when it cannot be told.
+STRELLIX_API std::uint64_t physical_memory();
+
+// Whether a need of `bytes` (any amount, hence a double) can be met: false
+// when it is more than the machine's memory (a model that large is refused
+// before anything is allocated), true when that is unknown.
+STRELLIX_API bool fits_in_memory(double bytes);
+
+// The memory a model needs could not be had: refused up front (more than
+// the machine has) or by the system. `bytes` is what was asked for
+// (SIZE_MAX for a size past all memory).
+class STRELLIX_API AllocationFailure : public std::bad_alloc {
+ public:
+  explicit AllocationFailure(std::size_t bytes) : bytes_(bytes) {}
+  std::size_t bytes() const { return bytes_; }
+  const char* what() const noexcept override { return "out of memory"; }
+
+ private:
+  std::size_t bytes_;
+};
+
+// The temporal median of frames given one at a time, taken as initialize()
+// takes it: initialize_background(median.result()) seeds a model exactly as
+// initialize() with the same frames does. For a caller that reads frames
+// from a file or a camera and wants to see the median, or not keep them.
+class STRELLIX_API TemporalMedian {
+ public:
+  // Room for up to frame_count frames of `size`, the median worked out on
+  // `threads` threads (0: one per core). Throws std::invalid_argument for a
+  // count or a size below 1, AllocationFailure when the store does not fit.
+  TemporalMedian(int frame_count, cv::Size size, int threads = 0);
+  ~TemporalMedian();
+  TemporalMedian(TemporalMedian&& other) noexcept;
+  TemporalMedian& operator=(TemporalMedian&& other) noexcept;
+  TemporalMedian(const TemporalMedian&) = delete;
+  TemporalMedian& operator=(const TemporalMedian&) = delete;
+
+  // The next frame, of any type initialize() takes. Throws
+  // std::invalid_argument for a frame of another size or type, or when
+  // frame_count frames are in already; nothing changes then.
+  void add(const cv::Mat& frame);
+  int added() const;
+
+  // The per-pixel, per-channel median of the frames added, 8-bit BGR: the
+  // middle value for an odd count, the floor of the mean of the two middle
+  // values for an even one. Throws std::logic_error before the first frame.
+  cv::Mat result() const;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 // A frame brought into a model's colour space ahead of its turn, for
 // callers that read and prepare the next frames on another thread while
@@ -136,6 +218,12 @@ class STRELLIX_API Subtractor {
   // The file appears complete or not at all. Throws std::runtime_error
   // when it cannot be written, std::logic_error before initialization.
   void save(const std::string& path) const;
+
+  // The same state, handed in order to `write`, which returns false when
+  // it cannot take the bytes: for a caller that writes the file its own
+  // way. Throws std::runtime_error when `write` fails, std::logic_error
+  // before initialization.
+  void save(const std::function<bool(const unsigned char* data, std::size_t size)>& write) const;
 
   // A subtractor in the state save() wrote: applying the same frames to it
   // gives the masks the saved one would have given. Throws

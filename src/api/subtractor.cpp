@@ -1,11 +1,9 @@
 // The public face of the engine: strellix::Subtractor and its helpers.
-#include <limits>
 #include <stdexcept>
 #include <utility>
 
+#include "core/frame_input.h"
 #include "engine/engine.h"
-#include "engine/frame_input.h"
-#include "engine/memory_estimate.h"
 #include "strellix/strellix.hpp"
 
 #ifndef STRELLIX_VERSION
@@ -16,16 +14,6 @@ namespace strellix {
 
 const char* version() {
   return STRELLIX_VERSION;
-}
-
-std::uint64_t estimate_memory(const Parameters& parameters, int width, int height, bool with_median) {
-  validate(parameters);
-  const double pixels =
-      static_cast<double>(width > 0 ? width : 0) * static_cast<double>(height > 0 ? height : 0);
-  const double bytes = estimate_memory_bytes(parameters.layers, static_cast<std::size_t>(pixels), with_median,
-                                             parameters.median_frames);
-  const double most = static_cast<double>(std::numeric_limits<std::uint64_t>::max());
-  return bytes >= most ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(bytes);
 }
 
 struct PreparedFrame::Data {
@@ -42,8 +30,15 @@ bool PreparedFrame::ready() const {
   return data_ && data_->ready;
 }
 
-Subtractor::Subtractor(const Parameters& parameters)
-    : engine_(new Engine(parameters, passes_from_environment())) {}
+// The engine of a new subtractor: every parameter checked, the passes
+// chosen where the pass table chooses them.
+static std::unique_ptr<Engine> new_engine(const Parameters& parameters) {
+  const PassSet& passes = choose_passes(parameters);
+  validate(parameters);
+  return std::make_unique<Engine>(parameters, passes);
+}
+
+Subtractor::Subtractor(const Parameters& parameters) : engine_(new_engine(parameters)) {}
 
 Subtractor::Subtractor(std::unique_ptr<Engine> engine) : engine_(std::move(engine)) {}
 
@@ -98,8 +93,12 @@ void Subtractor::save(const std::string& path) const {
   engine_of(engine_).save(path);
 }
 
+void Subtractor::save(const std::function<bool(const unsigned char* data, std::size_t size)>& write) const {
+  engine_of(engine_).save(write);
+}
+
 Subtractor Subtractor::load(const std::string& path) {
-  return Subtractor(Engine::load(path, passes_from_environment()));
+  return Subtractor(Engine::load(path));
 }
 
 const Parameters& Subtractor::parameters() const {
@@ -115,7 +114,7 @@ long long Subtractor::frames_applied() const {
   return engine_of(engine_).frames_applied();
 }
 std::string Subtractor::implementation() const {
-  return pass_choice_name(engine_of(engine_).passes());
+  return engine_of(engine_).passes().name;
 }
 
 }  // namespace strellix

@@ -110,15 +110,24 @@ void check_run_description(const SegmentOptions& o, const std::string& descripti
   }
 }
 
+// Written through the command line's atomic writer, so that a second
+// signal during the write removes the temporary file too.
 bool save_checkpoint(const Subtractor& subtractor, const SegmentOptions& o) {
   const std::string path = output_path(o, CHECKPOINT_STATE_FILE);
-  try {
-    subtractor.save(path);
-    return true;
-  } catch (const std::runtime_error& e) {
-    std::fprintf(stderr, "strellix: cannot write %s: %s\n", path.c_str(), e.what());
-    return false;
-  }
+  const bool written = write_file_atomic(
+      path,
+      [&](int fd) {
+        try {
+          subtractor.save(
+              [fd](const unsigned char* data, std::size_t size) { return write_all(fd, data, size); });
+          return true;
+        } catch (const std::runtime_error&) {
+          return false;
+        }
+      },
+      true);
+  if (!written) std::fprintf(stderr, "strellix: cannot write %s\n", path.c_str());
+  return written;
 }
 
 Subtractor load_checkpoint(const SegmentOptions& o) {

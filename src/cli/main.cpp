@@ -13,7 +13,6 @@
 #include "cli/probe_command.h"
 #include "cli/segment_options.h"
 #include "cli/segment_run.h"
-#include "io/plane_set.h"
 #include "strellix/strellix.hpp"
 
 #ifndef STRELLIX_CLI_VERSION

@@ -1,26 +1,15 @@
 #include "cli/median_seed.h"
 
 #include "cli/command_failure.h"
-#include "engine/median_builder.h"
-#include "engine/pass_choice.h"
 #include "io/frame_source.h"
-#include "model/worker_pool.h"
+#include "strellix/strellix.hpp"
 
 namespace strellix::cli {
 
 cv::Mat temporal_median(const std::deque<cv::Mat>& frames, int threads) {
-  const cv::Mat& first = frames.front();
-  MedianBuilder median(static_cast<int>(frames.size()), first.cols, first.rows);
+  TemporalMedian median(static_cast<int>(frames.size()), frames.front().size(), threads);
   for (const cv::Mat& frame : frames) median.add(frame);
-  // The same kernels as the model's own passes; every choice counts the
-  // same, the fast ones only sooner.
-  const PassChoice passes = passes_from_environment();
-  if (passes == PassChoice::reference) return median.result(PassExecution());
-  WorkerPool pool(threads > 0 ? threads : core_count());
-  PassExecution run;
-  run.workers = &pool;
-  run.wide = passes == PassChoice::wide;
-  return median.result(run);
+  return median.result();
 }
 
 cv::Mat read_seed_image(const std::string& path, cv::Size size) {

@@ -56,9 +56,10 @@ double read_real_number(const std::string& name, const std::string& text, double
   return value;
 }
 
-CLI::Option* add_whole_number(CLI::App& app, const std::string& names, int& target, int least, int most,
+CLI::Option* add_whole_number(CLI::App& app, const std::string& names, int& target, Range<int> range,
                               const std::string& help) {
   const std::string name = long_name(names);
+  const long long least = range.least, most = range.most;
   return app
       .add_option_function<std::string>(
           names,
@@ -83,9 +84,10 @@ CLI::Option* add_whole_number(CLI::App& app, const std::string& names, std::opti
       ->type_name("INT");
 }
 
-CLI::Option* add_real_number(CLI::App& app, const std::string& names, double& target, double least,
-                             double most, const std::string& help) {
+CLI::Option* add_real_number(CLI::App& app, const std::string& names, double& target, Range<double> range,
+                             const std::string& help) {
   const std::string name = long_name(names);
+  const double least = range.least, most = range.most;
   return app
       .add_option_function<std::string>(
           names,

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "strellix/strellix.hpp"
+
 namespace strellix::cli {
 
 // The value of `text` for option `name`; throws CLI::ValidationError.
@@ -19,11 +21,11 @@ double read_real_number(const std::string& name, const std::string& text, double
 // Options that store such a number; `names` as CLI11 takes them
 // ("--layers", "-o,--output"). The default shown in --help is the value
 // the target holds when the option is added.
-CLI::Option* add_whole_number(CLI::App& app, const std::string& names, int& target, int least, int most,
+CLI::Option* add_whole_number(CLI::App& app, const std::string& names, int& target, Range<int> range,
                               const std::string& help);
 CLI::Option* add_whole_number(CLI::App& app, const std::string& names, std::optional<long long>& target,
                               long long least, long long most, const std::string& help);
-CLI::Option* add_real_number(CLI::App& app, const std::string& names, double& target, double least,
-                             double most, const std::string& help);
+CLI::Option* add_real_number(CLI::App& app, const std::string& names, double& target, Range<double> range,
+                             const std::string& help);
 
 }  // namespace strellix::cli

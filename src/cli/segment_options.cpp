@@ -119,11 +119,11 @@ CLI::App* add_segment_command(CLI::App& app, SegmentOptions& o) {
                 "Write the frames with moving objects tinted red, as a video in OUTDIR")
       ->type_name("FILE")
       ->group(outputs);
-  add_real_number(*c, "--fps", o.fps, 0.01, 1000.0,
+  add_real_number(*c, "--fps", o.fps, {0.01, 1000.0},
                   "Frame rate of the videos written [default: the input's, or 25]")
       ->default_str("")
       ->group(outputs);
-  add_whole_number(*c, "--background-every", o.background_every, 1, INT_MAX,
+  add_whole_number(*c, "--background-every", o.background_every, {1, INT_MAX},
                    "Write the model as a picture after every K-th frame")
       ->type_name("K")
       ->default_str("")
@@ -134,7 +134,7 @@ CLI::App* add_segment_command(CLI::App& app, SegmentOptions& o) {
       ->group(outputs);
 
   const std::string recovery = "Checkpoints";
-  add_whole_number(*c, "--checkpoint-every", o.checkpoint_every, 1, INT_MAX,
+  add_whole_number(*c, "--checkpoint-every", o.checkpoint_every, {1, INT_MAX},
                    "Save the model in OUTDIR after every K-th frame, for --resume")
       ->type_name("K")
       ->default_str("")

@@ -19,7 +19,6 @@
 #include "cli/run_memory.h"
 #include "cli/run_outputs.h"
 #include "cli/run_record.h"
-#include "engine/memory_estimate.h"
 #include "io/frame_source.h"
 #include "io/ordered_writer.h"
 
@@ -42,10 +41,9 @@ double seconds_since(Clock::time_point start) {
 // Refused before anything is allocated or written: the model, the median's
 // store and the frames kept for it would not fit in the machine's memory.
 void check_memory(const Parameters& p, cv::Size size, long long median_frames) {
-  const double available = physical_memory_bytes();
-  if (available <= 0.0) return;  // unknown: let the allocations decide
   const double needed = run_memory(p, size, median_frames).total();
-  if (needed <= available) return;
+  if (fits_in_memory(needed)) return;
+  const double available = static_cast<double>(physical_memory());
   const std::string median =
       median_frames > 0 ? " and the median of " + std::to_string(median_frames) + " frames" : std::string();
   char amounts[128];

@@ -7,25 +7,41 @@
 
 namespace strellix::cli {
 
+namespace {
+
+// "(0-3)" for the help text of a bounded option.
+std::string shown_range(const Range<int>& range) {
+  return "(" + std::to_string(range.least) + "-" + std::to_string(range.most) + ")";
+}
+
+}  // namespace
+
+// Every range, and every default (the values `p` holds when the options are
+// added), is the library's.
 void add_model_options(CLI::App& c, Parameters& p, std::string& background_file) {
   const std::string model = "Model";
-  add_whole_number(c, "--layers", p.layers, 1, INT_MAX, "Candidate background colours per pixel")
+  add_whole_number(c, "--layers", p.layers, ranges::layers, "Candidate background colours per pixel")
       ->group(model);
-  add_whole_number(c, "--width-1d", p.width_1d, 0, 3, "Half-width of the update across layers (0-3)")
+  add_whole_number(c, "--width-1d", p.width_1d, ranges::width_1d,
+                   "Half-width of the update across layers " + shown_range(ranges::width_1d))
       ->group(model);
-  add_whole_number(c, "--width-2d", p.width_2d, 0, 4, "Half-width of the update's image neighbourhood (0-4)")
+  add_whole_number(c, "--width-2d", p.width_2d, ranges::width_2d,
+                   "Half-width of the update's image neighbourhood " + shown_range(ranges::width_2d))
       ->group(model);
-  add_real_number(c, "--threshold", p.threshold, 0.0, 1000.0, "Segmentation threshold, a squared distance")
+  add_real_number(c, "--threshold", p.threshold, ranges::threshold,
+                  "Segmentation threshold, a squared distance")
       ->group(model);
-  add_real_number(c, "--learning-rate", p.learning_rate, 0.0, 1.0, "Learning rate of the model updates")
+  add_real_number(c, "--learning-rate", p.learning_rate, ranges::learning_rate,
+                  "Learning rate of the model updates")
       ->group(model);
-  add_whole_number(c, "--median-frames", p.median_frames, 1, INT_MAX,
+  add_whole_number(c, "--median-frames", p.median_frames, ranges::median_frames,
                    "Frames whose temporal median seeds the model")
       ->group(model);
   c.add_option("--background", background_file, "Seed the model from this image instead of the median")
       ->type_name("FILE")
       ->group(model);
-  add_whole_number(c, "--threads", p.threads, 0, 1024, "Worker threads; 0: one per core")->group(model);
+  add_whole_number(c, "--threads", p.threads, ranges::threads, "Worker threads; 0: one per core")
+      ->group(model);
 }
 
 void add_frame_range_options(CLI::App& c, std::optional<long long>& start, std::optional<long long>& end) {

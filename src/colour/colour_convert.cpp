@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

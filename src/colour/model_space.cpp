@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "colour/colour_convert.h"
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

@@ -7,6 +7,9 @@
 
 namespace strellix {
 
+// How long a shown frame waits for a key, in milliseconds.
+constexpr int display_delay_ms = 20;
+
 // True when windows can be shown; decided once, from DISPLAY, before any
 // GUI call (the GUI toolkit ends the process when it cannot open a display).
 bool display_available();

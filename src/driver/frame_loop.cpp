@@ -10,7 +10,6 @@
 #include "driver/frame_prefetch.h"
 #include "driver/output_writer.h"
 #include "io/frame_source.h"
-#include "model/settings.h"
 
 namespace strellix {
 

@@ -1,10 +1,9 @@
 #include "driver/frame_outputs.h"
 
+#include "colour/plane_convert.h"
 #include "driver/display.h"
 #include "io/atomic_file.h"
-#include "io/plane_convert.h"
 #include "io/pnm.h"
-#include "model/settings.h"
 
 namespace strellix {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

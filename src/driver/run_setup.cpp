@@ -10,41 +10,49 @@
 
 namespace strellix {
 
+// The defaults handed to the readers: the run's own, and the library's
+// parameters (the threshold and the rate as the double values they are
+// there, rounded to float once read).
 RunSettings read_run_settings(int& argc, char** argv) {
+  const RunSettings d;
+  const Parameters model;
   RunSettings s;
-  s.ini = Lread_iswitch(argc, argv, "-ini", 1);
-  s.end = Lread_iswitch(argc, argv, "-end", 2);
-  s.n = Lread_iswitch(argc, argv, "-n", 5);
-  s.w1d = Lread_iswitch(argc, argv, "-w1d", 1);
-  s.w2d = Lread_iswitch(argc, argv, "-w2d", 1);
-  s.e = static_cast<float>(Lread_dswitch(argc, argv, "-e", 0.005));
-  s.F = Lread_iswitch(argc, argv, "-F", 100);
-  s.lr = static_cast<float>(Lread_dswitch(argc, argv, "-lr", 0.05));
-  s.SmaskMOD = Lread_iswitch(argc, argv, "-SmaskMOD", 1);
+  s.ini = Lread_iswitch(argc, argv, "-ini", d.ini);
+  s.end = Lread_iswitch(argc, argv, "-end", d.end);
+  s.n = Lread_iswitch(argc, argv, "-n", model.layers);
+  s.w1d = Lread_iswitch(argc, argv, "-w1d", model.width_1d);
+  s.w2d = Lread_iswitch(argc, argv, "-w2d", model.width_2d);
+  s.e = static_cast<float>(Lread_dswitch(argc, argv, "-e", model.threshold));
+  s.F = Lread_iswitch(argc, argv, "-F", model.median_frames);
+  s.lr = static_cast<float>(Lread_dswitch(argc, argv, "-lr", model.learning_rate));
+  s.SmaskMOD = Lread_iswitch(argc, argv, "-SmaskMOD", d.SmaskMOD);
   s.SmodBG = read_flag_switch(argc, argv, "-SmodBG");
   s.video = read_flag_switch(argc, argv, "-f");
-  s.ShowMask = Lread_iswitch(argc, argv, "-ShowMask", 0);
-  s.skip = Lread_iswitch(argc, argv, "-skip", 1);
-  s.Boot = Lread_iswitch(argc, argv, "-Boot", 0);
+  s.ShowMask = Lread_iswitch(argc, argv, "-ShowMask", d.ShowMask);
+  s.skip = Lread_iswitch(argc, argv, "-skip", d.skip);
+  s.Boot = Lread_iswitch(argc, argv, "-Boot", d.Boot);
   return s;
 }
 
+// The model's switches keep the library's ranges (the threshold and the
+// rate excepted: the program takes any number there).
 bool settings_refused(const RunSettings& s) {
-  if (s.n < 1) {
-    std::fprintf(stderr, "Strellixplus: -n must be at least 1 (got %d)\n", s.n);
+  if (!ranges::layers.contains(s.n)) {
+    std::fprintf(stderr, "Strellixplus: -n must be at least %d (got %d)\n", ranges::layers.least, s.n);
     return true;
   }
-  // The weight tables exist only for these half-widths.
-  if (s.w1d < 0 || s.w1d > 3) {
-    std::fprintf(stderr, "Strellixplus: -w1d must be between 0 and 3 (got %d)\n", s.w1d);
+  if (!ranges::width_1d.contains(s.w1d)) {
+    std::fprintf(stderr, "Strellixplus: -w1d must be between %d and %d (got %d)\n", ranges::width_1d.least,
+                 ranges::width_1d.most, s.w1d);
     return true;
   }
-  if (s.w2d < 0 || s.w2d > 4) {
-    std::fprintf(stderr, "Strellixplus: -w2d must be between 0 and 4 (got %d)\n", s.w2d);
+  if (!ranges::width_2d.contains(s.w2d)) {
+    std::fprintf(stderr, "Strellixplus: -w2d must be between %d and %d (got %d)\n", ranges::width_2d.least,
+                 ranges::width_2d.most, s.w2d);
     return true;
   }
-  if (!s.Boot && s.F < 1) {
-    std::fprintf(stderr, "Strellixplus: -F must be at least 1 (got %d)\n", s.F);
+  if (!s.Boot && !ranges::median_frames.contains(s.F)) {
+    std::fprintf(stderr, "Strellixplus: -F must be at least %d (got %d)\n", ranges::median_frames.least, s.F);
     return true;
   }
   if (s.video && s.skip < 1) {
@@ -55,10 +63,9 @@ bool settings_refused(const RunSettings& s) {
 }
 
 bool memory_refused(const RunSettings& s, std::size_t pixel_count) {
-  const double available = physical_memory_bytes();
-  if (available <= 0.0) return false;  // unknown: let the allocations decide
   const double needed = estimate_memory_bytes(s.n, pixel_count, !s.Boot, s.F);
-  if (needed <= available) return false;
+  if (fits_in_memory(needed)) return false;
+  const double available = static_cast<double>(physical_memory());
   std::fprintf(stderr,
                "Strellixplus: not enough memory: %d layers%s of %zu pixels need %.0f bytes, "
                "the machine has %.0f\n",
@@ -80,7 +87,8 @@ Parameters model_parameters(const RunSettings& s) {
 }
 
 void create_model(RunState& run) {
-  run.engine.reset(new Engine(model_parameters(run.settings), passes_from_environment()));
+  const Parameters p = model_parameters(run.settings);
+  run.engine.reset(new Engine(p, choose_passes(p)));
 }
 
 void release_run_buffers(RunState& run) {

@@ -14,15 +14,16 @@ namespace strellix {
 
 // The switch values, fixed once the command line has been read. The flags
 // that the switches only test for nonzero keep the value that was given.
+// The model's defaults are the library's.
 struct RunSettings {
   int ini = 1;
   int end = 2;
-  int n = 5;
-  int w1d = 1;
-  int w2d = 1;
-  float e = 0.005f;
-  int F = 100;
-  float lr = 0.05f;
+  int n = Parameters().layers;
+  int w1d = Parameters().width_1d;
+  int w2d = Parameters().width_2d;
+  float e = static_cast<float>(Parameters().threshold);
+  int F = Parameters().median_frames;
+  float lr = static_cast<float>(Parameters().learning_rate);
   int SmaskMOD = 1;
   int SmodBG = 0;
   int video = 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/console.h"
+#include "driver/run_state.h"
 
 namespace strellix {
 
@@ -97,8 +98,12 @@ int read_flag_switch(int& argc, char** argv, const char* name) {
   return Lread_switch(argc, argv, name, 0, nullptr) != nullptr ? 1 : 0;
 }
 
+// The defaults shown are those the switches take: the library's for the
+// model, the run's own for the frame range.
 void print_usage() {
-  static const char* const usage_lines[] = {
+  const RunSettings run;
+  const Parameters model;
+  static const char* const head[] = {
       "Strellixplus: implementation of Strellix+ algorithm\n\n",
       "  Background subtraction with a layered background model: every pixel\n",
       "  keeps several candidate background colours in a cone-shaped space of\n",
@@ -109,20 +114,23 @@ void print_usage() {
       "  Strellixplus <SeqName> [Parameters]\n\n",
       "<SeqName>:     sequence name (complete path)\n",
       "[parameters]:  optional, including:\n",
-      "  -ini #:    Number of first sequence frame. Default 1\n",
-      "  -end #:    Number of last sequence frame. Default 2\n",
-      "  -n #:      Number of model layers. Default 5\n",
-      "  -F #:\t     Number of initial frames for model initialization. Default 100\n",
-      "  -e #:      Segmentation threshold in Eq. (10). Default 0.005\n",
-      "  -w2d #:    Halfwidth of 2D neighborhood for model update in Eq. (4). Default 1\n",
-      "  -w1d #:    Halfwidth of 1D neighborhood for model update in Eq. (6). Default 1\n",
-      "  -lr #:     Learning rate gamma=ni in Eqs. (5) and (7). Default 0.05\n",
-      "  -Boot #:   Read from file the initial background (1) or\n",
-      "             compute it through temporal median (0). Default 0\n",
-      "  -SmaskMOD: To save the MOD masks. Default: save\n",
-      "  -SmodBG:   To save the BG models. Default: do not save\n",
   };
-  for (const char* line : usage_lines) console_print("%s", line);
+  for (const char* line : head) console_print("%s", line);
+  console_print("  -ini #:    Number of first sequence frame. Default %d\n", run.ini);
+  console_print("  -end #:    Number of last sequence frame. Default %d\n", run.end);
+  console_print("  -n #:      Number of model layers. Default %d\n", model.layers);
+  console_print("  -F #:\t     Number of initial frames for model initialization. Default %d\n",
+                model.median_frames);
+  console_print("  -e #:      Segmentation threshold in Eq. (10). Default %g\n", model.threshold);
+  console_print("  -w2d #:    Halfwidth of 2D neighborhood for model update in Eq. (4). Default %d\n",
+                model.width_2d);
+  console_print("  -w1d #:    Halfwidth of 1D neighborhood for model update in Eq. (6). Default %d\n",
+                model.width_1d);
+  console_print("  -lr #:     Learning rate gamma=ni in Eqs. (5) and (7). Default %g\n", model.learning_rate);
+  console_print("  -Boot #:   Read from file the initial background (1) or\n");
+  console_print("             compute it through temporal median (0). Default %d\n", run.Boot);
+  console_print("  -SmaskMOD: To save the MOD masks. Default: save\n");
+  console_print("  -SmodBG:   To save the BG models. Default: do not save\n");
 }
 
 }  // namespace strellix

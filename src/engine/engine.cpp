@@ -7,19 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "colour/fast_model_space.h"
 #include "colour/model_space.h"
-#include "engine/frame_input.h"
+#include "colour/plane_convert.h"
+#include "core/frame_input.h"
+#include "core/worker_pool.h"
 #include "engine/median_builder.h"
 #include "engine/memory_estimate.h"
+#include "engine/parameters.h"
 #include "engine/state_file.h"
-#include "io/plane_convert.h"
-#include "model/calibration_pass.h"
-#include "model/fast_passes.h"
 #include "model/model_store.h"
-#include "model/segmentation.h"
-#include "model/selective_update.h"
-#include "model/worker_pool.h"
 
 namespace strellix {
 
@@ -122,15 +118,16 @@ FramePlanes::~FramePlanes() {
   for (float* p : plane) std::free(p);
 }
 
-Engine::Engine(const Parameters& parameters, PassChoice passes) : parameters_(parameters), passes_(passes) {
-  validate(parameters_);
+Engine::Engine(const Parameters& parameters, const PassSet& passes)
+    : parameters_(parameters), passes_(&passes) {
+  check_model_parameters(parameters_);
   width_1d_ = 2 * parameters_.width_1d + 1;
   width_2d_ = 2 * parameters_.width_2d + 1;
   // The run's numbers are 32-bit floats, rounded once here.
   threshold_ = static_cast<float>(parameters_.threshold);
   learning_rate_ = static_cast<float>(parameters_.learning_rate);
   const int threads = parameters_.threads > 0 ? parameters_.threads : core_count();
-  if (passes_ != PassChoice::reference && threads > 1) pool_.reset(new WorkerPool(threads));
+  if (passes_->threaded && threads > 1) pool_.reset(new WorkerPool(threads));
 }
 
 Engine::~Engine() = default;
@@ -159,10 +156,21 @@ ModelSettings Engine::settings_for(Model& model) const {
 
 PassExecution Engine::execution() const {
   PassExecution run;
-  if (passes_ == PassChoice::reference) return run;
-  run.workers = pool_.get();
-  run.wide = passes_ == PassChoice::wide;
+  run.workers = passes_->threaded ? pool_.get() : nullptr;
+  run.wide = passes_->wide;
   return run;
+}
+
+FrameView Engine::frame_view() const {
+  return FrameView{model_->frame_planes.get(), model_->H, model_->W};
+}
+
+ModelView Engine::model_view() const {
+  return ModelView{model_->layers, model_->layer_count, model_->rate_kernel_2d.get(), width_2d_};
+}
+
+LabelView Engine::label_view() const {
+  return LabelView{model_->seg_mask, model_->filtered_mask, model_->match_index.data()};
 }
 
 const ModelSettings& Engine::settings() const {
@@ -198,8 +206,7 @@ void check_model_size(const Parameters& p, int width, int height) {
                                 " a frame may have");
   }
   const double needed = estimate_memory_bytes(p.layers, static_cast<std::size_t>(width) * height, false, 0);
-  const double available = physical_memory_bytes();
-  if (available > 0.0 && needed > available) throw AllocationFailure(static_cast<std::size_t>(needed));
+  if (!fits_in_memory(needed)) throw AllocationFailure(static_cast<std::size_t>(saturated_bytes(needed)));
 }
 
 }  // namespace
@@ -210,10 +217,7 @@ void Engine::initialize_background(const cv::Mat& background) {
   std::unique_ptr<Model> fresh(new Model(bgr.cols, bgr.rows, parameters_.layers, width_1d_, width_2d_));
   fresh->settings = settings_for(*fresh);
   const ModelSettings& s = fresh->settings;
-  if (passes_ == PassChoice::reference)
-    frame_to_model(s, bgr, static_cast<int>(fresh->N), fresh->frame_planes.get());
-  else
-    frame_to_model_fast(s, bgr, static_cast<int>(fresh->N), fresh->frame_planes.get());
+  passes_->convert(s, bgr, fresh->frame_planes.get());
   seed_model(s, fresh->layers, fresh->frame_planes.get(), fresh->N, fresh->layer_count);
   // A = 1 / (width_2d + 1) and B = A * lr, each worked out in double.
   const double a = 1.0 / (width_2d_ + 1);
@@ -251,10 +255,7 @@ void Engine::apply(const cv::Mat& frame) {
   Model& m = *model_;
   {
     const StageScope scope(observer_, Stage::convert);
-    if (passes_ == PassChoice::reference)
-      frame_to_model(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
-    else
-      frame_to_model_fast(m.settings, bgr, static_cast<int>(m.N), m.frame_planes.get());
+    passes_->convert(m.settings, bgr, m.frame_planes.get());
   }
   run_frame();
 }
@@ -275,10 +276,7 @@ void Engine::convert(const cv::Mat& bgr, FramePlanes& into) const {
   // the search area, as the model's own do.
   if (into.empty() || into.count != model_->N) into = FramePlanes(model_->N);
   const PlaneSet<float> planes = into.plane;
-  if (passes_ == PassChoice::reference)
-    frame_to_model(model_->settings, bgr, static_cast<int>(model_->N), planes);
-  else
-    frame_to_model_on_caller(model_->settings, bgr, planes);
+  passes_->convert_on_caller(model_->settings, bgr, planes);
 }
 
 // A failure inside the passes (memory, threads) leaves the model half
@@ -308,36 +306,32 @@ void Engine::calibrate(long long t) {
   const double step = static_cast<double>(t) * (a - b) / static_cast<double>(parameters_.layers - 1);
   const StageScope scope(observer_, Stage::calibrate);
   scale_matrix(width_2d_, static_cast<float>(a - step), m.kernel_2d.get(), m.rate_kernel_2d.get());
-  (passes_ == PassChoice::reference ? calibration_pass : calibration_pass_fast)(
-      m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.rate_kernel_2d.get(), m.layer_count,
-      width_2d_, calibration_threshold);
+  passes_->calibrate(m.settings, frame_view(), model_view(), m.seg_mask, calibration_threshold);
 }
 
 void Engine::run_online() {
   Model& m = *model_;
   const ModelSettings& s = m.settings;
-  const bool plain = passes_ == PassChoice::reference;
-  if (!plain && fuse_online_ && online_pass_applies(s, m.H, m.W, width_2d_)) {
+  const FrameView frame = frame_view();
+  const ModelView model = model_view();
+  const LabelView labels = label_view();
+  if (fuse_online_ && passes_->online_fused != nullptr && passes_->fused_applies(s, frame, model)) {
     const StageScope scope(observer_, Stage::online);
-    online_pass_fast(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask, m.filtered_mask, m.layer_count,
-                     threshold_, m.match_index.data(), m.rate_kernel_2d.get(), width_2d_);
+    passes_->online_fused(s, frame, model, labels, threshold_);
     std::swap(m.seg_mask, m.filtered_mask);
     return;
   }
   {
     const StageScope scope(observer_, Stage::segment);
-    (plain ? segment_frame : segment_frame_fast)(s, m.frame_planes.get(), m.H, m.W, m.layers, m.seg_mask,
-                                                 m.layer_count, threshold_, m.match_index.data());
+    passes_->segment(s, frame, model, labels, threshold_);
   }
   {
     const StageScope scope(observer_, Stage::filter);
-    (plain ? coherence_filter : coherence_filter_fast)(s, m.H, m.W, m.seg_mask, m.filtered_mask);
+    passes_->filter(s, m.H, m.W, m.seg_mask, m.filtered_mask);
   }
   {
     const StageScope scope(observer_, Stage::update);
-    (plain ? selective_update : selective_update_fast)(s, m.frame_planes.get(), m.H, m.W, m.layers,
-                                                       m.filtered_mask, m.rate_kernel_2d.get(), width_2d_,
-                                                       m.match_index.data());
+    passes_->update(s, frame, model, labels);
   }
   // This frame's filtered labels are where the next frame is segmented;
   // pixels the filter does not write keep this frame's unfiltered label.
@@ -392,22 +386,33 @@ StateBuffers state_buffers(const Engine::Model& m) {
 
 }  // namespace
 
-void Engine::save(const std::string& path) const {
-  require_model("save()");
-  const Model& m = *model_;
+// The header of the model's state.
+StateHeader Engine::state_header() const {
   StateHeader header;
   header.parameters = parameters_;
-  header.width = m.W;
-  header.height = m.H;
-  header.frames_applied = m.frames_applied;
-  write_state(path, header, state_buffers(m));
+  header.width = model_->W;
+  header.height = model_->H;
+  header.frames_applied = model_->frames_applied;
+  return header;
 }
 
-std::unique_ptr<Engine> Engine::load(const std::string& path, PassChoice passes) {
+void Engine::save(const std::string& path) const {
+  require_model("save()");
+  write_state(path, state_header(), state_buffers(*model_));
+}
+
+void Engine::save(const std::function<bool(const unsigned char* data, std::size_t size)>& write) const {
+  require_model("save()");
+  if (!write_state(write, state_header(), state_buffers(*model_)))
+    throw std::runtime_error("strellix: the state could not be written");
+}
+
+std::unique_ptr<Engine> Engine::load(const std::string& path, const PassSet* passes) {
   FileByteSource source(path);
   StateReader reader(source, "strellix: " + path);
   const StateHeader& header = reader.header();
-  std::unique_ptr<Engine> engine(new Engine(header.parameters, passes));
+  std::unique_ptr<Engine> engine(
+      new Engine(header.parameters, passes != nullptr ? *passes : choose_passes(header.parameters)));
   check_model_size(header.parameters, header.width, header.height);
   // A plain grey seed gives every buffer its size; the tables read next
   // replace everything the seed set.

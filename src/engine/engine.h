@@ -11,17 +11,19 @@
 
 #include <opencv2/core.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "engine/pass_choice.h"
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/plane_set.h"
+#include "core/settings.h"
+#include "engine/pass_table.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix {
 
 class WorkerPool;
+struct StateHeader;
 
 // Three planes of W * H floats, each its own calloc block like the planes
 // of a PlaneSet, so that they can change places with the engine's frame
@@ -39,9 +41,9 @@ struct FramePlanes {
   bool empty() const { return plane[0] == nullptr; }
 };
 
-// The stages of a frame, for a caller that times them (the benchmark). The
-// fast passes take an online frame's segmentation, filter and update in one
-// pass (`online`) where they can.
+// The stages of a frame, for a caller that times them (the benchmark). An
+// entry of the pass table with a fused pass takes an online frame's
+// segmentation, filter and update in one (`online`) where it can.
 enum class Stage { convert, calibrate, segment, filter, update, online };
 
 class StageObserver {
@@ -53,14 +55,16 @@ class StageObserver {
 
 class Engine {
  public:
-  // Throws std::invalid_argument on parameters out of range.
-  Engine(const Parameters& parameters, PassChoice passes);
+  // Throws std::invalid_argument on parameters the model cannot be built
+  // with (check_model_parameters). `passes` is an entry of the pass table,
+  // which outlives every engine.
+  Engine(const Parameters& parameters, const PassSet& passes);
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
   const Parameters& parameters() const { return parameters_; }
-  PassChoice passes() const { return passes_; }
+  const PassSet& passes() const { return *passes_; }
   bool initialized() const { return model_ != nullptr; }
   int width() const;
   int height() const;
@@ -104,19 +108,23 @@ class Engine {
   cv::Mat background();
 
   void save(const std::string& path) const;
-  static std::unique_ptr<Engine> load(const std::string& path, PassChoice passes);
+  // The same bytes to `write`; throws std::runtime_error when it fails.
+  void save(const std::function<bool(const unsigned char* data, std::size_t size)>& write) const;
+  // The engine a state file holds, running `passes` (null: the entry
+  // choose_passes() gives for the file's parameters).
+  static std::unique_ptr<Engine> load(const std::string& path, const PassSet* passes = nullptr);
 
-  // How the fast passes run for this engine (its threads, its vector
-  // build); the reference passes run on the calling thread alone.
+  // How this engine's passes run: its threads where its entry of the pass
+  // table is threaded (else the calling thread alone), its vector build.
   PassExecution execution() const;
 
   // Tells `observer` (null: nobody) when each stage of a frame begins and
   // ends; it must outlive its use.
   void observe_stages(StageObserver* observer) { observer_ = observer; }
 
-  // The fast passes take an online frame in one fused pass where they can
-  // (the default); false runs them one after the other, for the benchmark
-  // to weigh the two. Either gives the same bits.
+  // An entry with a fused online pass takes an online frame in it where it
+  // can (the default); false runs the three steps one after the other, for
+  // the benchmark to weigh the two. Either gives the same bits.
   void fuse_online_passes(bool fuse) { fuse_online_ = fuse; }
 
   // For tests and the benchmark: the model's settings and layers.
@@ -132,9 +140,15 @@ class Engine {
   void calibrate(long long t);
   void run_online();
   ModelSettings settings_for(Model& model) const;
+  StateHeader state_header() const;
+
+  // The views of the model's buffers that the passes take.
+  FrameView frame_view() const;
+  ModelView model_view() const;
+  LabelView label_view() const;
 
   Parameters parameters_;
-  PassChoice passes_;
+  const PassSet* passes_;
   int width_1d_;  // 2 * parameters_.width_1d + 1
   int width_2d_;  // 2 * parameters_.width_2d + 1
   float threshold_;

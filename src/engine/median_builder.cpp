@@ -1,6 +1,6 @@
 #include "engine/median_builder.h"
 
-#include "io/plane_convert.h"
+#include "colour/plane_convert.h"
 
 namespace strellix {
 

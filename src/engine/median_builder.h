@@ -4,8 +4,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/plane_set.h"
+#include "core/settings.h"
 #include "model/temporal_median.h"
 
 namespace strellix {

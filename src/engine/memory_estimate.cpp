@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <limits>
 
 namespace strellix {
 
@@ -37,6 +38,12 @@ double physical_memory_bytes() {
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0.0;
   return static_cast<double>(pages) * static_cast<double>(page_size);
+}
+
+std::uint64_t saturated_bytes(double bytes) {
+  const double most = static_cast<double>(std::numeric_limits<std::uint64_t>::max());
+  if (!(bytes > 0.0)) return 0;
+  return bytes >= most ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(bytes);
 }
 
 }  // namespace strellix

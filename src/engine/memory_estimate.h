@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace strellix {
 
@@ -14,5 +15,8 @@ double estimate_memory_bytes(int layers, std::size_t pixel_count, bool with_medi
 
 // The machine's memory in bytes, 0 when unknown.
 double physical_memory_bytes();
+
+// A count of bytes as a 64-bit number, the largest one for any beyond it.
+std::uint64_t saturated_bytes(double bytes);
 
 }  // namespace strellix

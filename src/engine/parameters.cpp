@@ -1,32 +1,55 @@
-// The ranges a model's parameters must keep.
+#include "engine/parameters.h"
+
+#include <cstdio>
 #include <stdexcept>
 #include <string>
-
-#include "strellix/strellix.hpp"
 
 namespace strellix {
 
 namespace {
 
-// More threads than any machine has cores would only cost memory.
-constexpr int MAX_THREADS = 1024;
+[[noreturn]] void refuse(const std::string& name, const std::string& range, const std::string& got) {
+  throw std::invalid_argument("strellix: " + name + " must be " + range + " (got " + got + ")");
+}
 
-void require(bool ok, const std::string& name, const std::string& range, int got) {
-  if (!ok)
-    throw std::invalid_argument("strellix: " + name + " must be " + range + " (got " + std::to_string(got) +
-                                ")");
+// "at least L" for a range without a real upper end, else "between L and M".
+std::string range_text(const Range<int>& range) {
+  if (range.most == std::numeric_limits<int>::max()) return "at least " + std::to_string(range.least);
+  return "between " + std::to_string(range.least) + " and " + std::to_string(range.most);
+}
+
+std::string number_text(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+void require(const Range<int>& range, int value, const char* name) {
+  if (!range.contains(value)) refuse(name, range_text(range), std::to_string(value));
+}
+
+void require(const Range<double>& range, double value, const char* name) {
+  if (!range.contains(value))
+    refuse(name, "a number between " + number_text(range.least) + " and " + number_text(range.most),
+           number_text(value));
 }
 
 }  // namespace
 
+void check_model_parameters(const Parameters& p) {
+  require(ranges::layers, p.layers, "layers");
+  require(ranges::width_1d, p.width_1d, "width_1d");
+  require(ranges::width_2d, p.width_2d, "width_2d");
+  require(ranges::median_frames, p.median_frames, "median_frames");
+  if (!ranges::threads.contains(p.threads))
+    refuse("threads", "between 0 (one per core) and " + std::to_string(ranges::threads.most),
+           std::to_string(p.threads));
+}
+
 void validate(const Parameters& p) {
-  require(p.layers >= 1, "layers", "at least 1", p.layers);
-  // The weight tables exist only for these half-widths.
-  require(p.width_1d >= 0 && p.width_1d <= 3, "width_1d", "between 0 and 3", p.width_1d);
-  require(p.width_2d >= 0 && p.width_2d <= 4, "width_2d", "between 0 and 4", p.width_2d);
-  require(p.median_frames >= 1, "median_frames", "at least 1", p.median_frames);
-  require(p.threads >= 0 && p.threads <= MAX_THREADS, "threads",
-          "between 0 (one per core) and " + std::to_string(MAX_THREADS), p.threads);
+  check_model_parameters(p);
+  require(ranges::threshold, p.threshold, "threshold");
+  require(ranges::learning_rate, p.learning_rate, "learning_rate");
 }
 
 }  // namespace strellix

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "io/atomic_file.h"
+#include "core/atomic_write.h"
 
 namespace strellix {
 
@@ -94,7 +94,7 @@ std::array<unsigned char, HEADER_BYTES> encode_header(const StateHeader& h) {
 // Gathers the file's bytes in chunks, keeping the running checksum.
 class ChunkWriter {
  public:
-  explicit ChunkWriter(int fd) : fd_(fd) { chunk_.reserve(CHUNK_BYTES); }
+  explicit ChunkWriter(const StateSink& sink) : sink_(sink) { chunk_.reserve(CHUNK_BYTES); }
   void bytes(const unsigned char* data, std::size_t size) {
     while (size > 0) {
       const std::size_t room = CHUNK_BYTES - chunk_.size();
@@ -116,17 +116,17 @@ class ChunkWriter {
     unsigned char four[4];
     put_u32(four, Crc32::update(crc_, chunk_.data(), chunk_.size()));
     chunk_.insert(chunk_.end(), four, four + 4);
-    ok_ = ok_ && write_all(fd_, chunk_.data(), chunk_.size());
+    ok_ = ok_ && sink_(chunk_.data(), chunk_.size());
     return ok_;
   }
 
  private:
   void flush() {
     crc_ = Crc32::update(crc_, chunk_.data(), chunk_.size());
-    ok_ = ok_ && write_all(fd_, chunk_.data(), chunk_.size());
+    ok_ = ok_ && sink_(chunk_.data(), chunk_.size());
     chunk_.clear();
   }
-  int fd_;
+  const StateSink& sink_;
   std::vector<unsigned char> chunk_;
   std::uint32_t crc_ = 0;
   bool ok_ = true;
@@ -143,24 +143,30 @@ std::uint64_t state_file_bytes(const StateHeader& h) {
   return HEADER_BYTES + 4 * w2 * w2 + 2 * pixels + 12 * (layers + 1) * pixels + 4;
 }
 
-void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from) {
+bool write_state(const StateSink& sink, const StateHeader& header, const StateBuffers& from) {
   const std::size_t pixels = pixel_count(header);
   const int w2 = full_width(header.parameters.width_2d);
+  ChunkWriter out(sink);
+  const std::array<unsigned char, HEADER_BYTES> head = encode_header(header);
+  out.bytes(head.data(), head.size());
+  for (int r = 0; r < w2; ++r) out.floats(from.rate_kernel_2d[r], static_cast<std::size_t>(w2));
+  out.bytes(from.seg_mask, pixels);
+  out.bytes(from.filtered_mask, pixels);
+  for (int c = 0; c < 3; ++c) out.floats(from.frame_planes[c], pixels);
+  for (int k = 0; k < header.parameters.layers; ++k)
+    for (int c = 0; c < 3; ++c) out.floats(from.layers[k][c], pixels);
+  return out.finish();
+}
+
+void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from) {
   const bool written = write_file_atomic(
       path,
       [&](int fd) {
-        ChunkWriter out(fd);
-        const std::array<unsigned char, HEADER_BYTES> head = encode_header(header);
-        out.bytes(head.data(), head.size());
-        for (int r = 0; r < w2; ++r) out.floats(from.rate_kernel_2d[r], static_cast<std::size_t>(w2));
-        out.bytes(from.seg_mask, pixels);
-        out.bytes(from.filtered_mask, pixels);
-        for (int c = 0; c < 3; ++c) out.floats(from.frame_planes[c], pixels);
-        for (int k = 0; k < header.parameters.layers; ++k)
-          for (int c = 0; c < 3; ++c) out.floats(from.layers[k][c], pixels);
-        return out.finish();
+        return write_state(
+            [fd](const unsigned char* data, std::size_t size) { return write_all(fd, data, size); }, header,
+            from);
       },
-      true);
+      true, nullptr);
   if (!written) throw std::runtime_error("strellix: cannot write the state file " + path);
 }
 

@@ -14,9 +14,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
-#include "io/plane_set.h"
+#include "core/plane_set.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix {
@@ -76,6 +77,11 @@ std::uint64_t state_file_bytes(const StateHeader& header);
 // Writes the state to `path`, atomically; throws std::runtime_error naming
 // the file when it cannot be written.
 void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from);
+
+// The same bytes, in order, to `sink`, which returns false when it cannot
+// take them; false then.
+using StateSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+bool write_state(const StateSink& sink, const StateHeader& header, const StateBuffers& from);
 
 // Reads the state from the file `path` (see StateReader).
 class FileByteSource : public ByteSource {

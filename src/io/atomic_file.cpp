@@ -40,9 +40,6 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler sets t
 
 const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// The usual limit on one file name component.
-constexpr std::size_t max_name_length = 255;
-
 double monotonic_seconds() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -73,12 +70,6 @@ std::string extension_of(const std::string& path) {
   return path.substr(dot);
 }
 
-std::string directory_of(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 sigset_t cleanup_signal_set() {
   sigset_t set;
   sigemptyset(&set);
@@ -86,13 +77,16 @@ sigset_t cleanup_signal_set() {
   return set;
 }
 
-// Brackets the system call that gives the registered temporary file its
-// name, so that the signal cleanup either finds that name or comes first
-// and keeps it from being made. The signals are blocked meanwhile so that
-// the cleanup never waits on its own thread.
-class Naming {
+// The clean-up's side of a write: the temporary name registered for the
+// signal handler, and the system call that makes it bracketed so that the
+// handler either finds that name or comes first and keeps it from being
+// made. The signals are blocked meanwhile so that the handler never waits
+// on its own thread.
+class SignalCleanupWatch : public TemporaryNameWatch {
  public:
-  Naming() {
+  void begin(const std::string& temporary) override { begin_temporary_file(temporary); }
+  void end() override { end_temporary_file(); }
+  void naming() override {
     const sigset_t set = cleanup_signal_set();
     pthread_sigmask(SIG_BLOCK, &set, &before_);
     if (own_slot >= 0) in_progress[own_slot].state.store(SLOT_NAMING);
@@ -104,124 +98,26 @@ class Naming {
       for (;;) pause();
     }
   }
-  ~Naming() {
+  void named() override {
     if (own_slot >= 0) in_progress[own_slot].state.store(SLOT_ACTIVE);
     pthread_sigmask(SIG_SETMASK, &before_, nullptr);
   }
-  Naming(const Naming&) = delete;
-  Naming& operator=(const Naming&) = delete;
 
  private:
   sigset_t before_;
 };
 
-// Written under the temporary name, then renamed into place.
-using ContentWriter = std::function<bool(int fd)>;
-
-// The content, and with `durable` on the disk too.
-bool write_content_to(int fd, const ContentWriter& write_content, bool durable) {
-  return write_content(fd) && (!durable || fsync(fd) == 0);
-}
-
-bool write_through_named_temporary(const std::string& path, const ContentWriter& write_content,
-                                   bool durable) {
-  const std::string temporary = temporary_name_for(path);
-  begin_temporary_file(temporary);
-  int fd = -1;
-  {
-    const Naming naming;
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  }
-  bool ok = fd >= 0;
-  if (ok) {
-    ok = write_content_to(fd, write_content, durable);
-    // close() can be the first to report a failed write on some file systems.
-    if (close(fd) != 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) unlink(temporary.c_str());
-  }
-  end_temporary_file();
-  return ok;
-}
-
-// Written into a file without a name, which gets one only once it is
-// complete: a run killed meanwhile, even by SIGKILL, leaves nothing. Only
-// the moment between naming and renaming is covered by the signal cleanup.
-// False, with nothing left behind, when the file system or /proc does not
-// allow it.
-bool write_through_unnamed_file(const std::string& path, const ContentWriter& write_content, bool durable,
-                                bool& ok) {
-#ifdef O_TMPFILE
-  const int fd = open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  if (!write_content_to(fd, write_content, durable)) {
-    close(fd);
-    ok = false;
-    return true;
-  }
-  const std::string temporary = temporary_name_for(path);
-  const std::string handle = "/proc/self/fd/" + std::to_string(fd);
-  begin_temporary_file(temporary);
-  unlink(temporary.c_str());  // a leftover of a process that had this number
-  bool named = false;
-  {
-    const Naming naming;
-    named = linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  }
-  if (!named) {
-    end_temporary_file();
-    close(fd);
-    return false;
-  }
-  ok = close(fd) == 0;
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) unlink(temporary.c_str());
-  end_temporary_file();
-  return true;
-#else
-  (void)path;
-  (void)write_content;
-  (void)durable;
-  (void)ok;
-  return false;
-#endif
-}
-
 }  // namespace
 
-bool write_all(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-bool write_file_atomic(const std::string& path, const ContentWriter& write_content, bool durable) {
-  bool ok = false;
-  if (write_through_unnamed_file(path, write_content, durable, ok)) return ok;
-  return write_through_named_temporary(path, write_content, durable);
+bool write_file_atomic(const std::string& path, const std::function<bool(int fd)>& write_content,
+                       bool durable) {
+  SignalCleanupWatch watch;
+  return write_file_atomic(path, write_content, durable, &watch);
 }
 
 bool write_file_atomic(const std::string& path, const std::vector<unsigned char>& bytes) {
   return write_file_atomic(
       path, [&](int fd) { return write_all(fd, bytes.data(), bytes.size()); }, false);
-}
-
-std::string temporary_name_for(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string suffix = ".tmp." + std::to_string(static_cast<long>(getpid()));
-  // The temporary name must fit wherever the final one fits: a long name
-  // is shortened, not refused.
-  const std::size_t room = max_name_length - 1 - suffix.size();
-  return dir + "." + name.substr(0, room) + suffix;
 }
 
 bool save_image_atomic(const std::string& path, const cv::Mat& image) {

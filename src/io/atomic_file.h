@@ -1,6 +1,6 @@
-// Output files that appear complete or not at all: each is written as a file
-// without a name (or, where the file system cannot, under a temporary name)
-// in its own directory and renamed into place once complete.
+// Output files of the programs that appear complete or not at all: the
+// library's atomic writes (core/atomic_write.h), each with its temporary
+// name registered, so that a signal that ends the process removes it.
 #pragma once
 
 #include <functional>
@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace strellix {
+#include "core/atomic_write.h"
 
-// Temporary name in the same directory as `path`.
-std::string temporary_name_for(const std::string& path);
+namespace strellix {
 
 // Writes `bytes` as the file `path`, atomically. Returns false when it
 // could not be written; nothing is left behind then.
@@ -23,9 +22,6 @@ bool write_file_atomic(const std::string& path, const std::vector<unsigned char>
 // a damaged file under it.
 bool write_file_atomic(const std::string& path, const std::function<bool(int fd)>& write_content,
                        bool durable);
-
-// Writes all `size` bytes to fd, carrying on after interruptions.
-bool write_all(int fd, const unsigned char* data, std::size_t size);
 
 // Saves an image (format from the extension of `path`) atomically.
 // Returns false when it could not be written; nothing is left behind then.

@@ -13,7 +13,7 @@
 #include <opencv2/videoio/registry.hpp>
 #include <vector>
 
-#include "engine/frame_input.h"
+#include "core/frame_input.h"
 #include "io/standard_error_redirect.h"
 
 namespace strellix {

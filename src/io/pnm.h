@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "io/plane_set.h"
+#include "core/plane_set.h"
 
 namespace strellix {
 

@@ -4,7 +4,7 @@
 
 #include "colour/colour_convert.h"
 #include "colour/model_space.h"
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

@@ -1,8 +1,8 @@
 // Best match of one pixel against the layers, and the shadow test.
 #pragma once
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/plane_set.h"
+#include "core/settings.h"
 
 namespace strellix {
 

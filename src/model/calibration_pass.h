@@ -1,18 +1,18 @@
 // One calibration frame: label and learn in a single raster sweep.
 #pragma once
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/pass_views.h"
+#include "core/settings.h"
 
 namespace strellix {
 
 // Pixel (row, col) of the sweep: matched, labelled, and learnt from.
-void calibrate_pixel(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                     PlaneSet<float>* bg_model, unsigned char* seg_mask, const PlaneSet<float> rate_kernel_2d,
-                     int n, int width_2d, float threshold, int row, int col);
+void calibrate_pixel(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                     unsigned char* labels, float threshold, int row, int col);
 
-void calibration_pass(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                      PlaneSet<float>* bg_model, unsigned char* seg_mask,
-                      const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold);
+// Labels every pixel of the frame into `labels` and teaches the model in
+// place, in raster order.
+void calibration_pass(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                      unsigned char* labels, float threshold);
 
 }  // namespace strellix

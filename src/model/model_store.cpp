@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

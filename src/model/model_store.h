@@ -1,8 +1,8 @@
 // The layered background model and the weight kernels of its update.
 #pragma once
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/plane_set.h"
+#include "core/settings.h"
 
 namespace strellix {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

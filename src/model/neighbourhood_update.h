@@ -2,7 +2,7 @@
 // layer, and across the neighbouring layers at its own position.
 #pragma once
 
-#include "io/plane_set.h"
+#include "core/plane_set.h"
 
 namespace strellix {
 

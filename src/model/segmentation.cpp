@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "core/settings.h"
 #include "model/best_match.h"
-#include "model/settings.h"
 
 namespace strellix {
 
@@ -93,16 +93,18 @@ void for_each_edge_region(int H, int W, Each each) {
 
 }  // namespace
 
-void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                   PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
-                   int* match_index) {
-  if (H <= 0 || W <= 0) return;
-  const std::size_t pixel_count = static_cast<std::size_t>(H) * W;
+void segment_frame(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                   const LabelView& labels, float threshold) {
+  if (frame.height <= 0 || frame.width <= 0) return;
+  const std::size_t pixel_count = frame.pixels();
+  const PlaneSet<float> frame_planes = frame.planes;
+  int* match_index = labels.match_index;
   for (std::size_t p = 0; p < pixel_count; ++p) {
     if (s.search_mask[p] == 0) continue;
-    const int result = find_best_match(s, frame_planes[0][p], frame_planes[1][p], frame_planes[2][p],
-                                       bg_model, static_cast<int>(p), n, threshold, match_index[p]);
-    seg_mask[p] = label_for_match(result);
+    const int result =
+        find_best_match(s, frame_planes[0][p], frame_planes[1][p], frame_planes[2][p], model.layers,
+                        static_cast<int>(p), model.count, threshold, match_index[p]);
+    labels.segmented[p] = label_for_match(result);
   }
 }
 

@@ -1,14 +1,15 @@
 // Online segmentation against the model and the 5x5 spatial coherence filter.
 #pragma once
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/pass_views.h"
+#include "core/settings.h"
 
 namespace strellix {
 
-void segment_frame(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                   PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
-                   int* match_index);
+// Every pixel matched against the model: its label into labels.segmented,
+// the layer it matched into labels.match_index.
+void segment_frame(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                   const LabelView& labels, float threshold);
 
 unsigned char coherence_label(int count, int threshold, unsigned char label);
 

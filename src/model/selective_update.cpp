@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
+#include "core/settings.h"
 #include "model/neighbourhood_update.h"
-#include "model/settings.h"
 
 namespace strellix {
 
@@ -20,9 +20,13 @@ bool learns(const ModelSettings& s, std::size_t p, const unsigned char* filtered
 
 }  // namespace
 
-void selective_update(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                      PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
-                      const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index) {
+void selective_update(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                      const LabelView& labels) {
+  const int H = frame.height;
+  const int W = frame.width;
+  const PlaneSet<float> frame_planes = frame.planes;
+  const unsigned char* filtered_mask = labels.filtered;
+  const int* match_index = labels.match_index;
   const int start_row = s.first_search_row < 0 ? 0 : s.first_search_row;
   if (start_row >= H || W <= 0) return;
   // The model changes in place, so later centres blend into values that
@@ -33,8 +37,9 @@ void selective_update(const ModelSettings& s, const PlaneSet<float> frame_planes
       if (!learns(s, p, filtered_mask, match_index)) continue;
       const float value[3] = {frame_planes[0][p], frame_planes[1][p], frame_planes[2][p]};
       const int m = match_index[p];
-      update_neighbourhood_2d(value, H, W, bg_model[m], rate_kernel_2d, width_2d, row, col, filtered_mask);
-      update_layers_1d(value, bg_model, s.kernel_1d, s.width_1d, m, s.layer_count, static_cast<int>(p),
+      update_neighbourhood_2d(value, H, W, model.layers[m], model.rates, model.rates_width, row, col,
+                              filtered_mask);
+      update_layers_1d(value, model.layers, s.kernel_1d, s.width_1d, m, s.layer_count, static_cast<int>(p),
                        s.learning_rate);
     }
   }

@@ -1,13 +1,14 @@
 // Online update: only pixels that stay background after filtering learn.
 #pragma once
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/pass_views.h"
+#include "core/settings.h"
 
 namespace strellix {
 
-void selective_update(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                      PlaneSet<float>* bg_model, const unsigned char* filtered_mask,
-                      const PlaneSet<float> rate_kernel_2d, int width_2d, const int* match_index);
+// The pixels that stay background in labels.filtered teach the layer they
+// matched (labels.match_index), in raster order, in place.
+void selective_update(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                      const LabelView& labels);
 
 }  // namespace strellix

@@ -11,8 +11,8 @@
 // pixel-channel would give.
 #include "model/temporal_median.h"
 
-#include "model/vector_width.h"
-#include "model/worker_pool.h"
+#include "core/vector_width.h"
+#include "core/worker_pool.h"
 
 #include <algorithm>
 #include <climits>
@@ -149,7 +149,7 @@ __attribute__((target("avx2"))) void count_not_above_wide(const unsigned char* t
 
 CountingKernels choose_counting_kernels(const PassExecution& run) {
 #ifdef HAVE_WIDE_KERNELS
-  if (use_wide_build(run)) {
+  if (run.wide) {
     return CountingKernels{count_at_least_wide, count_not_above_wide};
   }
 #endif

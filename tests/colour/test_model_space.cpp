@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "colour/colour_convert.h"
-#include "model/settings.h"
+#include "core/settings.h"
 #include "support/test_settings.h"
 
 using namespace strellix;

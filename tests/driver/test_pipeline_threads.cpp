@@ -17,7 +17,7 @@
 #include "driver/frame_prefetch.h"
 #include "driver/output_writer.h"
 #include "engine/engine.h"
-#include "engine/pass_choice.h"
+#include "engine/pass_table.h"
 #include "support/frames.h"
 #include "support/run_binary.h"
 #include "support/scratch_dir.h"
@@ -142,7 +142,7 @@ TEST(PipelinePrefetch, ConvertsAsTheLoopWould) {
   run.names.prefix = prefix;
   run.W = W;
   run.H = H;
-  run.engine = std::make_unique<Engine>(Parameters(), fastest_passes());
+  run.engine = std::make_unique<Engine>(Parameters(), pass_set_named("auto"));
   run.engine->initialize_background(frames[0]);
   FramePrefetch prefetch;
   start_frame_prefetch(prefetch, run, true);

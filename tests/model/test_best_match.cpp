@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "colour/model_space.h"
+#include "core/settings.h"
 #include "model/best_match.h"
-#include "model/settings.h"
 #include "support/owned_planes.h"
 
 using namespace strellix;

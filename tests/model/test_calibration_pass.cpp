@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/settings.h"
 #include "model/calibration_pass.h"
-#include "model/settings.h"
 #include "support/owned_planes.h"
 #include "support/test_settings.h"
 
@@ -41,8 +41,8 @@ class CalibrationPass : public ::testing::Test {
   void set_frame(const std::vector<float>& z) { frame->data[2] = z; }
   float layer_z(int j, int p) const { return model->at(j, 2, p); }
   void run() {
-    calibration_pass(settings.s, frame->get(), H, W, model->get(), labels.data(), weights->get(), n, width,
-                     calibration_threshold);
+    calibration_pass(settings.s, FrameView{frame->get(), H, W},
+                     ModelView{model->get(), n, weights->get(), width}, labels.data(), calibration_threshold);
   }
 
   int H = 0, W = 0, n = 0, width = 1;

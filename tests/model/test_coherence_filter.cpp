@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/settings.h"
 #include "model/segmentation.h"
-#include "model/settings.h"
 #include "support/test_settings.h"
 
 using namespace strellix;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "model/model_store.h"
-#include "model/settings.h"
 
 using namespace strellix;
 

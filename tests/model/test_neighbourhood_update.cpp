@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "core/settings.h"
 #include "model/neighbourhood_update.h"
-#include "model/settings.h"
 #include "support/owned_planes.h"
 
 using namespace strellix;

@@ -3,8 +3,8 @@
 #include <array>
 #include <vector>
 
+#include "core/settings.h"
 #include "model/segmentation.h"
-#include "model/settings.h"
 #include "support/owned_planes.h"
 #include "support/test_settings.h"
 
@@ -40,7 +40,8 @@ TEST(SegmentFrame, LabelsMatchShadowAndForegroundWithTheirLayers) {
   std::vector<unsigned char> labels(4, 42);
   std::vector<int> match(4, 77);
 
-  segment_frame(settings.s, frame.layer(0), 2, 2, model.get(), labels.data(), 2, 0.005f, match.data());
+  segment_frame(settings.s, FrameView{frame.layer(0), 2, 2}, ModelView{model.get(), 2},
+                LabelView{labels.data(), nullptr, match.data()}, 0.005f);
 
   EXPECT_EQ(labels, (std::vector<unsigned char>{0, 85, 255, 42}));
   EXPECT_EQ(match, (std::vector<int>{1, 1, -1, 77}));

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "core/settings.h"
 #include "model/selective_update.h"
-#include "model/settings.h"
 #include "support/owned_planes.h"
 #include "support/test_settings.h"
 
@@ -34,8 +34,11 @@ struct Fixture {
            std::vector<std::vector<float>> weights) {
     std::vector<float*> weight_rows;
     for (auto& row : weights) weight_rows.push_back(row.data());
-    selective_update(settings.s, frame.get(), H, W, model.get(), labels.data(), weight_rows.data(),
-                     static_cast<int>(weights.size()), match.data());
+    std::vector<unsigned char> filtered = labels;
+    std::vector<int> matched = match;
+    selective_update(settings.s, FrameView{frame.get(), H, W},
+                     ModelView{model.get(), model.n, weight_rows.data(), static_cast<int>(weights.size())},
+                     LabelView{nullptr, filtered.data(), matched.data()});
   }
 };
 

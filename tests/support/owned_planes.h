@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "io/plane_set.h"
+#include "core/plane_set.h"
 
 // `count` planes of `length` elements.
 struct OwnedPlanes {

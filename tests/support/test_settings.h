@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "model/settings.h"
+#include "core/settings.h"
 
 class TestSettings {
  public:

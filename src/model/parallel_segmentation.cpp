@@ -9,12 +9,12 @@
 #endif
 
 #include "colour/colour_convert.h"
+#include "core/settings.h"
+#include "core/vector_width.h"
+#include "core/worker_pool.h"
 #include "model/best_match.h"
-#include "model/fast_passes.h"
+#include "model/parallel_passes.h"
 #include "model/segmentation.h"
-#include "model/settings.h"
-#include "model/vector_width.h"
-#include "model/worker_pool.h"
 
 namespace strellix {
 
@@ -317,17 +317,23 @@ void filter_interior_rows(const unsigned char* search_mask, int W, const unsigne
 
 }  // namespace
 
-void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                        PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
-                        int* match_index) {
+void segment_frame_parallel(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                            const LabelView& labels, float threshold) {
+  const int H = frame.height;
+  const int W = frame.width;
   if (H <= 0 || W <= 0) return;
   // Only the cone and RGB distances are computed in vectors.
   if (s.colour_mode == 2) {
-    segment_frame(s, frame_planes, H, W, bg_model, seg_mask, n, threshold, match_index);
+    segment_frame(s, frame, model, labels, threshold);
     return;
   }
+  const PlaneSet<float> frame_planes = frame.planes;
+  PlaneSet<float>* bg_model = model.layers;
+  const int n = model.count;
+  unsigned char* seg_mask = labels.segmented;
+  int* match_index = labels.match_index;
 #ifdef HAVE_WIDE_SEGMENTATION
-  if (use_wide_build(s.run)) {
+  if (s.run.wide) {
     run_split(s.run.workers, H, 8, [&](int begin, int end) {
       segment_span_wide(s, frame_planes, bg_model, seg_mask, n, threshold, match_index,
                         static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
@@ -341,13 +347,17 @@ void segment_frame_fast(const ModelSettings& s, const PlaneSet<float> frame_plan
   });
 }
 
-void segment_rows_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int W,
-                       PlaneSet<float>* bg_model, unsigned char* seg_mask, int n, float threshold,
-                       int* match_index, int row_begin, int row_end) {
-  const std::size_t begin = static_cast<std::size_t>(row_begin) * W,
-                    end = static_cast<std::size_t>(row_end) * W;
+void segment_rows_parallel(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                           const LabelView& labels, float threshold, int row_begin, int row_end) {
+  const std::size_t begin = static_cast<std::size_t>(row_begin) * frame.width,
+                    end = static_cast<std::size_t>(row_end) * frame.width;
+  const PlaneSet<float> frame_planes = frame.planes;
+  PlaneSet<float>* bg_model = model.layers;
+  const int n = model.count;
+  unsigned char* seg_mask = labels.segmented;
+  int* match_index = labels.match_index;
 #ifdef HAVE_WIDE_SEGMENTATION
-  if (use_wide_build(s.run)) {
+  if (s.run.wide) {
     segment_span_wide(s, frame_planes, bg_model, seg_mask, n, threshold, match_index, begin, end);
     return;
   }
@@ -355,15 +365,15 @@ void segment_rows_fast(const ModelSettings& s, const PlaneSet<float> frame_plane
   segment_span(s, frame_planes, bg_model, seg_mask, n, threshold, match_index, begin, end);
 }
 
-void coherence_filter_row_fast(const ModelSettings& s, int H, int W, const unsigned char* in,
-                               unsigned char* out_row, int x, unsigned char* column_sums) {
+void coherence_filter_row_parallel(const ModelSettings& s, int H, int W, const unsigned char* in,
+                                   unsigned char* out_row, int x, unsigned char* column_sums) {
   if (H >= 5 && W >= 5 && x >= 2 && x <= H - 3)
     filter_interior_row(s.search_mask, W, in, out_row, x, column_sums);
   coherence_filter_edges_row(s, H, W, in, out_row, x);
 }
 
-void coherence_filter_fast(const ModelSettings& s, int H, int W, const unsigned char* in,
-                           unsigned char* out) {
+void coherence_filter_parallel(const ModelSettings& s, int H, int W, const unsigned char* in,
+                               unsigned char* out) {
   if (H <= 0 || W <= 0) return;
   if (H >= 5 && W >= 5) {
     run_split(s.run.workers, H - 4, 16, [&](int begin, int end) {

@@ -3,7 +3,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "io/plane_set.h"
+#include "core/plane_set.h"
 
 namespace strellix {
 

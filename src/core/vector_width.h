@@ -1,26 +1,19 @@
-// Some fast passes come in two builds with the same results: one for the
-// baseline instruction set and one for AVX2. Which one runs is the
-// caller's choice (PassExecution::wide), limited by what the processor has.
+// Some passes come in two builds with the same results: one for the
+// baseline instruction set and one for AVX2. Which one runs is the pass
+// table's choice (PassExecution::wide), made once, from what the
+// processor has.
 #pragma once
-
-#include "model/settings.h"
 
 namespace strellix {
 
 // True when the processor can run the AVX2 builds.
 bool processor_has_avx2();
 
-// True when a pass run this way takes its AVX2 build: asked for, and
-// possible here.
-inline bool use_wide_build(const PassExecution& run) {
-  return run.wide && processor_has_avx2();
-}
-
 }  // namespace strellix
 
 // Code between STRELLIX_BEGIN_AVX2 and STRELLIX_END_AVX2 is compiled for
 // AVX2, whatever the rest of the file is compiled for; it runs only where
-// use_wide_build() said yes. (GCC takes a target pragma, clang an attribute
+// PassExecution::wide says so. (GCC takes a target pragma, clang an attribute
 // applied to every function of the region.)
 #if defined(__clang__)
 #define STRELLIX_BEGIN_AVX2 \

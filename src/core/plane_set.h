@@ -4,25 +4,14 @@
 #pragma once
 
 #include <cstddef>
-#include <new>
 #include <utility>
+
+#include "strellix/strellix.hpp"  // AllocationFailure
 
 namespace strellix {
 
 template <class T>
 using PlaneSet = T**;
-
-// A zero-filled allocation the system refused; `bytes` is what was asked
-// for (SIZE_MAX for a size past all memory).
-class AllocationFailure : public std::bad_alloc {
- public:
-  explicit AllocationFailure(std::size_t bytes) : bytes_(bytes) {}
-  std::size_t bytes() const { return bytes_; }
-  const char* what() const noexcept override { return "out of memory"; }
-
- private:
-  std::size_t bytes_;
-};
 
 // New plane sets, every element zero. An allocation that fails throws
 // AllocationFailure; whatever was allocated before is released.

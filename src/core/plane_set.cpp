@@ -1,4 +1,4 @@
-#include "io/plane_set.h"
+#include "core/plane_set.h"
 
 #include <cstdint>
 #include <cstdio>

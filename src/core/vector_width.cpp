@@ -1,4 +1,4 @@
-#include "model/vector_width.h"
+#include "core/vector_width.h"
 
 namespace strellix {
 

@@ -5,10 +5,10 @@
 
 #include <opencv2/core.hpp>
 
-#include "colour/fast_model_space.h"
+#include "colour/cached_model_space.h"
 #include "colour/model_space.h"
-#include "model/settings.h"
-#include "model/worker_pool.h"
+#include "core/settings.h"
+#include "core/worker_pool.h"
 #include "support/owned_planes.h"
 #include "support/test_settings.h"
 
@@ -17,11 +17,11 @@ using namespace strellix;
 namespace {
 
 // All 2^24 colours, a sixteenth at a time: a 1024x1024 image holds every
-// green and blue for 16 reds. Each colour goes through the fast path twice:
+// green and blue for 16 reds. Each colour goes through the cached conversion twice:
 // the first pass fills the cache, the second reads it. The cache holds only
 // half of all colours, so the colours past its budget check the uncached
 // conversion as well.
-TEST(FastFrameToModel, EveryColourGivesThePlainFloats) {
+TEST(CachedFrameToModel, EveryColourGivesThePlainFloats) {
   const int side = 1024;
   const std::size_t count = static_cast<std::size_t>(side) * side;
   TestSettings settings(count);
@@ -40,7 +40,7 @@ TEST(FastFrameToModel, EveryColourGivesThePlainFloats) {
       }
       OwnedModel plain(1, count, -1.0f), fast(1, count, -1.0f);
       frame_to_model(settings.s, image, static_cast<int>(count), plain.layer(0));
-      frame_to_model_fast(settings.s, image, static_cast<int>(count), fast.layer(0));
+      frame_to_model_cached(settings.s, image, fast.layer(0));
       ASSERT_TRUE(same_bits(plain.data, fast.data)) << "pass " << pass << ", reds from " << red_group * 16;
     }
   }
@@ -50,7 +50,7 @@ TEST(FastFrameToModel, EveryColourGivesThePlainFloats) {
 // type, and empty ones, change nothing; a region of a larger image (rows
 // not contiguous) is read row by row; any thread count, and the caller's
 // thread alone, give the same.
-TEST(FastFrameToModel, MaskTypeRegionsAndThreads) {
+TEST(CachedFrameToModel, MaskTypeRegionsAndThreads) {
   const int W = 37, H = 23;
   const std::size_t count = static_cast<std::size_t>(W) * H;
   TestSettings settings(count);
@@ -66,18 +66,18 @@ TEST(FastFrameToModel, MaskTypeRegionsAndThreads) {
     const int threads = pool != nullptr ? pool->threads() : 1;
     OwnedModel plain(1, count, 7.0f), fast(1, count, 7.0f);
     frame_to_model(settings.s, image, 0, plain.layer(0));
-    frame_to_model_fast(settings.s, image, 0, fast.layer(0));
+    frame_to_model_cached(settings.s, image, fast.layer(0));
     EXPECT_TRUE(same_bits(plain.data, fast.data)) << threads << " threads";
     EXPECT_EQ(fast.at(0, 2, 0), 7.0f);
 
     OwnedModel untouched(1, count, 7.0f);
-    frame_to_model_fast(settings.s, cv::Mat(H, W, CV_8UC1, cv::Scalar(9)), 0, untouched.layer(0));
-    frame_to_model_fast(settings.s, cv::Mat(), 0, untouched.layer(0));
+    frame_to_model_cached(settings.s, cv::Mat(H, W, CV_8UC1, cv::Scalar(9)), untouched.layer(0));
+    frame_to_model_cached(settings.s, cv::Mat(), untouched.layer(0));
     EXPECT_TRUE(same_bits(untouched.data, OwnedModel(1, count, 7.0f).data));
   }
   OwnedModel plain(1, count, 7.0f), on_caller(1, count, 7.0f);
   frame_to_model(settings.s, image, 0, plain.layer(0));
-  frame_to_model_on_caller(settings.s, image, on_caller.layer(0));
+  frame_to_model_cached_on_caller(settings.s, image, on_caller.layer(0));
   EXPECT_TRUE(same_bits(plain.data, on_caller.data)) << "on the calling thread";
 }
 

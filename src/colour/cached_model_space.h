@@ -1,21 +1,23 @@
 // Frame conversion into the model space for the per-frame loop: the same
-// floats as frame_to_model, bit for bit, at a fraction of the cost.
+// floats as frame_to_model, bit for bit, at a fraction of the cost, by
+// remembering every colour converted in a table the whole process shares
+// (the one piece of state the library keeps beyond its objects: it only
+// ever holds results of a pure function).
 #pragma once
 
 #include <opencv2/core.hpp>
 
-#include "io/plane_set.h"
-#include "model/settings.h"
+#include "core/plane_set.h"
+#include "core/settings.h"
 
 namespace strellix {
 
-// Drop-in for frame_to_model (same arguments, same results).
-void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int pixel_count,
-                         PlaneSet<float> planes);
+// frame_to_model's results, on the threads of the settings' execution.
+void frame_to_model_cached(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes);
 
 // The same on the calling thread alone, for a thread that must not wait
 // for the passes on the worker threads.
-void frame_to_model_on_caller(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes);
+void frame_to_model_cached_on_caller(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes);
 
 // Where the conversion keeps a colour it has converted: a block of
 // neighbouring colours (allocated when one of them first appears) and an

@@ -1,8 +1,8 @@
-#include "io/plane_convert.h"
+#include "colour/plane_convert.h"
 
 #include <cstddef>
 
-#include "model/settings.h"
+#include "core/settings.h"
 
 namespace strellix {
 

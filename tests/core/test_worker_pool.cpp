@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "model/worker_pool.h"
+#include "core/worker_pool.h"
 
 using namespace strellix;
 

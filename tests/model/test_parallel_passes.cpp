@@ -7,14 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "colour/fast_model_space.h"
+#include "colour/cached_model_space.h"
+#include "core/settings.h"
+#include "core/vector_width.h"
+#include "core/worker_pool.h"
 #include "model/calibration_pass.h"
-#include "model/fast_passes.h"
 #include "model/model_store.h"
+#include "model/parallel_passes.h"
 #include "model/segmentation.h"
 #include "model/selective_update.h"
-#include "model/settings.h"
-#include "model/worker_pool.h"
 #include "support/owned_planes.h"
 #include "support/test_settings.h"
 
@@ -138,7 +139,7 @@ std::string describe(Size s, int n) {
   return std::to_string(s.H) + "x" + std::to_string(s.W) + " n=" + std::to_string(n);
 }
 
-TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
+TEST(ParallelSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
   WorkerPool two(2), three(3);
   WorkerPool* const pools[] = {nullptr, &two, &three};
   std::mt19937 rng(11);
@@ -155,14 +156,16 @@ TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
         for (int run = 0; run < 6; ++run) {
           // Both vector builds (where the processor has both), 1-3 threads.
           settings.s.run.workers = pools[run / 2];
-          settings.s.run.wide = run % 2 == 1;
+          settings.s.run.wide = run % 2 == 1 && processor_has_avx2();
           for (float threshold : {0.005f, EXACT_THRESHOLD}) {
             std::vector<unsigned char> seg_plain(count, 42), seg_fast(count, 42);
             std::vector<int> match_plain(count, 99), match_fast(count, 99);
-            segment_frame(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_plain.data(), n, threshold,
-                          match_plain.data());
-            segment_frame_fast(settings.s, frame.layer(0), s.H, s.W, model.get(), seg_fast.data(), n,
-                               threshold, match_fast.data());
+            const FrameView f{frame.layer(0), s.H, s.W};
+            const ModelView m{model.get(), n};
+            segment_frame(settings.s, f, m, LabelView{seg_plain.data(), nullptr, match_plain.data()},
+                          threshold);
+            segment_frame_parallel(settings.s, f, m, LabelView{seg_fast.data(), nullptr, match_fast.data()},
+                                   threshold);
             ASSERT_TRUE(same_bits(seg_plain, seg_fast))
                 << describe(s, n) << " mode " << mode << " " << threshold;
             ASSERT_TRUE(same_bits(match_plain, match_fast)) << describe(s, n) << " mode " << mode;
@@ -175,7 +178,7 @@ TEST(FastSegmentFrame, SameLabelsAndLayersAsThePlainPass) {
 
 // Labels of every kind, some in blobs, and an output buffer holding old
 // labels that the pixels outside the regions and the search area keep.
-TEST(FastCoherenceFilter, SameOutputAsThePlainFilter) {
+TEST(ParallelCoherenceFilter, SameOutputAsThePlainFilter) {
   WorkerPool two(2), three(3);
   WorkerPool* const pools[] = {nullptr, &two, &three};
   std::mt19937 rng(5);
@@ -201,7 +204,7 @@ TEST(FastCoherenceFilter, SameOutputAsThePlainFilter) {
         settings.s.run.workers = pool;
         std::vector<unsigned char> plain = old, fast = old;
         coherence_filter(settings.s, s.H, s.W, in.data(), plain.data());
-        coherence_filter_fast(settings.s, s.H, s.W, in.data(), fast.data());
+        coherence_filter_parallel(settings.s, s.H, s.W, in.data(), fast.data());
         ASSERT_TRUE(same_bits(plain, fast)) << s.H << "x" << s.W << " variant " << variant;
       }
     }
@@ -211,7 +214,7 @@ TEST(FastCoherenceFilter, SameOutputAsThePlainFilter) {
 // Filtered labels and match indices of every kind, including indices that
 // are -1 or past the last layer, over all kernel widths, with and without
 // search-mask holes and rows above the first search row.
-TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
+TEST(ParallelSelectiveUpdate, SameModelAsThePlainUpdate) {
   WorkerPool two(2);
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> label_kind(0, 9);
@@ -245,12 +248,12 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
           }
           for (int run = 0; run < 4; ++run) {
             settings.s.run.workers = run / 2 == 0 ? nullptr : &two;
-            settings.s.run.wide = run % 2 == 1;
+            settings.s.run.wide = run % 2 == 1 && processor_has_avx2();
             OwnedModel plain(model), fast(model);
-            selective_update(settings.s, frame.layer(0), s.H, s.W, plain.get(), filtered.data(),
-                             weights.get(), width_2d, match.data());
-            selective_update_fast(settings.s, frame.layer(0), s.H, s.W, fast.get(), filtered.data(),
-                                  weights.get(), width_2d, match.data());
+            const FrameView f{frame.layer(0), s.H, s.W};
+            const LabelView l{nullptr, filtered.data(), match.data()};
+            selective_update(settings.s, f, ModelView{plain.get(), n, weights.get(), width_2d}, l);
+            selective_update_parallel(settings.s, f, ModelView{fast.get(), n, weights.get(), width_2d}, l);
             ASSERT_TRUE(same_bits(plain.data, fast.data))
                 << describe(s, n) << " w1d=" << w1d << " width_2d=" << width_2d;
           }
@@ -262,7 +265,7 @@ TEST(FastSelectiveUpdate, SameModelAsThePlainUpdate) {
 
 // Wide areas where nothing changes: foreground, and background whose
 // pixels matched no layer, beside areas that learn.
-TEST(FastSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
+TEST(ParallelSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
   std::mt19937 rng(17);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
   const int H = 40, W = 130, n = 5;
@@ -290,16 +293,16 @@ TEST(FastSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
     scale_matrix(width_2d, 0.03f, gauss, weights.get());
     free_planes(gauss, width_2d);
     OwnedModel plain(model), fast(model);
-    selective_update(settings.s, frame.layer(0), H, W, plain.get(), filtered.data(), weights.get(), width_2d,
-                     match.data());
-    selective_update_fast(settings.s, frame.layer(0), H, W, fast.get(), filtered.data(), weights.get(),
-                          width_2d, match.data());
+    const FrameView f{frame.layer(0), H, W};
+    const LabelView l{nullptr, filtered.data(), match.data()};
+    selective_update(settings.s, f, ModelView{plain.get(), n, weights.get(), width_2d}, l);
+    selective_update_parallel(settings.s, f, ModelView{fast.get(), n, weights.get(), width_2d}, l);
     EXPECT_TRUE(same_bits(plain.data, fast.data)) << width_2d;
     EXPECT_FALSE(same_bits(plain.data, model.data));
   }
 }
 
-TEST(FastSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
+TEST(ParallelSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
   OwnedModel model(1, 6), frame(1, 6);
   for (float& v : frame.data) v = 1.0f;
   std::vector<unsigned char> filtered(6, 0);
@@ -307,23 +310,22 @@ TEST(FastSelectiveUpdate, NothingToDoAtAllOrBelowTheImage) {
   TestSettings settings(6, 1);
   settings.s.layer_count = 1;
   OwnedPlanes weights(3, 3, 0.5f);
+  const ModelView m{model.get(), 1, weights.get(), 3};
+  const LabelView l{nullptr, filtered.data(), match.data()};
   settings.s.first_search_row = 2;
-  selective_update_fast(settings.s, frame.layer(0), 2, 3, model.get(), filtered.data(), weights.get(), 3,
-                        match.data());
-  selective_update_fast(settings.s, frame.layer(0), 0, 3, model.get(), filtered.data(), weights.get(), 3,
-                        match.data());
+  selective_update_parallel(settings.s, FrameView{frame.layer(0), 2, 3}, m, l);
+  selective_update_parallel(settings.s, FrameView{frame.layer(0), 0, 3}, m, l);
   settings.s.first_search_row = 0;
-  selective_update_fast(settings.s, frame.layer(0), 2, 0, model.get(), filtered.data(), weights.get(), 3,
-                        match.data());
+  selective_update_parallel(settings.s, FrameView{frame.layer(0), 2, 0}, m, l);
   EXPECT_TRUE(same_bits(model.data, OwnedModel(1, 6).data));
 }
 
 // Consecutive online frames as the frame loop runs them: segmentation,
 // filter, update and the exchange of the two label buffers, the model
 // carried from frame to frame, with a moving object over a learnt
-// background; the fast passes one after the other, and the fused pass
+// background; the parallel passes one after the other, and the fused pass
 // (in bands of rows when there are threads), against the plain passes.
-TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
+TEST(ParallelOnlineFrames, ConsecutiveFramesStayIdentical) {
   WorkerPool two(2), three(3);
   struct Case {
     Size size;
@@ -345,7 +347,7 @@ TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
     settings.s.first_search_row = width_2d == 3 && n == 5 ? 1 : 0;
     settings.s.layer_count = n;
     settings.s.run.workers = c.pool;
-    settings.s.run.wide = n != 7;
+    settings.s.run.wide = n != 7 && processor_has_avx2();
     PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
     OwnedPlanes weights(width_2d, width_2d);
     scale_matrix(width_2d, 0.02f, gauss, weights.get());
@@ -366,23 +368,23 @@ TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
         for (int col = t * 2; col < t * 2 + 4 && col < s.W; ++col)
           put(current, 0, static_cast<std::size_t>(r) * s.W + col, {0.0f, 0.5f, 0.9f});
       const float threshold = t % 2 == 0 ? 0.005f : EXACT_THRESHOLD;
-      segment_frame(settings.s, current.layer(0), s.H, s.W, plain.get(), sp, n, threshold, match_p.data());
+      const FrameView f{current.layer(0), s.H, s.W};
+      const ModelView mp{plain.get(), n, weights.get(), width_2d}, mf{fast.get(), n, weights.get(), width_2d},
+          mu{fused.get(), n, weights.get(), width_2d};
+      const LabelView lp{sp, fp, match_p.data()}, lf{sf, ff, match_f.data()}, lu{su, fu, match_u.data()};
+      segment_frame(settings.s, f, mp, lp, threshold);
       coherence_filter(settings.s, s.H, s.W, sp, fp);
-      selective_update(settings.s, current.layer(0), s.H, s.W, plain.get(), fp, weights.get(), width_2d,
-                       match_p.data());
-      segment_frame_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), sf, n, threshold,
-                         match_f.data());
-      coherence_filter_fast(settings.s, s.H, s.W, sf, ff);
-      selective_update_fast(settings.s, current.layer(0), s.H, s.W, fast.get(), ff, weights.get(), width_2d,
-                            match_f.data());
-      const bool one_pass = online_pass_fast(settings.s, current.layer(0), s.H, s.W, fused.get(), su, fu, n,
-                                             threshold, match_u.data(), weights.get(), width_2d);
-      if (!one_pass) {
-        segment_frame_fast(settings.s, current.layer(0), s.H, s.W, fused.get(), su, n, threshold,
-                           match_u.data());
-        coherence_filter_fast(settings.s, s.H, s.W, su, fu);
-        selective_update_fast(settings.s, current.layer(0), s.H, s.W, fused.get(), fu, weights.get(),
-                              width_2d, match_u.data());
+      selective_update(settings.s, f, mp, lp);
+      segment_frame_parallel(settings.s, f, mf, lf, threshold);
+      coherence_filter_parallel(settings.s, s.H, s.W, sf, ff);
+      selective_update_parallel(settings.s, f, mf, lf);
+      const bool one_pass = fused_online_applies(settings.s, f, mu);
+      if (one_pass) {
+        online_pass_fused(settings.s, f, mu, lu, threshold);
+      } else {
+        segment_frame_parallel(settings.s, f, mu, lu, threshold);
+        coherence_filter_parallel(settings.s, s.H, s.W, su, fu);
+        selective_update_parallel(settings.s, f, mu, lu);
       }
       const std::string where = describe(s, n) + " width " + std::to_string(width_2d) + " frame " +
                                 std::to_string(t) + (one_pass ? " fused" : "");
@@ -402,7 +404,7 @@ TEST(FastOnlineFrames, ConsecutiveFramesStayIdentical) {
 // the next: the wavefront over the threads against the raster sweep, with
 // pixels exactly at the threshold, holes in the search area and rows above
 // the first search row.
-TEST(FastCalibrationPass, SameLabelsAndModelAsTheRasterSweep) {
+TEST(WavefrontCalibrationPass, SameLabelsAndModelAsTheRasterSweep) {
   WorkerPool two(2), three(3);
   struct Case {
     Size size;
@@ -437,14 +439,12 @@ TEST(FastCalibrationPass, SameLabelsAndModelAsTheRasterSweep) {
     for (auto& l : labels) l.assign(count, 0);
     for (int t = 0; t < 3; ++t) {
       const float threshold = t == 1 ? EXACT_THRESHOLD : 0.005f;
-      calibration_pass(settings.s, frame.layer(0), s.H, s.W, plain.get(), labels[0].data(), weights.get(),
-                       c.n, c.width_2d, threshold);
-      calibration_pass_fast(settings.s, frame.layer(0), s.H, s.W, fast.get(), labels[1].data(), weights.get(),
-                            c.n, c.width_2d, threshold);
-      calibration_pass_skewed(settings.s, frame.layer(0), s.H, s.W, skewed.get(), labels[2].data(),
-                              weights.get(), c.n, c.width_2d, threshold, lag);
-      calibration_pass_skewed(settings.s, frame.layer(0), s.H, s.W, too_close.get(), labels[3].data(),
-                              weights.get(), c.n, c.width_2d, threshold, lag - 1);
+      const FrameView f{frame.layer(0), s.H, s.W};
+      auto view = [&](OwnedModel& m) { return ModelView{m.get(), c.n, weights.get(), c.width_2d}; };
+      calibration_pass(settings.s, f, view(plain), labels[0].data(), threshold);
+      calibration_pass_wavefront(settings.s, f, view(fast), labels[1].data(), threshold);
+      calibration_pass_skewed(settings.s, f, view(skewed), labels[2].data(), threshold, lag);
+      calibration_pass_skewed(settings.s, f, view(too_close), labels[3].data(), threshold, lag - 1);
       const std::string where =
           describe(s, c.n) + " width " + std::to_string(c.width_2d) + " frame " + std::to_string(t);
       ASSERT_TRUE(same_bits(labels[0], labels[1]) && same_bits(labels[0], labels[2])) << where;

@@ -1,4 +1,4 @@
-#include "engine/frame_input.h"
+#include "core/frame_input.h"
 
 #include <opencv2/imgproc.hpp>
 

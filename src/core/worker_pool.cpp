@@ -1,4 +1,4 @@
-#include "model/worker_pool.h"
+#include "core/worker_pool.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -22,9 +22,8 @@ constexpr int MATCH_NONE = 0;
 constexpr int MATCH_FOUND = 1;
 constexpr int MATCH_SHADOW = 2;
 
-// Build-time settings.
+// Build-time setting: no search mask, every pixel is processed.
 constexpr int use_search_mask = 0;
-constexpr int display_delay_ms = 20;
 
 // Shadow-test bounds (32-bit floats; comparisons widen them to double).
 constexpr float shadow_v_low = 0.7f;
@@ -35,11 +34,12 @@ constexpr float shadow_h_max = 10.0f;
 // Fixed match threshold of the calibration stretch.
 constexpr float calibration_threshold = 0.005f;
 
-// How the fast passes run: on which threads, and whether their AVX2 builds
-// may be used. Neither changes a result.
+// How the passes run: on which threads, and whether their AVX2 builds are
+// used. Neither changes a result. `wide` is set only from the pass table
+// (engine/pass_table.h), which offers it only where the processor has AVX2.
 struct PassExecution {
   WorkerPool* workers = nullptr;  // null: on the calling thread alone
-  bool wide = false;              // the AVX2 builds (only where the processor has AVX2)
+  bool wide = false;              // the AVX2 builds
 };
 
 // The settings of one model, fixed once the model exists. The pointers

@@ -14,9 +14,9 @@
 #include <atomic>
 #include <memory>
 
+#include "core/worker_pool.h"
 #include "model/calibration_pass.h"
-#include "model/fast_passes.h"
-#include "model/worker_pool.h"
+#include "model/parallel_passes.h"
 
 namespace strellix {
 
@@ -35,12 +35,11 @@ void wait_for(const std::atomic<int>& done, int needed) {
 
 struct Wavefront {
   const ModelSettings* s;
-  PlaneSet<float> frame;
-  int H, W, n, width_2d, start_row, lag;
-  PlaneSet<float>* bg_model;
-  unsigned char* seg_mask;
-  PlaneSet<float> rates;
+  FrameView frame;
+  ModelView model;
+  unsigned char* labels;
   float threshold;
+  int H, W, start_row, lag;
   std::unique_ptr<std::atomic<int>[]> progress;  // columns done per row
   std::atomic<int> next_row;
 };
@@ -50,9 +49,7 @@ void run_row(Wavefront& f, int row) {
   std::atomic<int>* above = row > f.start_row ? &f.progress[row - 1] : nullptr;
   for (int col = 0; col < f.W; ++col) {
     if (above != nullptr) wait_for(*above, std::min(f.W, col + f.lag));
-    if (mask[col] != 0)
-      calibrate_pixel(*f.s, f.frame, f.H, f.W, f.bg_model, f.seg_mask, f.rates, f.n, f.width_2d, f.threshold,
-                      row, col);
+    if (mask[col] != 0) calibrate_pixel(*f.s, f.frame, f.model, f.labels, f.threshold, row, col);
     f.progress[row].store(col + 1, std::memory_order_release);
   }
 }
@@ -67,10 +64,10 @@ int calibration_lag(int width_2d) {
   return 2 * (width_2d > 0 ? width_2d / 2 : 0) + 1;
 }
 
-void calibration_pass_skewed(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                             PlaneSet<float>* bg_model, unsigned char* seg_mask,
-                             const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold,
-                             int lag) {
+void calibration_pass_skewed(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                             unsigned char* labels, float threshold, int lag) {
+  const int H = frame.height;
+  const int W = frame.width;
   const int start_row = std::max(0, s.first_search_row);
   if (start_row >= H || W < 1) return;
   const long long last_step =
@@ -79,33 +76,30 @@ void calibration_pass_skewed(const ModelSettings& s, const PlaneSet<float> frame
     for (int row = H - 1; row >= start_row; --row) {
       const long long col = step - static_cast<long long>(lag) * (row - start_row);
       if (col < 0 || col >= W || s.search_mask[static_cast<std::size_t>(row) * W + col] == 0) continue;
-      calibrate_pixel(s, frame_planes, H, W, bg_model, seg_mask, rate_kernel_2d, n, width_2d, threshold, row,
-                      static_cast<int>(col));
+      calibrate_pixel(s, frame, model, labels, threshold, row, static_cast<int>(col));
     }
   }
 }
 
-void calibration_pass_fast(const ModelSettings& s, const PlaneSet<float> frame_planes, int H, int W,
-                           PlaneSet<float>* bg_model, unsigned char* seg_mask,
-                           const PlaneSet<float> rate_kernel_2d, int n, int width_2d, float threshold) {
+void calibration_pass_wavefront(const ModelSettings& s, const FrameView& frame, const ModelView& model,
+                                unsigned char* labels, float threshold) {
+  const int H = frame.height;
+  const int W = frame.width;
   const int start_row = std::max(0, s.first_search_row);
   const int threads = s.run.workers != nullptr ? s.run.workers->threads() : 1;
   if (threads < 2 || H - start_row < 2 || W < 1) {
-    calibration_pass(s, frame_planes, H, W, bg_model, seg_mask, rate_kernel_2d, n, width_2d, threshold);
+    calibration_pass(s, frame, model, labels, threshold);
     return;
   }
   Wavefront f{&s,
-              frame_planes,
+              frame,
+              model,
+              labels,
+              threshold,
               H,
               W,
-              n,
-              width_2d,
               start_row,
-              calibration_lag(width_2d),
-              bg_model,
-              seg_mask,
-              rate_kernel_2d,
-              threshold,
+              calibration_lag(model.rates_width),
               std::unique_ptr<std::atomic<int>[]>(new std::atomic<int>[static_cast<std::size_t>(H)]),
               { start_row }};
   for (int row = 0; row < H; ++row) f.progress[row].store(0, std::memory_order_relaxed);

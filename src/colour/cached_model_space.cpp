@@ -1,4 +1,4 @@
-#include "colour/fast_model_space.h"
+#include "colour/cached_model_space.h"
 
 #include <atomic>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "colour/colour_convert.h"
-#include "model/settings.h"
-#include "model/worker_pool.h"
+#include "core/settings.h"
+#include "core/worker_pool.h"
 
 namespace strellix {
 
@@ -131,15 +131,14 @@ void colour_to_cone_xy(int red, int green, int blue, float& x, float& y) {
   y = static_cast<float>(std::sin(h) * S * V);
 }
 
-void frame_to_model_fast(const ModelSettings& s, const cv::Mat& image, int /*pixel_count*/,
-                         PlaneSet<float> planes) {
+void frame_to_model_cached(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes) {
   if (image.empty() || image.type() != CV_8UC3) return;
   byte_values();  // built before the threads start
   run_split(s.run.workers, image.rows, 16,
             [&](int begin, int end) { convert_rows(s.search_mask, image, planes, begin, end); });
 }
 
-void frame_to_model_on_caller(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes) {
+void frame_to_model_cached_on_caller(const ModelSettings& s, const cv::Mat& image, PlaneSet<float> planes) {
   if (image.empty() || image.type() != CV_8UC3) return;
   convert_rows(s.search_mask, image, planes, 0, image.rows);
 }
