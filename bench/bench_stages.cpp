@@ -155,7 +155,7 @@ bool decode_frames(const Sequence& seq, int count, std::vector<cv::Mat>* keep, F
   for (int i = 0; i < count; ++i) {
     const std::string name = frame_file_name(seq.source, static_cast<long long>(RunSettings{}.ini) + i);
     const Stamp start = now();
-    cv::Mat frame = grab_frame(seq.video, &capture, 1, name, want_w, want_h);
+    cv::Mat frame = grab_frame(seq.video, &capture, 1, name, want_w, want_h).frame;
     add_since(start, total);
     if (frame.empty()) {
       return false;
@@ -529,7 +529,7 @@ Figures time_io_floor(const Options& opt, const std::vector<cv::Mat>& masks, con
   for (int r = 0; r < reps; ++r) {
     const Stamp start = now();
     for (const long long k : reads) {
-      cv::Mat frame = grab_frame(0, nullptr, 1, frame_file_name(opt.frames_prefix, k));
+      cv::Mat frame = grab_frame(0, nullptr, 1, frame_file_name(opt.frames_prefix, k)).frame;
       if (frame.empty()) {
         std::printf("  I/O floor: cannot read frame %lld\n", k);
         return Figures{};

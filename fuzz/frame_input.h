@@ -89,10 +89,11 @@ inline const char* frame_input_problem(const std::uint8_t* data, std::size_t siz
   const std::string& path = scratch_path("frame");
   if (!write_scratch(path, data, size)) return "cannot write the scratch file";
 
-  GrabStatus status = static_cast<GrabStatus>(-1);
-  cv::Mat frame = grab_frame(0, nullptr, 1, path, 0, 0, &status);
-  if (frame.empty()) return status == GRAB_UNUSABLE ? nullptr : "refusal without GRAB_UNUSABLE";
-  if (status != GRAB_OK) return "frame without GRAB_OK";
+  const FrameRead read = grab_frame(0, nullptr, 1, path, 0, 0);
+  const cv::Mat& frame = read.frame;
+  if (frame.empty() && read.status != GRAB_UNUSABLE) return "refusal without GRAB_UNUSABLE";
+  if (frame.empty()) return read.error.empty() ? "refusal without a message" : nullptr;
+  if (read.status != GRAB_OK) return "frame without GRAB_OK";
   if (frame.type() != CV_8UC3 || frame.rows < 1 || frame.cols < 1) return "frame is not three 8-bit channels";
 
   if (const char* problem = model_space_problem(frame, data, size)) return problem;
@@ -101,8 +102,8 @@ inline const char* frame_input_problem(const std::uint8_t* data, std::size_t siz
 
   // Decoding twice halves the speed, so the size check runs on every other input.
   if (size > 0 && (data[0] & 1) != 0) {
-    cv::Mat refused = grab_frame(0, nullptr, 1, path, frame.cols + 1, frame.rows, &status);
-    if (!refused.empty() || status != GRAB_UNUSABLE) return "frame of another size accepted";
+    const FrameRead refused = grab_frame(0, nullptr, 1, path, frame.cols + 1, frame.rows);
+    if (!refused.frame.empty() || refused.status != GRAB_UNUSABLE) return "frame of another size accepted";
   }
   return nullptr;
 }

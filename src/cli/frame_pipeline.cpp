@@ -31,7 +31,10 @@ void ReadAhead::run() {
     hold.unlock();
     std::exception_ptr fault;
     try {
-      frame.status = input_.read(frame.image, frame.number);
+      FrameRead read = input_.read(frame.number);
+      frame.status = read.status;
+      frame.error = std::move(read.error);
+      frame.image = std::move(read.frame);
       if (frame.status == GRAB_OK) model_.prepare(frame.image, frame.prepared);
     } catch (...) {
       fault = std::current_exception();

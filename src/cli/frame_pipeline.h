@@ -21,6 +21,7 @@ class ReadAhead {
  public:
   struct Frame {
     GrabStatus status = GRAB_MISSING;
+    std::string error;  // what is wrong with an unusable frame
     cv::Mat image;
     long long number = 0;
     PreparedFrame prepared;  // ready when status is GRAB_OK

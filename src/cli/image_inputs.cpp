@@ -73,10 +73,8 @@ std::string joined(const std::string& dir, const std::string& name) {
 }
 
 // Reads one frame file with the hardened reader.
-GrabStatus read_file_frame(const std::string& path, const cv::Size& expected, cv::Mat& frame) {
-  GrabStatus status = GRAB_OK;
-  frame = grab_frame(0, nullptr, 0, path, expected.width, expected.height, &status);
-  return status;
+FrameRead read_file_frame(const std::string& path, const cv::Size& expected) {
+  return grab_frame(0, nullptr, 0, path, expected.width, expected.height);
 }
 
 // Numbered files: frame k is the file the pattern names for k. A number
@@ -113,14 +111,14 @@ class PatternInput : public InputSource {
     next_ = first_number_;
   }
 
-  GrabStatus read(cv::Mat& frame, long long& number) override {
-    if (finished_) return GRAB_MISSING;
-    const GrabStatus status = read_file_frame(path_of(next_), expected_, frame);
-    if (status != GRAB_OK) return status;
-    if (expected_.empty()) expected_ = frame.size();
+  FrameRead read(long long& number) override {
+    if (finished_) return FrameRead();
+    FrameRead read = read_file_frame(path_of(next_), expected_);
+    if (read.status != GRAB_OK) return read;
+    if (expected_.empty()) expected_ = read.frame.size();
     number = next_;
     advance(1);
-    return GRAB_OK;
+    return read;
   }
 
   bool skip(long long count) override {
@@ -170,19 +168,19 @@ class DirectoryInput : public InputSource {
     next_ = first_number_;
   }
 
-  GrabStatus read(cv::Mat& frame, long long& number) override {
-    if (next_ > last_) return GRAB_MISSING;
+  FrameRead read(long long& number) override {
+    if (next_ > last_) return FrameRead();
     const std::string& path = files_[static_cast<std::size_t>(next_ - 1)];
-    GrabStatus status = read_file_frame(path, expected_, frame);
+    FrameRead read = read_file_frame(path, expected_);
     // It was there when the directory was listed.
-    if (status == GRAB_MISSING) {
-      std::fprintf(stderr, "strellix: %s went away during the run\n", path.c_str());
-      status = GRAB_UNUSABLE;
+    if (read.status == GRAB_MISSING) {
+      read.status = GRAB_UNUSABLE;
+      read.error = path + " went away during the run";
     }
-    if (status != GRAB_OK) return status;
-    if (expected_.empty()) expected_ = frame.size();
+    if (read.status != GRAB_OK) return read;
+    if (expected_.empty()) expected_ = read.frame.size();
     number = next_++;
-    return GRAB_OK;
+    return read;
   }
 
   bool skip(long long count) override {

@@ -23,9 +23,9 @@ class InputSource {
 
   // The next frame of the run as 8-bit BGR, with its number: GRAB_OK;
   // GRAB_MISSING at the end of the range or of the input; GRAB_UNUSABLE
-  // after a message on standard error naming the frame (undecodable,
-  // another size than the first, a file that went away).
-  virtual GrabStatus read(cv::Mat& frame, long long& number) = 0;
+  // with a message naming the frame (undecodable, another size than the
+  // first, a file that went away).
+  virtual FrameRead read(long long& number) = 0;
 
   // Passes over the next `count` frames, without decoding them where the
   // input allows; false when the input ends first.

@@ -13,11 +13,10 @@ cv::Mat temporal_median(const std::deque<cv::Mat>& frames, int threads) {
 }
 
 cv::Mat read_seed_image(const std::string& path, cv::Size size) {
-  GrabStatus status = GRAB_OK;
-  cv::Mat image = grab_frame(0, nullptr, 0, path, size.width, size.height, &status);
-  if (status == GRAB_MISSING) throw input_error("cannot read the background " + path + ": no such file");
-  if (status != GRAB_OK) throw input_error("");  // the reader said why
-  return image;
+  FrameRead read = grab_frame(0, nullptr, 0, path, size.width, size.height);
+  if (read.status == GRAB_MISSING) throw input_error("cannot read the background " + path + ": no such file");
+  if (read.status != GRAB_OK) throw input_error(read.error);
+  return read.frame;
 }
 
 }  // namespace strellix::cli

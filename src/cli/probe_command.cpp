@@ -87,16 +87,14 @@ int run_probe(const ProbeOptions& o) {
   } catch (const std::invalid_argument& e) {
     throw usage_error(e.what());
   }
-  set_frame_source_program("strellix");
   ProbeReport r;
   r.source = classify_input(o.input, std::nullopt);
   std::unique_ptr<InputSource> input = open_input(r.source, o.start, o.end);
-  cv::Mat first;
   long long number = 0;
-  const GrabStatus status = input->read(first, number);
-  if (status == GRAB_UNUSABLE) throw input_error("");  // the reader named the frame
-  if (status != GRAB_OK) throw input_error(r.source.text + " has no frame to read");
-  r.size = first.size();
+  const FrameRead first = input->read(number);
+  if (first.status == GRAB_UNUSABLE) throw input_error(first.error);
+  if (first.status != GRAB_OK) throw input_error(r.source.text + " has no frame to read");
+  r.size = first.frame.size();
   r.first = number;
   r.frames = input->total();
   r.frame_rate = input->frame_rate();

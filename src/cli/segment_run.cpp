@@ -81,11 +81,11 @@ class SegmentRun {
   // Reads the first frame, fixes the size, prepares OUTDIR and seeds the
   // model; the frames read for the median are kept for segmenting.
   void start_afresh() {
-    cv::Mat first;
     long long number = 0;
-    const GrabStatus status = input_->read(first, number);
-    if (status == GRAB_UNUSABLE) throw input_error("");
-    if (status != GRAB_OK) throw input_error(o_.location.text + " has no frame to read");
+    const FrameRead read = input_->read(number);
+    if (read.status == GRAB_UNUSABLE) throw input_error(read.error);
+    if (read.status != GRAB_OK) throw input_error(o_.location.text + " has no frame to read");
+    const cv::Mat& first = read.frame;
     const cv::Size size = first.size();
     const bool median = o_.background_file.empty();
     long long median_frames = median ? o_.parameters.median_frames : 0;
@@ -117,9 +117,11 @@ class SegmentRun {
     while (static_cast<long long>(held_.size()) < o_.parameters.median_frames) {
       if (stop_signal() != 0) return false;
       HeldFrame h;
-      const GrabStatus status = input_->read(h.frame, h.number);
-      if (status == GRAB_MISSING) break;
-      if (status == GRAB_UNUSABLE) throw input_error("");  // as a frame of the median, like Strellixplus
+      FrameRead read = input_->read(h.number);
+      if (read.status == GRAB_MISSING) break;
+      if (read.status == GRAB_UNUSABLE)
+        throw input_error(read.error);  // as a frame of the median, like Strellixplus
+      h.frame = std::move(read.frame);
       held_.push_back(h);
     }
     return true;
@@ -152,11 +154,11 @@ class SegmentRun {
   // masks written then.
   void rewrite_videos(long long count) {
     for (long long k = 0; k < count; ++k) {
-      cv::Mat frame;
       long long number = 0;
-      const GrabStatus status = input_->read(frame, number);
-      if (status == GRAB_UNUSABLE) throw CommandFailure(EXIT_BAD_FRAME, "");
-      if (status != GRAB_OK)
+      const FrameRead read = input_->read(number);
+      const cv::Mat& frame = read.frame;
+      if (read.status == GRAB_UNUSABLE) throw CommandFailure(EXIT_BAD_FRAME, read.error);
+      if (read.status != GRAB_OK)
         throw input_error(o_.location.text + " now has fewer frames than the checkpoint's " +
                           std::to_string(count));
       const std::string mask_path = output_path(o_, mask_file_name(number));
@@ -203,6 +205,7 @@ class SegmentRun {
         ReadAhead::Frame f = reader.next();
         if (f.status == GRAB_MISSING) break;
         if (f.status == GRAB_UNUSABLE) {
+          std::fprintf(stderr, "strellix: %s\n", f.error.c_str());
           code = EXIT_BAD_FRAME;
           break;
         }
@@ -304,7 +307,6 @@ class SegmentRun {
 int run_segment(SegmentOptions& options) {
   check_segment_options(options);
   install_interrupt_handling();
-  set_frame_source_program("strellix");
   SegmentRun run(options);
   return run.execute();
 }

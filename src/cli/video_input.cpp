@@ -67,15 +67,14 @@ class VideoInput : public InputSource {
     rate_ = rate > 0.0 && rate <= 1000.0 ? rate : 0.0;
   }
 
-  GrabStatus read(cv::Mat& frame, long long& number) override {
-    if (next_ > last_) return GRAB_MISSING;
-    GrabStatus status = GRAB_OK;
+  FrameRead read(long long& number) override {
+    if (next_ > last_) return FrameRead();
     const std::string name = location_.text + " frame " + std::to_string(next_);
-    frame = grab_frame(1, &capture_, 1, name, expected_.width, expected_.height, &status);
-    if (status != GRAB_OK) return status;
-    if (expected_.empty()) expected_ = frame.size();
+    FrameRead read = grab_frame(1, &capture_, 1, name, expected_.width, expected_.height);
+    if (read.status != GRAB_OK) return read;
+    if (expected_.empty()) expected_ = read.frame.size();
     number = next_++;
-    return GRAB_OK;
+    return read;
   }
 
   bool skip(long long count) override {
@@ -105,9 +104,11 @@ class VideoInput : public InputSource {
         if (!open_stream(capture_, location.text))
           throw input_error("cannot open the stream " + location.text);
         break;
-      default:
-        // Says why on standard error: missing, not a regular file, not a video.
-        if (!open_video(capture_, location.text)) throw input_error("");
+      default: {
+        // Missing, not a regular file, not a video.
+        std::string error;
+        if (!open_video(capture_, location.text, error)) throw input_error(error);
+      }
     }
   }
 

@@ -61,10 +61,12 @@ void settle_outputs(const LoopIo& io) {
 LoadedFrame grab_loop_frame(RunState& run, const LoopIo& io, long long t) {
   const long long k = frame_number(run.settings, t);
   if (io.prefetch == nullptr) {
-    LoadedFrame got;
-    got.status = GRAB_OK;
     const std::string name = frame_file_name(run.names.prefix, k);
-    got.image = grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H, &got.status);
+    FrameRead read = grab_frame(run.settings.video, &run.capture, 1, name, run.W, run.H);
+    if (!read.error.empty()) print_standard_error(program_note(read.error));
+    LoadedFrame got;
+    got.image = std::move(read.frame);
+    got.status = read.status;
     return got;
   }
   LoadedFrame got = take_frame(*io.prefetch, k);

@@ -33,11 +33,16 @@ std::string read_back(int fd) {
 // The same read as the loop's own, with its messages kept for later.
 LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   LoadedFrame got;
-  got.status = GRAB_OK;
   const std::string name = frame_file_name(prefetch.prefix, k);
+  FrameRead read;
+  // What the image library prints while it reads, then the reader's own
+  // message.
   got.complaint = with_captured_standard_error(prefetch.capture_fd, [&] {
-    got.image = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H, &got.status);
+    read = grab_frame(prefetch.video, prefetch.capture, 1, name, prefetch.W, prefetch.H);
   });
+  if (!read.error.empty()) got.complaint += program_note(read.error);
+  got.image = std::move(read.frame);
+  got.status = read.status;
   if (prefetch.engine != nullptr && !got.image.empty()) {
     {
       std::lock_guard<std::mutex> hold(prefetch.lock);

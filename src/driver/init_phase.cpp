@@ -3,6 +3,7 @@
 #include "driver/console.h"
 #include "driver/frame_outputs.h"
 #include "driver/initial_background.h"
+#include "driver/output_writer.h"
 #include "io/frame_source.h"
 
 namespace strellix {
@@ -14,9 +15,10 @@ namespace {
 cv::Mat load_initial_background(RunState& run) {
   const std::string name = initial_model_name(run.names.dir);
   console_print("    reading estimated background %s...\n", name.c_str());
-  cv::Mat image = grab_frame(0, &run.capture, run.settings.skip, name, run.W, run.H);
-  if (image.empty()) console_print("ATTENTION: Cannot grab file %s", name.c_str());
-  return image;
+  const FrameRead read = grab_frame(0, &run.capture, run.settings.skip, name, run.W, run.H);
+  if (!read.error.empty()) print_standard_error(program_note(read.error));
+  if (read.frame.empty()) console_print("ATTENTION: Cannot grab file %s", name.c_str());
+  return read.frame;
 }
 
 cv::Mat compute_initial_background(RunState& run) {

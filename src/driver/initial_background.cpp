@@ -3,6 +3,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "driver/console.h"
+#include "driver/output_writer.h"
 #include "driver/seq_names.h"
 #include "engine/median_builder.h"
 #include "io/frame_source.h"
@@ -11,15 +12,15 @@ namespace strellix {
 
 namespace {
 
-// Reads frame k of the median; an empty result has already been reported.
+// Reads frame k of the median; an empty result has been reported.
 cv::Mat read_median_frame(int video, cv::VideoCapture& capture, int count, const std::string& name,
                           int want_width, int want_height) {
-  GrabStatus status = GRAB_OK;
-  cv::Mat frame = grab_frame(video, &capture, count, name, want_width, want_height, &status);
-  if (frame.empty() && status != GRAB_UNUSABLE) {
+  const FrameRead read = grab_frame(video, &capture, count, name, want_width, want_height);
+  if (!read.error.empty()) print_standard_error(program_note(read.error));
+  if (read.frame.empty() && read.status != GRAB_UNUSABLE) {
     console_print("Unable to read expected file %s\n", name.c_str());
   }
-  return frame;
+  return read.frame;
 }
 
 }  // namespace
@@ -29,7 +30,9 @@ cv::Mat median_background(int first_number, int frame_count, int video, int skip
                           const PassExecution& run) {
   cv::VideoCapture capture;
   // A failed open is reported, and shows up as a missing first frame.
-  if (video) open_video(capture, video_file_name(seq_prefix));
+  std::string error;
+  if (video && !open_video(capture, video_file_name(seq_prefix), error))
+    print_standard_error(program_note(error));
 
   std::string name = frame_file_name(seq_prefix, first_number);
   cv::Mat frame = read_median_frame(video, capture, skip, name, want_width, want_height);

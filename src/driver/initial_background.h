@@ -15,7 +15,7 @@ namespace strellix {
 // video's beginning. Every frame must be want_width x want_height.
 // On failure the result is empty: a missing frame has been reported with
 // "Unable to read expected file %s\n" on standard output, an unusable one
-// by the frame source on standard error. `run` is how the median's counting
+// with the reader's message on standard error. `run` is how the median's counting
 // runs.
 cv::Mat median_background(int first_number, int frame_count, int video, int skip,
                           const std::string& seq_prefix, int want_width, int want_height,

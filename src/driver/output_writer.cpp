@@ -44,8 +44,12 @@ void print_standard_error(const std::string& text) {
   std::fflush(stderr);
 }
 
+std::string program_note(const std::string& message) {
+  return "Strellixplus: " + message + "\n";
+}
+
 std::string unwritten_note(const std::string& path) {
-  return "Strellixplus: cannot write " + path + "\n";
+  return program_note("cannot write " + path);
 }
 
 }  // namespace strellix

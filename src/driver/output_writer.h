@@ -47,6 +47,10 @@ void rethrow_writer_fault(OutputWriter& writer);
 std::mutex& standard_error_gate();
 void print_standard_error(const std::string& text);
 
+// "Strellixplus: MESSAGE" and a line feed: how the program's messages on
+// standard error begin and end.
+std::string program_note(const std::string& message);
+
 // "Strellixplus: cannot write PATH", the note for an output file that could
 // not be written.
 std::string unwritten_note(const std::string& path);

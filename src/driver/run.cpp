@@ -27,6 +27,7 @@
 #include "driver/display.h"
 #include "driver/frame_loop.h"
 #include "driver/init_phase.h"
+#include "driver/output_writer.h"
 #include "driver/report.h"
 #include "driver/run_setup.h"
 #include "driver/run_state.h"
@@ -59,15 +60,18 @@ int open_input(RunState& run) {
     run.input_window = true;
     const std::string video_name = video_file_name(run.names.prefix);
     console_print("Output for video %s\n", video_name.c_str());
-    // A failed open (reported on standard error) shows up as no first frame.
-    opened = open_video(run.capture, video_name);
+    // A failed open, once reported, shows up as no first frame.
+    std::string error;
+    opened = open_video(run.capture, video_name, error);
+    if (!opened) print_standard_error(program_note(error));
   }
   // Named after frame ini also in video mode, for the message.
   const std::string name = frame_file_name(run.names.prefix, s.ini);
-  GrabStatus status = GRAB_OK;
-  cv::Mat frame = grab_frame(s.video, &run.capture, s.skip, name, 0, 0, &status);
+  const FrameRead read = grab_frame(s.video, &run.capture, s.skip, name);
+  const cv::Mat& frame = read.frame;
   if (frame.empty()) {
-    if (s.video && opened && status == GRAB_MISSING) {
+    if (!read.error.empty()) print_standard_error(program_note(read.error));
+    if (s.video && opened && read.status == GRAB_MISSING) {
       std::fprintf(stderr, "Strellixplus: video file %s has no frame %d\n",
                    video_file_name(run.names.prefix).c_str(), s.skip);
     }

@@ -75,10 +75,10 @@ struct Engine::Model {
         render_planes(3, N),
         render_rgb_planes(3, N),
         match_index(N, 0) {
-    float* kernel = make_kernel_1d(width_1d, 0);
+    float* kernel = make_kernel_1d(width_1d);
     kernel_1d.assign(kernel, kernel + width_1d);
     std::free(kernel);
-    PlaneSet<float> gaussian = make_kernel_2d(width_2d, 0);
+    PlaneSet<float> gaussian = make_kernel_2d(width_2d);
     for (int r = 0; r < width_2d; ++r) std::copy(gaussian[r], gaussian[r] + width_2d, kernel_2d[r]);
     free_planes(gaussian, width_2d);
     label_store[0].assign(N, LABEL_BACKGROUND);

@@ -11,6 +11,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <opencv2/videoio/registry.hpp>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/frame_input.h"
@@ -20,12 +22,18 @@ namespace strellix {
 
 namespace {
 
-// Starts every message on standard error; see set_frame_source_program().
-const char* program_name = "Strellixplus";
+FrameRead refuse(GrabStatus why, std::string error = std::string()) {
+  FrameRead read;
+  read.status = why;
+  read.error = std::move(error);
+  return read;
+}
 
-cv::Mat refuse(GrabStatus why, GrabStatus* status) {
-  if (status != nullptr) *status = why;
-  return cv::Mat();
+FrameRead accept(cv::Mat frame) {
+  FrameRead read;
+  read.frame = std::move(frame);
+  read.status = GRAB_OK;
+  return read;
 }
 
 // Limits that keep a damaged or hostile file from costing more than any
@@ -34,34 +42,34 @@ cv::Mat refuse(GrabStatus why, GrabStatus* status) {
 constexpr long long max_frame_pixels = 1LL << 27;
 constexpr long long max_frame_file_bytes = 1LL << 30;
 
-void report_unreadable(const std::string& path, const char* what) {
-  std::fprintf(stderr, "%s: cannot read image file %s: %s\n", program_name, path.c_str(), what);
+std::string unreadable(const std::string& path, const std::string& what) {
+  return "cannot read image file " + path + ": " + what;
 }
 
 // The whole file in memory. Reading it ourselves tells a missing file from
 // an unreadable one, which the decoder alone cannot. Only regular files are
 // read: a FIFO would block the run and a device would never end.
-GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& bytes) {
+GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& bytes, std::string& error) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return GRAB_MISSING;
-    report_unreadable(path, std::strerror(errno));
+    error = unreadable(path, std::strerror(errno));
     return GRAB_UNUSABLE;
   }
   struct stat info;
   GrabStatus result = GRAB_OK;
   if (fstat(fd, &info) != 0) {
-    report_unreadable(path, std::strerror(errno));
+    error = unreadable(path, std::strerror(errno));
     result = GRAB_UNUSABLE;
   } else if (S_ISDIR(info.st_mode)) {
-    report_unreadable(path, std::strerror(EISDIR));
+    error = unreadable(path, std::strerror(EISDIR));
     result = GRAB_UNUSABLE;
   } else if (!S_ISREG(info.st_mode)) {
-    report_unreadable(path, "not a regular file");
+    error = unreadable(path, "not a regular file");
     result = GRAB_UNUSABLE;
   } else if (info.st_size > max_frame_file_bytes) {
-    std::fprintf(stderr, "%s: cannot read image file %s: %lld bytes, more than the %lld a frame may have\n",
-                 program_name, path.c_str(), static_cast<long long>(info.st_size), max_frame_file_bytes);
+    error = unreadable(path, std::to_string(static_cast<long long>(info.st_size)) + " bytes, more than the " +
+                                 std::to_string(max_frame_file_bytes) + " a frame may have");
     result = GRAB_UNUSABLE;
   }
   if (result == GRAB_OK) {
@@ -72,7 +80,7 @@ GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& 
       const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        report_unreadable(path, std::strerror(errno));
+        error = unreadable(path, std::strerror(errno));
         result = GRAB_UNUSABLE;
         break;
       }
@@ -80,7 +88,7 @@ GrabStatus read_whole_file(const std::string& path, std::vector<unsigned char>& 
       got += static_cast<std::size_t>(n);
     }
     if (result == GRAB_OK && got > static_cast<std::size_t>(info.st_size)) {
-      report_unreadable(path, "the file changed while it was read");
+      error = unreadable(path, "the file changed while it was read");
       result = GRAB_UNUSABLE;
     }
     bytes.resize(got);
@@ -118,15 +126,14 @@ struct MutedStandardError {
   }
 };
 
-// True, after naming the file and both sizes on standard error, when a
-// frame of width x height is not the size the run wants (none wanted when
-// want_width or want_height is 0).
-bool wrong_size_reported(const std::string& name, long long width, long long height, int want_width,
-                         int want_height) {
-  if (want_width <= 0 || want_height <= 0 || (width == want_width && height == want_height)) return false;
-  std::fprintf(stderr, "%s: %s is %lldx%lld pixels, expected %dx%d\n", program_name, name.c_str(), width,
-               height, want_width, want_height);
-  return true;
+// The message, naming the file and both sizes, when a frame of width x
+// height is not the size the run wants (none wanted when want_width or
+// want_height is 0); empty when it is.
+std::string wrong_size(const std::string& name, long long width, long long height, int want_width,
+                       int want_height) {
+  if (want_width <= 0 || want_height <= 0 || (width == want_width && height == want_height)) return "";
+  return name + " is " + std::to_string(width) + "x" + std::to_string(height) + " pixels, expected " +
+         std::to_string(want_width) + "x" + std::to_string(want_height);
 }
 
 // The image library hands these signatures to a large geodata library,
@@ -145,44 +152,38 @@ bool routed_to_medical_decoder(const std::vector<unsigned char>& bytes) {
   return bytes.size() >= 132 && std::memcmp(bytes.data() + 128, "DICM", 4) == 0;
 }
 
-void report_undecodable(const std::string& path, const char* what) {
-  std::fprintf(stderr, "%s: cannot decode image file %s: %s\n", program_name, path.c_str(), what);
+std::string undecodable(const std::string& path, const char* what) {
+  return "cannot decode image file " + path + ": " + what;
 }
 
 // A PNG header is judged before decoding, so that a damaged or hostile one
-// never makes the decoder allocate for it. Other formats rely on the
-// decoder's own size limit.
-bool png_header_refused(const std::string& path, const std::vector<unsigned char>& bytes, int want_width,
-                        int want_height) {
+// never makes the decoder allocate for it; the message when it is refused.
+// Other formats rely on the decoder's own size limit.
+std::string png_header_refusal(const std::string& path, const std::vector<unsigned char>& bytes,
+                               int want_width, int want_height) {
   unsigned long width = 0, height = 0;
-  if (!png_header_size(bytes, width, height) || width == 0 || height == 0) return false;
+  if (!png_header_size(bytes, width, height) || width == 0 || height == 0) return "";
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels > static_cast<double>(max_frame_pixels)) {
-    std::fprintf(stderr, "%s: %s declares %lux%lu pixels, more than the %lld a frame may have\n",
-                 program_name, path.c_str(), width, height, max_frame_pixels);
-    return true;
+    return path + " declares " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels, more than the " + std::to_string(max_frame_pixels) + " a frame may have";
   }
-  return wrong_size_reported(path, static_cast<long long>(width), static_cast<long long>(height), want_width,
-                             want_height);
+  return wrong_size(path, static_cast<long long>(width), static_cast<long long>(height), want_width,
+                    want_height);
 }
 
-cv::Mat grab_file(const std::string& path, int want_width, int want_height, GrabStatus* status) {
+FrameRead grab_file(const std::string& path, int want_width, int want_height) {
   std::vector<unsigned char> bytes;
-  const GrabStatus read = read_whole_file(path, bytes);
-  if (read != GRAB_OK) return refuse(read, status);
-  if (bytes.empty()) {
-    report_undecodable(path, "the file is empty");
-    return refuse(GRAB_UNUSABLE, status);
-  }
-  if (png_header_refused(path, bytes, want_width, want_height)) return refuse(GRAB_UNUSABLE, status);
-  if (routed_to_geodata_library(bytes)) {
-    report_undecodable(path, "a geodata format, not accepted for frames");
-    return refuse(GRAB_UNUSABLE, status);
-  }
-  if (routed_to_medical_decoder(bytes)) {
-    report_undecodable(path, "a medical-image format, not accepted for frames");
-    return refuse(GRAB_UNUSABLE, status);
-  }
+  std::string error;
+  const GrabStatus read = read_whole_file(path, bytes, error);
+  if (read != GRAB_OK) return refuse(read, error);
+  if (bytes.empty()) return refuse(GRAB_UNUSABLE, undecodable(path, "the file is empty"));
+  error = png_header_refusal(path, bytes, want_width, want_height);
+  if (!error.empty()) return refuse(GRAB_UNUSABLE, error);
+  if (routed_to_geodata_library(bytes))
+    return refuse(GRAB_UNUSABLE, undecodable(path, "a geodata format, not accepted for frames"));
+  if (routed_to_medical_decoder(bytes))
+    return refuse(GRAB_UNUSABLE, undecodable(path, "a medical-image format, not accepted for frames"));
   cv::Mat frame;
   try {
     MutedStandardError muted;
@@ -190,52 +191,40 @@ cv::Mat grab_file(const std::string& path, int want_width, int want_height, Grab
   } catch (const cv::Exception&) {
     frame = cv::Mat();
   }
-  if (frame.empty() || frame.type() != CV_8UC3) {
-    report_undecodable(path, "not an image, or damaged or truncated");
-    return refuse(GRAB_UNUSABLE, status);
-  }
-  if (wrong_size_reported(path, frame.cols, frame.rows, want_width, want_height))
-    return refuse(GRAB_UNUSABLE, status);
-  if (status != nullptr) *status = GRAB_OK;
-  return frame;
+  if (frame.empty() || frame.type() != CV_8UC3)
+    return refuse(GRAB_UNUSABLE, undecodable(path, "not an image, or damaged or truncated"));
+  error = wrong_size(path, frame.cols, frame.rows, want_width, want_height);
+  if (!error.empty()) return refuse(GRAB_UNUSABLE, error);
+  return accept(frame);
 }
 
-cv::Mat grab_video(cv::VideoCapture* capture, int count, const std::string& path, int want_width,
-                   int want_height, GrabStatus* status) {
-  if (capture == nullptr || count < 1) return refuse(GRAB_MISSING, status);
+FrameRead grab_video(cv::VideoCapture* capture, int count, const std::string& path, int want_width,
+                     int want_height) {
+  if (capture == nullptr || count < 1) return refuse(GRAB_MISSING);
   cv::Mat frame;
   for (int k = 0; k < count; ++k)
-    if (!capture->read(frame) || frame.empty()) return refuse(GRAB_MISSING, status);
+    if (!capture->read(frame) || frame.empty()) return refuse(GRAB_MISSING);
   const std::string name = path.empty() ? std::string("the video frame") : path;
   // Video backends may deliver grey, 16-bit or four-channel frames; the
   // model reads three 8-bit channels.
   cv::Mat colour = frame_as_bgr8(frame);
-  if (colour.empty()) {
-    std::fprintf(stderr, "%s: cannot decode image file %s\n", program_name, name.c_str());
-    return refuse(GRAB_UNUSABLE, status);
-  }
-  if (wrong_size_reported(name, colour.cols, colour.rows, want_width, want_height))
-    return refuse(GRAB_UNUSABLE, status);
-  if (status != nullptr) *status = GRAB_OK;
-  return colour;
+  if (colour.empty()) return refuse(GRAB_UNUSABLE, "cannot decode image file " + name);
+  const std::string error = wrong_size(name, colour.cols, colour.rows, want_width, want_height);
+  if (!error.empty()) return refuse(GRAB_UNUSABLE, error);
+  return accept(colour);
 }
 
 }  // namespace
 
-void set_frame_source_program(const char* name) {
-  program_name = name;
-}
-
-bool open_video(cv::VideoCapture& capture, const std::string& path) {
+bool open_video(cv::VideoCapture& capture, const std::string& path, std::string& error) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    std::fprintf(stderr, "%s: cannot open video file %s: %s\n", program_name, path.c_str(),
-                 std::strerror(errno));
+    error = "cannot open video file " + path + ": " + std::strerror(errno);
     return false;
   }
   // A FIFO or a device could block the run or never end.
   if (!S_ISREG(info.st_mode)) {
-    std::fprintf(stderr, "%s: cannot open video file %s: not a regular file\n", program_name, path.c_str());
+    error = "cannot open video file " + path + ": not a regular file";
     return false;
   }
   // A relative name starting with "word:" would be taken for a network
@@ -254,16 +243,15 @@ bool open_video(cv::VideoCapture& capture, const std::string& path) {
   }
   if (!opened) {
     capture.release();
-    std::fprintf(stderr, "%s: cannot open video file %s: not a video this program can read\n", program_name,
-                 path.c_str());
+    error = "cannot open video file " + path + ": not a video this program can read";
   }
   return opened;
 }
 
-cv::Mat grab_frame(int video, cv::VideoCapture* capture, int count, const std::string& path, int want_width,
-                   int want_height, GrabStatus* status) {
-  if (video == 0) return grab_file(path, want_width, want_height, status);
-  return grab_video(capture, count, path, want_width, want_height, status);
+FrameRead grab_frame(int video, cv::VideoCapture* capture, int count, const std::string& path, int want_width,
+                     int want_height) {
+  if (video == 0) return grab_file(path, want_width, want_height);
+  return grab_video(capture, count, path, want_width, want_height);
 }
 
 }  // namespace strellix

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/settings.h"
 
@@ -54,7 +55,7 @@ static int kernel_1d_table_entry(int width, int index) {
   }
 }
 
-float* make_kernel_1d(int width, int print_flag) {
+float* make_kernel_1d(int width) {
   const std::size_t entries = width > 0 ? static_cast<std::size_t>(width) : 1;
   float* kernel = static_cast<float*>(checked_calloc(entries, sizeof(float)));
   if (width <= 0) {
@@ -64,14 +65,17 @@ float* make_kernel_1d(int width, int print_flag) {
   for (int i = 0; i < width; ++i) {
     kernel[i] = static_cast<float>(kernel_1d_table_entry(width, i) * inverse_width);
   }
-  if (print_flag != 0) {
-    std::printf("Filtro Gaussiano 1D di ampiezza %d:\n", width);
-    for (int i = 0; i < width; ++i) {
-      std::printf(" %2.2f", static_cast<double>(kernel[i]));
-    }
-    std::printf("\n");
-  }
   return kernel;
+}
+
+std::string kernel_1d_text(const float* kernel, int width) {
+  std::string text = "Filtro Gaussiano 1D di ampiezza " + std::to_string(width) + ":\n";
+  char entry[32];
+  for (int i = 0; i < width; ++i) {
+    std::snprintf(entry, sizeof entry, " %2.2f", static_cast<double>(kernel[i]));
+    text += entry;
+  }
+  return text + "\n";
 }
 
 // The spread is the variance of the Gaussian. Untabled odd widths get the
@@ -133,22 +137,26 @@ void fill_gaussian_2d(int width, float spread, PlaneSet<float> matrix) {
   }
 }
 
-PlaneSet<float> make_kernel_2d(int width, int print_flag) {
+PlaneSet<float> make_kernel_2d(int width) {
   if (width <= 0) {
     return nullptr;
   }
   PlaneSet<float> kernel = alloc_float_planes(width, static_cast<std::size_t>(width));
   fill_gaussian_2d(width, spread_for_width(width), kernel);
-  if (print_flag != 0) {
-    std::printf("Filtro Gaussiano di ampiezza %d:\n", width);
-    for (int r = 0; r < width; ++r) {
-      for (int c = 0; c < width; ++c) {
-        std::printf("%2.0f", static_cast<double>(kernel[r][c]));
-      }
-      std::printf("\n");
-    }
-  }
   return kernel;
+}
+
+std::string kernel_2d_text(const PlaneSet<float> kernel, int width) {
+  std::string text = "Filtro Gaussiano di ampiezza " + std::to_string(width) + ":\n";
+  char entry[32];
+  for (int r = 0; r < width; ++r) {
+    for (int c = 0; c < width; ++c) {
+      std::snprintf(entry, sizeof entry, "%2.0f", static_cast<double>(kernel[r][c]));
+      text += entry;
+    }
+    text += "\n";
+  }
+  return text;
 }
 
 void scale_matrix(int width, float factor, const PlaneSet<float> source, PlaneSet<float> target) {

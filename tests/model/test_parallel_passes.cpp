@@ -241,7 +241,7 @@ TEST(ParallelSelectiveUpdate, SameModelAsThePlainUpdate) {
           settings.s.layer_count = n;
           OwnedPlanes weights(width_2d, width_2d);
           if (width_2d > 0) {
-            PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
+            PlaneSet<float> gauss = make_kernel_2d(width_2d);
             // Rates above 1 extrapolate; the replay must too.
             scale_matrix(width_2d, n == 7 ? 0.6f : 0.0123f, gauss, weights.get());
             free_planes(gauss, width_2d);
@@ -288,7 +288,7 @@ TEST(ParallelSelectiveUpdate, AreasWithoutLearningBesideAreasWithIt) {
   TestSettings settings(count);
   settings.s.layer_count = n;
   for (int width_2d : {3, 5}) {
-    PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
+    PlaneSet<float> gauss = make_kernel_2d(width_2d);
     OwnedPlanes weights(width_2d, width_2d);
     scale_matrix(width_2d, 0.03f, gauss, weights.get());
     free_planes(gauss, width_2d);
@@ -348,7 +348,7 @@ TEST(ParallelOnlineFrames, ConsecutiveFramesStayIdentical) {
     settings.s.layer_count = n;
     settings.s.run.workers = c.pool;
     settings.s.run.wide = n != 7 && processor_has_avx2();
-    PlaneSet<float> gauss = make_kernel_2d(width_2d, 0);
+    PlaneSet<float> gauss = make_kernel_2d(width_2d);
     OwnedPlanes weights(width_2d, width_2d);
     scale_matrix(width_2d, 0.02f, gauss, weights.get());
     free_planes(gauss, width_2d);
@@ -427,7 +427,7 @@ TEST(WavefrontCalibrationPass, SameLabelsAndModelAsTheRasterSweep) {
     settings.s.run.workers = c.pool;
     OwnedPlanes weights(c.width_2d, c.width_2d);
     if (c.width_2d > 0) {
-      PlaneSet<float> gauss = make_kernel_2d(c.width_2d, 0);
+      PlaneSet<float> gauss = make_kernel_2d(c.width_2d);
       scale_matrix(c.width_2d, 0.19f, gauss, weights.get());
       free_planes(gauss, c.width_2d);
     }

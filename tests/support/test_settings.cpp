@@ -15,7 +15,7 @@ void TestSettings::reset_mask(std::size_t pixels) {
 }
 
 void TestSettings::use_kernel(int width) {
-  float* kernel = strellix::make_kernel_1d(width, 0);
+  float* kernel = strellix::make_kernel_1d(width);
   use_kernel(std::vector<float>(kernel, kernel + width));
   std::free(kernel);
 }
