@@ -1,23 +1,21 @@
 // The segment run's reading thread: it reads the next frames and brings
 // them into the model's colour space while the model works on the current
-// frame. (Outputs are written in order on an OrderedWriter, io/ordered_writer.h.)
+// frame (io/read_ahead.h). Outputs are written in order on an
+// OrderedWriter (io/ordered_writer.h).
 #pragma once
 
 #include <opencv2/core.hpp>
 
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
+#include <string>
 
 #include "cli/input_source.h"
+#include "io/read_ahead.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix::cli {
 
 // Frames read ahead, in order, up to `depth` of them waiting.
-class ReadAhead {
+class FramePipeline {
  public:
   struct Frame {
     GrabStatus status = GRAB_MISSING;
@@ -27,10 +25,7 @@ class ReadAhead {
     PreparedFrame prepared;  // ready when status is GRAB_OK
   };
 
-  ReadAhead(InputSource& input, const Subtractor& model, int depth);
-  ~ReadAhead();
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
+  FramePipeline(InputSource& input, const Subtractor& model, int depth);
 
   // The next frame; after GRAB_MISSING or GRAB_UNUSABLE nothing more is
   // read. Rethrows what reading or preparing it threw.
@@ -39,19 +34,15 @@ class ReadAhead {
   void give_back(PreparedFrame&& spare);
 
  private:
-  void run();
+  Frame read_next();
 
   InputSource& input_;
   const Subtractor& model_;
-  const std::size_t depth_;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::deque<Frame> ready_;
-  std::deque<PreparedFrame> spare_;
-  std::exception_ptr fault_;
-  bool ended_ = false;
-  bool stopping_ = false;
-  std::thread worker_;
+  const long long depth_;
+  long long taken_ = 0;
+  bool ended_ = false;  // read on the reading thread only
+  Spares<PreparedFrame> spare_;
+  ReadAhead<Frame> reads_;  // last: its thread starts once the rest is made
 };
 
 }  // namespace strellix::cli

@@ -200,9 +200,9 @@ class SegmentRun {
       progress.frame_done(h.number, position_);
     }
     if (held_.empty() && model_->initialized() && stop_signal() == 0) {
-      ReadAhead reader(*input_, *model_, FRAMES_AHEAD);
+      FramePipeline reader(*input_, *model_, FRAMES_AHEAD);
       while (stop_signal() == 0) {
-        ReadAhead::Frame f = reader.next();
+        FramePipeline::Frame f = reader.next();
         if (f.status == GRAB_MISSING) break;
         if (f.status == GRAB_UNUSABLE) {
           std::fprintf(stderr, "strellix: %s\n", f.error.c_str());

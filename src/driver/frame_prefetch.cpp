@@ -44,75 +44,11 @@ LoadedFrame load_frame(FramePrefetch& prefetch, long long k) {
   got.image = std::move(read.frame);
   got.status = read.status;
   if (prefetch.engine != nullptr && !got.image.empty()) {
-    {
-      std::lock_guard<std::mutex> hold(prefetch.lock);
-      if (!prefetch.spare.empty()) {
-        got.model = std::move(prefetch.spare.back());
-        prefetch.spare.pop_back();
-      }
-    }
+    prefetch.spare.take(got.model);
     // A failed allocation throws, and the loop receives it with the frame.
     prefetch.engine->convert(got.image, got.model);
   }
   return got;
-}
-
-// The first slot nobody reads yet, or null.
-FramePrefetch::Slot* slot_to_read(FramePrefetch& prefetch) {
-  for (FramePrefetch::Slot& slot : prefetch.slots)
-    if (!slot.started) return &slot;
-  return nullptr;
-}
-
-bool asked_for(const FramePrefetch& prefetch, long long k) {
-  for (const FramePrefetch::Slot& slot : prefetch.slots)
-    if (slot.k == k) return true;
-  return false;
-}
-
-// Adds a slot for frame k unless it has one; true when added. The caller
-// holds the lock.
-bool ask_for(FramePrefetch& prefetch, long long k) {
-  if (asked_for(prefetch, k)) return false;
-  FramePrefetch::Slot slot;
-  slot.k = k;
-  slot.id = prefetch.next_id++;
-  prefetch.slots.push_back(std::move(slot));
-  return true;
-}
-
-FramePrefetch::Slot* slot_with_id(FramePrefetch& prefetch, unsigned long long id) {
-  for (FramePrefetch::Slot& slot : prefetch.slots)
-    if (slot.id == id) return &slot;
-  return nullptr;
-}
-
-void prefetch_main(FramePrefetch& prefetch) {
-  std::unique_lock<std::mutex> hold(prefetch.lock);
-  for (;;) {
-    prefetch.changed.wait(hold, [&] { return prefetch.stopping || slot_to_read(prefetch) != nullptr; });
-    if (prefetch.stopping) return;
-    FramePrefetch::Slot* slot = slot_to_read(prefetch);
-    slot->started = true;
-    const long long k = slot->k;
-    const unsigned long long id = slot->id;
-    hold.unlock();
-    LoadedFrame got;
-    std::exception_ptr fault;
-    try {
-      got = load_frame(prefetch, k);
-    } catch (...) {
-      fault = std::current_exception();
-    }
-    hold.lock();
-    // A read that is no longer wanted is dropped.
-    slot = slot_with_id(prefetch, id);
-    if (slot == nullptr) continue;
-    slot->loaded = std::move(got);
-    slot->fault = fault;
-    slot->ready = true;
-    prefetch.changed.notify_all();
-  }
 }
 
 }  // namespace
@@ -137,8 +73,7 @@ std::string with_captured_standard_error(int capture_fd, const std::function<voi
 
 void give_back(FramePrefetch& prefetch, FramePlanes&& model) {
   if (model.empty()) return;
-  std::lock_guard<std::mutex> hold(prefetch.lock);
-  prefetch.spare.push_back(std::move(model));
+  prefetch.spare.give_back(std::move(model));
 }
 
 void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert) {
@@ -152,7 +87,8 @@ void start_frame_prefetch(FramePrefetch& prefetch, RunState& run, bool convert) 
   // their place on the console: the loop then reads in line.
   prefetch.capture_fd = open_capture_file();
   if (prefetch.capture_fd < 0) throw std::system_error(errno, std::generic_category());
-  prefetch.worker = std::thread(prefetch_main, std::ref(prefetch));
+  prefetch.reads =
+      std::make_unique<ReadAhead<LoadedFrame>>([&prefetch](long long k) { return load_frame(prefetch, k); });
 }
 
 int prefetch_depth(int video, int W, int H) {
@@ -165,42 +101,20 @@ int prefetch_depth(int video, int W, int H) {
 }
 
 void request_frame(FramePrefetch& prefetch, long long k) {
-  {
-    std::lock_guard<std::mutex> hold(prefetch.lock);
-    if (!ask_for(prefetch, k)) return;
-  }
-  prefetch.changed.notify_all();
+  prefetch.reads->ask(k);
 }
 
 LoadedFrame take_frame(FramePrefetch& prefetch, long long k) {
-  std::unique_lock<std::mutex> hold(prefetch.lock);
-  if (!asked_for(prefetch, k)) {
-    prefetch.slots.clear();
-    ask_for(prefetch, k);
-    prefetch.changed.notify_all();
-  }
-  while (!prefetch.slots.empty() && prefetch.slots.front().k != k) prefetch.slots.pop_front();
-  prefetch.changed.wait(hold, [&] { return prefetch.slots.front().ready; });
-  FramePrefetch::Slot slot = std::move(prefetch.slots.front());
-  prefetch.slots.pop_front();
-  hold.unlock();
-  if (slot.fault) std::rethrow_exception(slot.fault);
+  LoadedFrame got = prefetch.reads->take(k);
   // A file that was missing when it was read ahead may have been written
   // since: it is looked for again now, when a loop reading in line would
   // look for it.
-  if (!prefetch.video && slot.loaded.status == GRAB_MISSING) return load_frame(prefetch, k);
-  return std::move(slot.loaded);
+  if (!prefetch.video && got.status == GRAB_MISSING) return load_frame(prefetch, k);
+  return got;
 }
 
 void stop_frame_prefetch(FramePrefetch& prefetch) {
-  if (prefetch.worker.joinable()) {
-    {
-      std::lock_guard<std::mutex> hold(prefetch.lock);
-      prefetch.stopping = true;
-    }
-    prefetch.changed.notify_all();
-    prefetch.worker.join();
-  }
+  if (prefetch.reads) prefetch.reads->stop();
   if (prefetch.capture_fd >= 0) close(prefetch.capture_fd);
   prefetch.capture_fd = -1;
 }

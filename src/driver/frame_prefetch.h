@@ -12,17 +12,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
-#include <condition_variable>
-#include <deque>
-#include <exception>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "driver/run_state.h"
 #include "io/frame_source.h"
+#include "io/read_ahead.h"
 
 namespace strellix {
 
@@ -48,23 +44,8 @@ struct FramePrefetch {
   int capture_fd = -1;             // standard error of a read goes here
   const Engine* engine = nullptr;  // converts frames to the model space, when set
 
-  // One frame asked for: waiting to be read, under way, or read.
-  struct Slot {
-    long long k = 0;
-    unsigned long long id = 0;  // tells a slot apart from a later one for the same frame
-    bool started = false;
-    bool ready = false;
-    LoadedFrame loaded;
-    std::exception_ptr fault;  // thrown by the read, handed to the loop
-  };
-
-  std::thread worker;
-  std::mutex lock;
-  std::condition_variable changed;
-  std::deque<Slot> slots;  // in the order asked for
-  unsigned long long next_id = 0;
-  bool stopping = false;
-  std::vector<FramePlanes> spare;  // model-space planes given back
+  std::unique_ptr<ReadAhead<LoadedFrame>> reads;  // frames by number
+  Spares<FramePlanes> spare;                      // model-space planes given back
 };
 
 // How many frames the loop keeps asked for: one for a video, up to four
