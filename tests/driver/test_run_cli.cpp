@@ -123,26 +123,3 @@ TEST(RunStart, MissingFirstFrameEndsWithCodeOneAndNoOutputFile) {
   EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "7.png");
   EXPECT_FALSE(file_exists(dir.path("bin000007.png")));
 }
-
-TEST(RunStart, VideoThatCannotBeOpenedNamesTheFirstFrame) {
-  ScratchDir dir("cli");
-  const std::string seq = dir.path("clip");
-  RunResult r = run_strellix({"-f", "-ini", "3"}, seq, dir.root, 60);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "Output for video " + seq + ".avi\nATTENTION: Cannot grab file " + seq + "3.png");
-}
-
-TEST(RunStart, UnreadableFirstFrameIsRefusedLikeAMissingOne) {
-  ScratchDir dir("cli");
-  const std::string seq = dir.path("seq");
-  {
-    FILE* f = std::fopen((seq + "1.png").c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("not an image", f);
-    std::fclose(f);
-  }
-  RunResult r = run_strellix({}, seq, dir.root, 60);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "ATTENTION: Cannot grab file " + seq + "1.png");
-  EXPECT_NE(r.err.find(seq + "1.png"), std::string::npos) << r.err;
-}

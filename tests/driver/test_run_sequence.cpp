@@ -144,13 +144,6 @@ TEST(RunSequence, InitialBackgroundFailuresEndWithCodeOneAndLeaveNothing) {
     EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
     std::remove(name.c_str());
   }
-  {  // a median frame of another size
-    ASSERT_TRUE(write_frame(s.seq, 3, solid_frame(8, 7, GREY)));
-    RunResult r = run_strellix({"-F", "3"}, s.seq, s.work, 60);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, median_heading(3));
-    EXPECT_NE(r.err.find(s.seq + "3.png"), std::string::npos) << r.err;
-  }
   EXPECT_FALSE(file_exists(s.data + "/InitialModel.png"));
   EXPECT_FALSE(file_exists(s.in_work("bin000001.png")));
 }
@@ -201,26 +194,6 @@ TEST(RunSequence, OutputFilesThatCannotBeWrittenGiveCodeThreeAfterAFullRun) {
   EXPECT_TRUE(file_exists(s.in_work("bin000001.png")));
   EXPECT_TRUE(file_exists(s.in_work("bin000003.png")));
   EXPECT_TRUE(file_exists(s.in_work("seqBGrepresentation.2.ppm")));
-}
-
-TEST(RunSequence, FrameOfAnotherSizeStopsTheLoopWithCodeFive) {
-  for (int n : {2, 5}) {  // the bad frame 4 falls in the online / calibration stretch
-    Scratch s;
-    std::vector<cv::Mat> frames(6, solid_frame(8, 6, GREY));
-    frames[3] = solid_frame(6, 8, GREY);
-    ASSERT_TRUE(write_frames(s.seq, 1, frames));
-    RunResult r = run_strellix({"-F", "1", "-end", "6", "-n", std::to_string(n)}, s.seq, s.work, 60);
-    EXPECT_EQ(r.exit_code, 5) << n;
-    EXPECT_EQ(r.out, median_heading(1) + PHASE_2 + " 2  3  4 " + report(6, 8, 6, n, 1) + PROMPT);
-    EXPECT_NE(r.err.find(s.seq + "4.png"), std::string::npos) << r.err;
-    for (int k = 1; k <= 3; ++k) {
-      cv::Mat mask = read_mask(s.work, k);
-      ASSERT_FALSE(mask.empty()) << k;
-      EXPECT_EQ(count_value(mask, 0), 48);
-    }
-    EXPECT_FALSE(file_exists(s.in_work("bin000004.png")));
-    EXPECT_FALSE(file_exists(s.in_work("bin000005.png")));
-  }
 }
 
 TEST(RunSequence, MissingCalibrationFrameSkipsToTheOnlineStretch) {

@@ -4,8 +4,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -157,6 +159,27 @@ TEST(Subtractor, RefusedInputsChangeNothing) {
   strellix::Parameters threads;
   threads.threads = -2;
   EXPECT_THROW(strellix::Subtractor{threads}, std::invalid_argument);
+  // The threshold and the learning rate: finite, within the command line's
+  // ranges, the ends included.
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+  for (double rate : {-0.01, 1.0001, 5.0, inf, nan}) {
+    strellix::Parameters p;
+    p.learning_rate = rate;
+    EXPECT_THROW(strellix::validate(p), std::invalid_argument) << rate;
+    EXPECT_THROW(strellix::Subtractor{p}, std::invalid_argument) << rate;
+  }
+  for (double threshold : {-5.0, 1000.5, -inf, inf, nan}) {
+    strellix::Parameters p;
+    p.threshold = threshold;
+    EXPECT_THROW(strellix::Subtractor{p}, std::invalid_argument) << threshold;
+  }
+  strellix::Parameters ends;
+  ends.learning_rate = 1.0;
+  ends.threshold = 1000.0;
+  EXPECT_NO_THROW(strellix::validate(ends));
+  ends.learning_rate = 0.0;
+  ends.threshold = 0.0;
+  EXPECT_NO_THROW(strellix::validate(ends));
 
   const std::vector<cv::Mat> frames = scene(40);
   strellix::Subtractor untouched = seeded(frames);
