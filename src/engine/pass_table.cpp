@@ -28,31 +28,23 @@ constexpr PassSet REFERENCE = {
 
 // The same bits from the vector and thread builds: the baseline vector
 // instructions, and AVX2 where the processor has it.
-constexpr PassSet BASELINE = {"baseline",
-                              true,
-                              true,
-                              false,
-                              frame_to_model_cached,
-                              frame_to_model_cached_on_caller,
-                              calibration_pass_wavefront,
-                              fused_online_applies,
-                              online_pass_fused,
-                              segment_frame_parallel,
-                              coherence_filter_parallel,
-                              selective_update_parallel};
+constexpr PassSet parallel_passes(const char* name, bool wide) {
+  return PassSet{name,
+                 true,
+                 true,
+                 wide,
+                 frame_to_model_cached,
+                 frame_to_model_cached_on_caller,
+                 calibration_pass_wavefront,
+                 fused_online_applies,
+                 online_pass_fused,
+                 segment_frame_parallel,
+                 coherence_filter_parallel,
+                 selective_update_parallel};
+}
 
-constexpr PassSet AVX2 = {"avx2",
-                          true,
-                          true,
-                          true,
-                          frame_to_model_cached,
-                          frame_to_model_cached_on_caller,
-                          calibration_pass_wavefront,
-                          fused_online_applies,
-                          online_pass_fused,
-                          segment_frame_parallel,
-                          coherence_filter_parallel,
-                          selective_update_parallel};
+constexpr PassSet BASELINE = parallel_passes("baseline", false);
+constexpr PassSet AVX2 = parallel_passes("avx2", true);
 
 const PassSet& fastest() {
   return processor_has_avx2() ? AVX2 : BASELINE;

@@ -327,23 +327,8 @@ void segment_frame_parallel(const ModelSettings& s, const FrameView& frame, cons
     segment_frame(s, frame, model, labels, threshold);
     return;
   }
-  const PlaneSet<float> frame_planes = frame.planes;
-  PlaneSet<float>* bg_model = model.layers;
-  const int n = model.count;
-  unsigned char* seg_mask = labels.segmented;
-  int* match_index = labels.match_index;
-#ifdef HAVE_WIDE_SEGMENTATION
-  if (s.run.wide) {
-    run_split(s.run.workers, H, 8, [&](int begin, int end) {
-      segment_span_wide(s, frame_planes, bg_model, seg_mask, n, threshold, match_index,
-                        static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
-    });
-    return;
-  }
-#endif
   run_split(s.run.workers, H, 8, [&](int begin, int end) {
-    segment_span(s, frame_planes, bg_model, seg_mask, n, threshold, match_index,
-                 static_cast<std::size_t>(begin) * W, static_cast<std::size_t>(end) * W);
+    segment_rows_parallel(s, frame, model, labels, threshold, begin, end);
   });
 }
 
