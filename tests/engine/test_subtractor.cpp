@@ -205,6 +205,25 @@ TEST(Subtractor, RefusedInputsChangeNothing) {
   expect_same_masks(masks, expected);
 }
 
+// The median taken one frame at a time seeds a model exactly as
+// initialize() does; what it cannot take it refuses, changing nothing.
+TEST(Subtractor, TemporalMedianFrameByFrameSeedsAsInitializeDoes) {
+  const std::vector<cv::Mat> frames = scene(30);
+  strellix::Subtractor whole = seeded(frames);
+  strellix::TemporalMedian median(20, frames[0].size(), 2);
+  EXPECT_THROW(median.result(), std::logic_error);
+  EXPECT_THROW(median.add(frames[0](cv::Rect(0, 0, 20, 20))), std::invalid_argument);
+  EXPECT_THROW(median.add(cv::Mat(30, 40, CV_32FC3)), std::invalid_argument);
+  for (int k = 0; k < 20; ++k) median.add(frames[static_cast<std::size_t>(k)]);
+  EXPECT_THROW(median.add(frames[20]), std::invalid_argument);
+  EXPECT_EQ(median.added(), 20);
+  strellix::Subtractor by_frames;
+  by_frames.initialize_background(median.result());
+  expect_same_masks(run_masks(by_frames, frames, 0, 30), run_masks(whole, frames, 0, 30));
+  EXPECT_THROW(strellix::TemporalMedian(0, cv::Size(4, 4)), std::invalid_argument);
+  EXPECT_THROW(strellix::TemporalMedian(3, cv::Size(0, 4)), std::invalid_argument);
+}
+
 // Frames prepared on another thread, one ahead of the subtractor, give the
 // masks of apply(frame); an unprepared or a foreign-sized one is refused.
 TEST(Subtractor, FramesPreparedAheadOnAnotherThreadGiveTheSameMasks) {
