@@ -18,7 +18,7 @@ int find_best_match(const ModelSettings& s, float c0, float c1, float c2, PlaneS
 int shadow_test(const ModelSettings& s, float c0, float c1, float c2, PlaneSet<float>* bg_model, int p, int n,
                 int& match_index);
 
-// The two halves of the shadow test for one layer, shared with the fast
+// The two halves of the shadow test for one layer, shared with the parallel
 // segmentation: the value ratio (fails for NaN and for a layer of value 0),
 // and saturation and hue within their bounds (hue the short way round).
 bool shadow_value_ratio_passes(float v_pixel, float v_layer);

@@ -178,7 +178,7 @@ bool fused_online_applies(const ModelSettings& s, const FrameView& frame, const 
   const int hw = width_2d / 2;
   const int start_row = s.first_search_row < 0 ? 0 : s.first_search_row;
   // Where the rows of a band and its neighbours are not plain interior rows,
-  // or the segmentation has no row-wise fast path, the three passes run.
+  // or the segmentation has no row-wise vector path, the three passes run.
   return s.colour_mode != 2 && width_2d >= 1 && width_2d % 2 == 1 && hw <= INNER_MAX_HALF && W >= 5 &&
          H >= BAND_PER_HEAD * (hw + 2) && start_row < H;
 }

@@ -22,7 +22,7 @@ namespace strellix {
 // target pixel can therefore replay, on its own, the blends that the centres
 // around it make in raster order, with the 1D update of its own centre at
 // its place in that order. Targets are then independent and each is written
-// by one thread only, with the same sequence of roundings as the plain pass.
+// by one thread only, with the same sequence of roundings as the reference pass.
 //
 // A target's blends form one long chain of dependent roundings, so targets
 // are interleaved: inside the image, all targets of a piece of a row take
@@ -116,7 +116,7 @@ inline int taught_layer(const ModelSettings& settings, const unsigned char* labe
 }
 
 // Any target: the centres around it one by one, each window cut as the
-// plain update cuts it.
+// reference update cuts it.
 void update_target(const Pass& s, int qr, int qc) {
   const UpdatePlan& plan = *s.plan;
   const std::size_t q = static_cast<std::size_t>(qr) * s.W + qc;

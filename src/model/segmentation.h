@@ -18,7 +18,7 @@ unsigned char coherence_label(int count, int threshold, unsigned char label);
 void coherence_filter(const ModelSettings& s, int H, int W, const unsigned char* in, unsigned char* out);
 
 // The same filter on the two-pixel bands along the edges and the corner
-// blocks only, without the interior; the fast filter shares it.
+// blocks only, without the interior; the parallel filter shares it.
 void coherence_filter_edges(const ModelSettings& s, int H, int W, const unsigned char* in,
                             unsigned char* out);
 
