@@ -52,6 +52,10 @@ struct Parameters {
   double learning_rate = 0.05;  // held as a 32-bit float
   int median_frames = 100;      // frames that initialize() takes the median of
   int threads = 0;              // worker threads, the calling one included; 0 = one per core
+  // What the masks show; neither changes the model.
+  int shadow_value =
+      0;  // the mask's value on shadow, 0 to 255 (0: shadow is background; 127 as OpenCV marks it)
+  int post_median = 0;  // 0 = off, or an odd aperture from 3 to 255 for a median filter of the mask
 };
 
 // An inclusive range of values; nothing that is not a number is in one.
@@ -72,7 +76,11 @@ inline constexpr Range<int> width_2d{0, 4};
 inline constexpr Range<double> threshold{0.0, 1000.0};
 inline constexpr Range<double> learning_rate{0.0, 1.0};
 inline constexpr Range<int> median_frames{1, std::numeric_limits<int>::max()};
-inline constexpr Range<int> threads{0, 1024};  // more than any machine has cores would only cost memory
+inline constexpr Range<int> threads{0, 1024};      // more than any machine has cores would only cost memory
+inline constexpr Range<int> shadow_value{0, 255};  // a mask value is one byte
+// 0 (off) or odd: a median needs a centre (validate() checks that too);
+// the aperture is kept in one byte of the state file.
+inline constexpr Range<int> post_median{0, 255};
 }  // namespace ranges
 
 // Throws std::invalid_argument, naming the parameter and its value, when a
@@ -190,13 +198,23 @@ class STRELLIX_API Subtractor {
 
   // Segments the next frame and lets its background pixels teach the
   // model. mask becomes CV_8UC1 of the frame's size: 255 on moving objects,
-  // 0 on background and shadow. The first frame after initialization gives
-  // an all-black mask and teaches nothing; the next layers - 1 frames
-  // calibrate the model with a falling rate. Throws std::invalid_argument
-  // for a frame that is empty, of another size than the model or of an
-  // unsupported type, and std::logic_error before initialization; the
-  // model is then unchanged.
+  // parameters().shadow_value on shadow, 0 on background (a mask already of
+  // that size and type is written in place). The first frame after
+  // initialization gives an all-black mask and teaches nothing; the next
+  // layers - 1 frames calibrate the model with a falling rate. Throws
+  // std::invalid_argument for a frame that is empty, of another size than
+  // the model or of an unsupported type, and std::logic_error before
+  // initialization; the model is then unchanged.
   void apply(const cv::Mat& frame, cv::Mat& mask);
+
+  // The same with a learning rate for this frame alone. Negative: the
+  // configured one (the masks of apply(frame, mask)). 0: the frame is
+  // segmented against the model as it stands and nothing changes that a
+  // later frame reads, so the next frames give the masks they would have
+  // given without it; it does not count in frames_applied(). In (0, 1]:
+  // the frame learns as it would in a model configured with that rate.
+  // Throws std::invalid_argument for a rate above 1 or NaN.
+  void apply(const cv::Mat& frame, cv::Mat& mask, double learning_rate);
 
   // apply() in two halves. prepare() checks and converts the frame, on the
   // calling thread, and may run on another thread while this subtractor
@@ -207,6 +225,7 @@ class STRELLIX_API Subtractor {
   // was prepared for another frame size.
   void prepare(const cv::Mat& frame, PreparedFrame& into) const;
   void apply(PreparedFrame& frame, cv::Mat& mask);
+  void apply(PreparedFrame& frame, cv::Mat& mask, double learning_rate);
 
   // The model as a picture (CV_8UC3, BGR): per pixel the layer nearest to
   // the last frame applied (the seed before any). Throws std::logic_error
@@ -234,7 +253,7 @@ class STRELLIX_API Subtractor {
   const Parameters& parameters() const;
   bool initialized() const;
   cv::Size frame_size() const;       // the model's, (0, 0) before initialization
-  long long frames_applied() const;  // since initialization
+  long long frames_applied() const;  // since initialization, not counting those with learning rate 0
   // Which implementation of the passes runs: "reference", "baseline" or
   // "avx2".
   std::string implementation() const;

@@ -61,7 +61,11 @@ void Subtractor::initialize_background(const cv::Mat& background) {
 }
 
 void Subtractor::apply(const cv::Mat& frame, cv::Mat& mask) {
-  engine_of(engine_).apply(frame);
+  apply(frame, mask, -1.0);
+}
+
+void Subtractor::apply(const cv::Mat& frame, cv::Mat& mask, double learning_rate) {
+  engine_of(engine_).apply(frame, learning_rate);
   engine_of(engine_).mask(mask);
 }
 
@@ -76,11 +80,15 @@ void Subtractor::prepare(const cv::Mat& frame, PreparedFrame& into) const {
 }
 
 void Subtractor::apply(PreparedFrame& frame, cv::Mat& mask) {
+  apply(frame, mask, -1.0);
+}
+
+void Subtractor::apply(PreparedFrame& frame, cv::Mat& mask, double learning_rate) {
   Engine& engine = engine_of(engine_);
   if (!frame.ready()) throw std::invalid_argument("strellix: apply() was given a frame that is not prepared");
   if (frame.data_->size != cv::Size(engine.width(), engine.height()))
     throw std::invalid_argument("strellix: the prepared frame is of another size than the model");
-  engine.apply(frame.data_->planes);
+  engine.apply(frame.data_->planes, learning_rate);
   frame.data_->ready = false;
   engine.mask(mask);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "colour/plane_convert.h"
 #include "core/frame_input.h"
 #include "core/worker_pool.h"
+#include "engine/mask_output.h"
 #include "engine/median_builder.h"
 #include "engine/memory_estimate.h"
 #include "engine/parameters.h"
@@ -49,6 +51,7 @@ struct Engine::Model {
   std::vector<float> kernel_1d;
   Planes<float> kernel_2d;
   Planes<float> rate_kernel_2d;
+  Planes<float> frame_rate_kernel_2d;  // the table of a frame given a learning rate of its own
   Planes<float> frame_planes;
   Planes<float> render_planes;
   Planes<unsigned char> render_rgb_planes;
@@ -59,8 +62,13 @@ struct Engine::Model {
   unsigned char* seg_mask = nullptr;
   unsigned char* filtered_mask = nullptr;
   std::vector<int> match_index;
-  float rate_a = 0.0f;  // the calibration rate's start,
-  float rate_b = 0.0f;  // and its end, which the online stretch keeps
+  // The labels of a frame segmented without learning, kept apart from the
+  // two buffers the next frame reads; made at the first such frame.
+  std::vector<unsigned char> look_seg;
+  std::vector<unsigned char> look_out;
+  bool showing_look = false;  // the last frame's labels are in look_out
+  float rate_a = 0.0f;        // the calibration rate's start,
+  float rate_b = 0.0f;        // and its end, which the online stretch keeps
   long long frames_applied = 0;
   ModelSettings settings;
 
@@ -71,6 +79,7 @@ struct Engine::Model {
         search_mask(N, 255),
         kernel_2d(width_2d, static_cast<std::size_t>(width_2d)),
         rate_kernel_2d(width_2d, static_cast<std::size_t>(width_2d)),
+        frame_rate_kernel_2d(width_2d, static_cast<std::size_t>(width_2d)),
         frame_planes(3, N),
         render_planes(3, N),
         render_rgb_planes(3, N),
@@ -184,7 +193,10 @@ PlaneSet<float>* Engine::layers() const {
 }
 
 void Engine::require_model(const char* what) const {
-  if (!model_) throw std::logic_error(std::string("strellix: ") + what + " needs an initialized model");
+  if (!model_)
+    throw std::logic_error(std::string("strellix: ") + what +
+                           " needs an initialized model: call initialize(frames) or "
+                           "initialize_background(image) first");
 }
 
 void Engine::check_frame_size(const cv::Mat& bgr) const {
@@ -209,7 +221,30 @@ void check_model_size(const Parameters& p, int width, int height) {
   if (!fits_in_memory(needed)) throw AllocationFailure(static_cast<std::size_t>(saturated_bytes(needed)));
 }
 
+// The rate of calibration frame t: it falls linearly from a towards b,
+// reaching b at the last one (t = layers - 1).
+float calibration_rate(double a, double b, long long t, int layers) {
+  const double step = static_cast<double>(t) * (a - b) / static_cast<double>(layers - 1);
+  return static_cast<float>(a - step);
+}
+
 }  // namespace
+
+void check_frame_learning_rate(double rate) {
+  if (rate <= 1.0) return;
+  std::ostringstream got;
+  got << rate;
+  throw std::invalid_argument(
+      "strellix: a frame's learning rate must be negative (the configured rate), 0 (segment without "
+      "learning) or in (0, 1] (got " +
+      got.str() + ")");
+}
+
+// B = A * lr with A = 1 / (width_2d + 1) in double: the online stretch's
+// rate, and where the calibration rate ends.
+float Engine::end_rate(float learning_rate) const {
+  return static_cast<float>(1.0 / (width_2d_ + 1) * static_cast<double>(learning_rate));
+}
 
 void Engine::initialize_background(const cv::Mat& background) {
   const cv::Mat bgr = require_bgr8(background, "background");
@@ -219,10 +254,8 @@ void Engine::initialize_background(const cv::Mat& background) {
   const ModelSettings& s = fresh->settings;
   passes_->convert(s, bgr, fresh->frame_planes.get());
   seed_model(s, fresh->layers, fresh->frame_planes.get(), fresh->N, fresh->layer_count);
-  // A = 1 / (width_2d + 1) and B = A * lr, each worked out in double.
-  const double a = 1.0 / (width_2d_ + 1);
-  fresh->rate_a = static_cast<float>(a);
-  fresh->rate_b = static_cast<float>(a * static_cast<double>(learning_rate_));
+  fresh->rate_a = static_cast<float>(1.0 / (width_2d_ + 1));
+  fresh->rate_b = end_rate(learning_rate_);
   scale_matrix(width_2d_, fresh->rate_b, fresh->kernel_2d.get(), fresh->rate_kernel_2d.get());
   model_ = std::move(fresh);
 }
@@ -248,8 +281,9 @@ void Engine::initialize(const std::vector<cv::Mat>& frames) {
   initialize_background(median.result(execution()));
 }
 
-void Engine::apply(const cv::Mat& frame) {
+void Engine::apply(const cv::Mat& frame, double learning_rate) {
   require_model("apply()");
+  check_frame_learning_rate(learning_rate);
   const cv::Mat bgr = require_bgr8(frame, "frame");
   check_frame_size(bgr);
   Model& m = *model_;
@@ -257,16 +291,17 @@ void Engine::apply(const cv::Mat& frame) {
     const StageScope scope(observer_, Stage::convert);
     passes_->convert(m.settings, bgr, m.frame_planes.get());
   }
-  run_frame();
+  run_frame(learning_rate);
 }
 
-void Engine::apply(FramePlanes& frame) {
+void Engine::apply(FramePlanes& frame, double learning_rate) {
   require_model("apply()");
+  check_frame_learning_rate(learning_rate);
   if (frame.empty() || frame.count != model_->N)
     throw std::invalid_argument("strellix: apply() was given no frame planes of the model's size");
   // Both hold 0 outside the search area, where no conversion writes.
   for (int c = 0; c < 3; ++c) std::swap(model_->frame_planes.get()[c], frame.plane[c]);
-  run_frame();
+  run_frame(learning_rate);
 }
 
 void Engine::convert(const cv::Mat& bgr, FramePlanes& into) const {
@@ -281,15 +316,21 @@ void Engine::convert(const cv::Mat& bgr, FramePlanes& into) const {
 
 // A failure inside the passes (memory, threads) leaves the model half
 // taught: it is dropped, so that nothing goes on from a state no run
-// could have reached.
-void Engine::run_frame() {
+// could have reached. A frame that learns nothing changes nothing the
+// next frame reads, not even the frame count.
+void Engine::run_frame(double learning_rate) {
+  Model& m = *model_;
+  if (learning_rate == 0.0) {
+    look(m.frames_applied);
+    return;
+  }
   try {
-    Model& m = *model_;
     const long long t = m.frames_applied;
+    m.showing_look = false;
     if (t >= parameters_.layers)
-      run_online();
+      run_online(learning_rate);
     else if (t > 0)
-      calibrate(t);
+      calibrate(t, learning_rate);
     ++m.frames_applied;
   } catch (...) {
     model_.reset();
@@ -297,23 +338,47 @@ void Engine::run_frame() {
   }
 }
 
-// Calibration frame t (1 .. layers - 1): the rate falls linearly from A
-// towards B, reaching B at the last one.
-void Engine::calibrate(long long t) {
+// The settings and the model's view for a frame learnt at `learning_rate`:
+// the model's own for the configured rate (negative), else the settings
+// and rate table a model configured with that rate would use at
+// calibration frame t (online: the last calibration frame's, or B with one
+// layer).
+const ModelSettings& Engine::frame_rates(double learning_rate, long long t, ModelSettings& own,
+                                         ModelView& model) {
   Model& m = *model_;
-  const double a = m.rate_a;
-  const double b = m.rate_b;
-  const double step = static_cast<double>(t) * (a - b) / static_cast<double>(parameters_.layers - 1);
-  const StageScope scope(observer_, Stage::calibrate);
-  scale_matrix(width_2d_, static_cast<float>(a - step), m.kernel_2d.get(), m.rate_kernel_2d.get());
-  passes_->calibrate(m.settings, frame_view(), model_view(), m.seg_mask, calibration_threshold);
+  model = model_view();
+  if (learning_rate < 0.0) return m.settings;
+  own = m.settings;
+  own.learning_rate = static_cast<float>(learning_rate);
+  const float b = end_rate(own.learning_rate);
+  const int layers = parameters_.layers;
+  const float scale =
+      layers > 1 ? calibration_rate(m.rate_a, b, std::min<long long>(t, layers - 1), layers) : b;
+  scale_matrix(width_2d_, scale, m.kernel_2d.get(), m.frame_rate_kernel_2d.get());
+  model.rates = m.frame_rate_kernel_2d.get();
+  return own;
 }
 
-void Engine::run_online() {
+// Calibration frame t (1 .. layers - 1). The model's table follows the
+// configured rate whatever this frame learns with, as the online stretch
+// goes on with the table the last calibration frame left.
+void Engine::calibrate(long long t, double learning_rate) {
   Model& m = *model_;
-  const ModelSettings& s = m.settings;
+  const StageScope scope(observer_, Stage::calibrate);
+  scale_matrix(width_2d_, calibration_rate(m.rate_a, m.rate_b, t, parameters_.layers), m.kernel_2d.get(),
+               m.rate_kernel_2d.get());
+  ModelSettings own;
+  ModelView model;
+  const ModelSettings& s = frame_rates(learning_rate, t, own, model);
+  passes_->calibrate(s, frame_view(), model, m.seg_mask, calibration_threshold);
+}
+
+void Engine::run_online(double learning_rate) {
+  Model& m = *model_;
+  ModelSettings own;
+  ModelView model;
+  const ModelSettings& s = frame_rates(learning_rate, m.frames_applied, own, model);
   const FrameView frame = frame_view();
-  const ModelView model = model_view();
   const LabelView labels = label_view();
   if (fuse_online_ && passes_->online_fused != nullptr && passes_->fused_applies(s, frame, model)) {
     const StageScope scope(observer_, Stage::online);
@@ -338,6 +403,38 @@ void Engine::run_online() {
   std::swap(m.seg_mask, m.filtered_mask);
 }
 
+// Frame t segmented against the model as it stands, learning nothing: the
+// labels its stretch gives before any update (the first frame's are
+// background; a calibration frame's are the best match against the
+// calibration threshold; an online frame's are segmented and filtered, the
+// filter leaving where it writes nothing what the frame's own output buffer
+// holds). match_index is scratch: every online frame writes it before use.
+void Engine::look(long long t) {
+  Model& m = *model_;
+  if (m.look_out.size() != m.N) {
+    m.look_seg.assign(m.N, LABEL_BACKGROUND);
+    m.look_out.assign(m.N, LABEL_BACKGROUND);
+  }
+  const ModelSettings& s = m.settings;
+  if (t == 0) {
+    std::fill(m.look_out.begin(), m.look_out.end(), LABEL_BACKGROUND);
+  } else if (t < parameters_.layers) {
+    const StageScope scope(observer_, Stage::segment);
+    const LabelView labels{m.look_out.data(), nullptr, m.match_index.data()};
+    passes_->segment(s, frame_view(), model_view(), labels, calibration_threshold);
+  } else {
+    std::copy(m.filtered_mask, m.filtered_mask + m.N, m.look_out.begin());
+    {
+      const StageScope scope(observer_, Stage::segment);
+      const LabelView labels{m.look_seg.data(), m.look_out.data(), m.match_index.data()};
+      passes_->segment(s, frame_view(), model_view(), labels, threshold_);
+    }
+    const StageScope scope(observer_, Stage::filter);
+    passes_->filter(s, m.H, m.W, m.look_seg.data(), m.look_out.data());
+  }
+  m.showing_look = true;
+}
+
 void Engine::end_calibration() {
   require_model("end_calibration()");
   model_->frames_applied = std::max<long long>(model_->frames_applied, parameters_.layers);
@@ -345,13 +442,11 @@ void Engine::end_calibration() {
 
 const unsigned char* Engine::labels() const {
   require_model("labels()");
-  return model_->seg_mask;
+  return model_->showing_look ? model_->look_out.data() : model_->seg_mask;
 }
 
 void Engine::mask(cv::Mat& into) const {
-  require_model("mask()");
-  into.create(model_->H, model_->W, CV_8UC1);
-  labels_to_image(model_->seg_mask, static_cast<int>(model_->N), into);
+  labels_to_mask(labels(), model_->W, model_->H, parameters_.shadow_value, parameters_.post_median, into);
 }
 
 PlaneSet<unsigned char> Engine::render() {

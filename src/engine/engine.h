@@ -53,6 +53,11 @@ class StageObserver {
   virtual void stage_ends(Stage stage) = 0;
 };
 
+// A learning rate given for one frame: negative takes the configured one,
+// 0 learns nothing, up to 1 teaches with it; anything else (NaN too) is
+// refused with std::invalid_argument, before the frame changes anything.
+void check_frame_learning_rate(double rate);
+
 class Engine {
  public:
   // Throws std::invalid_argument on parameters the model cannot be built
@@ -80,12 +85,15 @@ class Engine {
   void initialize(const std::vector<cv::Mat>& frames);
 
   // The next frame of the sequence, of any type frame_as_bgr8 takes. Throws
-  // std::invalid_argument (frame unusable or of another size) or
-  // std::logic_error (no model) before anything changes.
-  void apply(const cv::Mat& frame);
+  // std::invalid_argument (frame unusable or of another size, learning
+  // rate above 1 or NaN) or std::logic_error (no model) before anything
+  // changes. learning_rate: negative the configured one; 0 segments the
+  // frame against the model and changes nothing a later frame reads (the
+  // frame count stays); up to 1 this frame learns with it.
+  void apply(const cv::Mat& frame, double learning_rate = -1.0);
   // The same for a frame already in the model space (from convert()); its
   // planes change places with the engine's.
-  void apply(FramePlanes& frame);
+  void apply(FramePlanes& frame, double learning_rate = -1.0);
 
   // The model space of an 8-bit BGR frame of the model's size, worked out
   // on the calling thread alone; safe beside apply() on another thread.
@@ -98,7 +106,8 @@ class Engine {
   // The labels of the last frame applied (LABEL_FOREGROUND marks moving
   // objects), W * H bytes.
   const unsigned char* labels() const;
-  // The last frame's labels as a CV_8UC1 mask, 255 where moving.
+  // The last frame's labels as a CV_8UC1 mask, 255 where moving, with the
+  // parameters' shadow value and median filter (see labels_to_mask).
   void mask(cv::Mat& into) const;
 
   // The rendering of the model: per pixel the layer nearest to the last
@@ -136,9 +145,12 @@ class Engine {
  private:
   void require_model(const char* what) const;
   void check_frame_size(const cv::Mat& bgr) const;
-  void run_frame();
-  void calibrate(long long t);
-  void run_online();
+  void run_frame(double learning_rate);
+  float end_rate(float learning_rate) const;
+  const ModelSettings& frame_rates(double learning_rate, long long t, ModelSettings& own, ModelView& model);
+  void calibrate(long long t, double learning_rate);
+  void run_online(double learning_rate);
+  void look(long long t);
   ModelSettings settings_for(Model& model) const;
   StateHeader state_header() const;
 

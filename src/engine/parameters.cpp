@@ -44,6 +44,12 @@ void check_model_parameters(const Parameters& p) {
   if (!ranges::threads.contains(p.threads))
     refuse("threads", "between 0 (one per core) and " + std::to_string(ranges::threads.most),
            std::to_string(p.threads));
+  require(ranges::shadow_value, p.shadow_value, "shadow_value");
+  // A median needs a centre and more than one pixel.
+  if (!ranges::post_median.contains(p.post_median) ||
+      (p.post_median != 0 && (p.post_median < 3 || p.post_median % 2 == 0)))
+    refuse("post_median", "0 (off) or odd from 3 to " + std::to_string(ranges::post_median.most),
+           std::to_string(p.post_median));
 }
 
 void validate(const Parameters& p) {

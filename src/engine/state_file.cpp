@@ -78,12 +78,19 @@ std::size_t pixel_count(const StateHeader& h) {
   return static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
 }
 
+// The header word of the mask options; 0 when there are none.
+int mask_options(const Parameters& p) {
+  return p.shadow_value + 256 * p.post_median;
+}
+
 std::array<unsigned char, HEADER_BYTES> encode_header(const StateHeader& h) {
   std::array<unsigned char, HEADER_BYTES> b{};
   std::memcpy(b.data(), MAGIC, sizeof MAGIC);
-  put_u32(&b[12], STATE_FORMAT);
   const Parameters& p = h.parameters;
-  const int fields[8] = {p.layers, p.width_1d, p.width_2d, p.median_frames, p.threads, h.width, h.height, 0};
+  const int options = mask_options(p);
+  put_u32(&b[12], options == 0 ? 1 : STATE_FORMAT);
+  const int fields[8] = {p.layers,  p.width_1d, p.width_2d, p.median_frames,
+                         p.threads, h.width,    h.height,   options};
   for (int i = 0; i < 8; ++i) put_u32(&b[16 + 4 * i], static_cast<std::uint32_t>(fields[i]));
   put_u64(&b[48], same_bits<std::uint64_t>(p.threshold));
   put_u64(&b[56], same_bits<std::uint64_t>(p.learning_rate));
@@ -178,10 +185,10 @@ StateReader::StateReader(ByteSource& source, const std::string& name) : source_(
   const std::uint32_t format = get_u32(&b[12]);
   if (format > STATE_FORMAT) {
     throw std::runtime_error(name_ + ": a state file of format " + std::to_string(format) +
-                             ", written by a newer version; this one reads format " +
+                             ", written by a newer version; this one reads formats up to " +
                              std::to_string(STATE_FORMAT));
   }
-  if (format != STATE_FORMAT) throw std::runtime_error(name_ + ": damaged: unknown format 0");
+  if (format == 0) throw std::runtime_error(name_ + ": damaged: unknown format 0");
   if (got < sizeof b) throw std::runtime_error(name_ + ": truncated inside its header");
   int fields[8];
   for (int i = 0; i < 8; ++i) fields[i] = static_cast<int>(get_u32(&b[16 + 4 * i]));
@@ -196,13 +203,21 @@ StateReader::StateReader(ByteSource& source, const std::string& name) : source_(
   header_.width = fields[5];
   header_.height = fields[6];
   header_.frames_applied = static_cast<long long>(get_u64(&b[64]));
+  // Only format 2 has mask options, and always some; the word's value
+  // range is checked with the other parameters.
+  const bool options_fit = format == 1 ? fields[7] == 0 : fields[7] > 0 && fields[7] < 65536;
+  if (!options_fit)
+    throw std::runtime_error(name_ + ": damaged header: mask options " + std::to_string(fields[7]) +
+                             " in format " + std::to_string(format));
+  p.shadow_value = fields[7] % 256;
+  p.post_median = fields[7] / 256;
   try {
     validate(p);
   } catch (const std::invalid_argument& e) {
     throw std::runtime_error(name_ + ": damaged header: " + e.what());
   }
   if (header_.width < 1 || header_.height < 1 ||
-      static_cast<long long>(header_.width) * header_.height > MAX_STATE_PIXELS || fields[7] != 0 ||
+      static_cast<long long>(header_.width) * header_.height > MAX_STATE_PIXELS ||
       header_.frames_applied < 0) {
     throw std::runtime_error(name_ + ": damaged header: frame " + std::to_string(header_.width) + "x" +
                              std::to_string(header_.height) + ", " + std::to_string(header_.frames_applied) +

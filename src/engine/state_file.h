@@ -3,13 +3,18 @@
 // layer, in one versioned little-endian file that ends with a CRC-32 of
 // all it holds.
 //
-//   "STRELLIX" "STAT"  u32 format (1)
-//   i32 layers, width_1d, width_2d, median_frames, threads, frame width, frame height, 0
+//   "STRELLIX" "STAT"  u32 format (1 or 2)
+//   i32 layers, width_1d, width_2d, median_frames, threads, frame width, frame height, mask options
 //   f64 threshold, learning_rate   i64 frames applied
 //   f32 rate table [(2 width_2d + 1)^2]   u8 seg_mask [N]   u8 filtered_mask [N]
 //   f32 last frame plane c [N] for c = 0, 1, 2
 //   f32 layer k plane c [N] for k = 0 .. layers-1, c = 0, 1, 2
 //   u32 CRC-32 of everything before it
+//
+// The mask options are shadow_value + 256 * post_median. A state that has
+// none (the word is 0) is written in format 1, which every version reads;
+// format 2, the same layout, is a state with mask options, which versions
+// that know no mask options refuse as newer.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +27,7 @@
 
 namespace strellix {
 
-constexpr std::uint32_t STATE_FORMAT = 1;
+constexpr std::uint32_t STATE_FORMAT = 2;
 
 struct StateHeader {
   Parameters parameters;

@@ -127,7 +127,7 @@ TEST(Subtractor, RefusesStateFilesThatAreDamagedForeignOrNewer) {
   std::string flipped = bytes;
   flipped[bytes.size() / 2] = static_cast<char>(flipped[bytes.size() / 2] ^ 0x10);
   std::string newer = bytes;
-  newer[12] = 2;
+  newer[12] = 99;
   const struct {
     std::string path, says;
   } cases[] = {

@@ -15,6 +15,29 @@ void paint_rect(cv::Mat& frame, int x, int y, int w, int h, const cv::Vec3b& bgr
   frame(area).setTo(cv::Scalar(bgr[0], bgr[1], bgr[2]));
 }
 
+std::vector<cv::Mat> scene_with_shadow(int count, int width, int height) {
+  std::vector<cv::Mat> frames;
+  for (int t = 0; t < count; ++t) {
+    cv::Mat f(height, width, CV_8UC3);
+    for (int r = 0; r < height; ++r)
+      for (int c = 0; c < width; ++c)
+        f.at<cv::Vec3b>(r, c) =
+            cv::Vec3b(static_cast<uchar>(60 + (r * 7 + c * 3) % 50 + t % 3),
+                      static_cast<uchar>(90 + (r * 5 + c * 11) % 40), static_cast<uchar>(120 + (r + c) % 30));
+    const int x = (t * 2) % width;
+    const cv::Rect shadow = cv::Rect(x + 8, height / 3 + 4, 6, 8) & cv::Rect(0, 0, width, height);
+    if (!shadow.empty()) {
+      cv::Mat darker;
+      f(shadow).convertTo(darker, -1, 0.8);
+      darker.copyTo(f(shadow));
+    }
+    paint_rect(f, x, height / 3, 8, 8, cv::Vec3b(20, 200, 240));
+    paint_rect(f, width - 1 - (t * 3) % width, 0, 3, 2, cv::Vec3b(250, 30, 30));
+    frames.push_back(f);
+  }
+  return frames;
+}
+
 bool write_frame(const std::string& prefix, long long k, const cv::Mat& frame) {
   return cv::imwrite(prefix + std::to_string(k) + ".png", frame);
 }

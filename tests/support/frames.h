@@ -13,6 +13,12 @@ cv::Mat solid_frame(int width, int height, const cv::Vec3b& bgr);
 // Paints the rectangle [x, x+w) x [y, y+h), cut to the frame.
 void paint_rect(cv::Mat& frame, int x, int y, int w, int h, const cv::Vec3b& bgr);
 
+// A small scene that gives every stage of the model work: a textured
+// background with a flicker, a block crossing it, and beside the block its
+// shadow (the background at 80 % brightness, hue and saturation kept); a
+// small block runs along the top rows, through the corners.
+std::vector<cv::Mat> scene_with_shadow(int count, int width = 40, int height = 30);
+
 // Writes `frame` as "<prefix><k>.png"; true on success.
 bool write_frame(const std::string& prefix, long long k, const cv::Mat& frame);
 
