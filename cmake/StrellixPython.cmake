@@ -83,7 +83,7 @@ endif()
 
 # Built like the library (NO_EXTRAS: no link-time optimisation, no strip).
 pybind11_add_module(strellix_python MODULE NO_EXTRAS python/strellix_module.cpp python/shared_subtractor.cpp
-                    python/frame_arrays.cpp)
+                    python/frame_arrays.cpp python/parameter_args.cpp python/opencv_style.cpp)
 target_link_libraries(strellix_python PRIVATE strellix_static)
 set_target_properties(strellix_python PROPERTIES OUTPUT_NAME strellix LIBRARY_OUTPUT_DIRECTORY
                                                                       ${CMAKE_BINARY_DIR}/python)

@@ -12,13 +12,6 @@ SharedSubtractor::SharedSubtractor(const strellix::Parameters& parameters)
 SharedSubtractor::SharedSubtractor(strellix::Subtractor&& loaded)
     : parameters_(loaded.parameters()), subtractor_(std::move(loaded)) {}
 
-template <class Call>
-auto SharedSubtractor::locked(Call call) -> decltype(call(std::declval<strellix::Subtractor&>())) {
-  py::gil_scoped_release no_gil;
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return call(subtractor_);
-}
-
 std::unique_ptr<SharedSubtractor> SharedSubtractor::load(const std::string& path) {
   std::unique_ptr<SharedSubtractor> loaded;
   {
@@ -53,11 +46,11 @@ void SharedSubtractor::initialize_background(const py::object& image) {
   locked([&](strellix::Subtractor& s) { s.initialize_background(view.mat); });
 }
 
-py::array SharedSubtractor::apply(const py::object& frame) {
+py::array SharedSubtractor::apply(const py::object& frame, double learning_rate) {
   const FrameView view = view_frame(frame, "frame");
   MaskBuffer mask = new_mask(view.mat.rows, view.mat.cols);
   cv::Mat written = mask.mat;
-  locked([&](strellix::Subtractor& s) { s.apply(view.mat, written); });
+  locked([&](strellix::Subtractor& s) { s.apply(view.mat, written, learning_rate); });
   // The library keeps a buffer of the right size and type; should it ever
   // make its own, that one is handed out instead.
   if (written.data != mask.mat.data) return array_of(written);

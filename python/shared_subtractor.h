@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "locked_call.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix_python {
@@ -32,7 +33,7 @@ class SharedSubtractor {
   // looked at), so a generator over a whole video is read no further.
   void initialize(const py::object& frames);
   void initialize_background(const py::object& image);
-  py::array apply(const py::object& frame);
+  py::array apply(const py::object& frame, double learning_rate);
   py::array background();
   void save(const std::string& path);
 
@@ -46,7 +47,9 @@ class SharedSubtractor {
 
   // Runs call(subtractor_) without the GIL and under the lock.
   template <class Call>
-  auto locked(Call call) -> decltype(call(std::declval<strellix::Subtractor&>()));
+  auto locked(Call call) -> decltype(call(std::declval<strellix::Subtractor&>())) {
+    return locked_call(mutex_, subtractor_, call);
+  }
 
   strellix::Parameters parameters_;
   std::mutex mutex_;

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <string>
 
+#include "opencv_style.h"
+#include "parameter_args.h"
 #include "shared_subtractor.h"
 #include "strellix/strellix.hpp"
 
@@ -23,27 +25,7 @@ using strellix_python::SharedSubtractor;
 
 namespace {
 
-// Python ints of any size arrive here, so that a value beyond C's int is
-// refused with the parameter's name rather than as a failed overload.
-int int_parameter(const char* name, long long value) {
-  if (value < INT_MIN || value > INT_MAX) {
-    throw py::value_error(std::string("strellix: ") + name + " = " + std::to_string(value) +
-                          " is out of range");
-  }
-  return static_cast<int>(value);
-}
-
-std::unique_ptr<SharedSubtractor> make_subtractor(long long layers, long long width_1d, long long width_2d,
-                                                  double threshold, double learning_rate,
-                                                  long long median_frames, long long threads) {
-  strellix::Parameters p;
-  p.layers = int_parameter("layers", layers);
-  p.width_1d = int_parameter("width_1d", width_1d);
-  p.width_2d = int_parameter("width_2d", width_2d);
-  p.threshold = threshold;
-  p.learning_rate = learning_rate;
-  p.median_frames = int_parameter("median_frames", median_frames);
-  p.threads = int_parameter("threads", threads);
+std::unique_ptr<SharedSubtractor> make_subtractor(const strellix::Parameters& p) {
   return std::unique_ptr<SharedSubtractor>(new SharedSubtractor(p));
 }
 
@@ -66,6 +48,9 @@ std::string repr_of(SharedSubtractor& s) {
        << " width_2d=" << p.width_2d << " threshold=" << number_text(p.threshold)
        << " learning_rate=" << number_text(p.learning_rate) << " median_frames=" << p.median_frames
        << " threads=" << p.threads;
+  // The mask options, which change no model, only when they are set.
+  if (p.shadow_value != 0) text << " shadow_value=" << p.shadow_value;
+  if (p.post_median != 0) text << " post_median=" << p.post_median;
   if (s.initialized()) {
     const std::pair<int, int> size = s.frame_size();
     text << ": " << size.first << "x" << size.second << ", " << s.frames_applied() << " frames applied";
@@ -86,7 +71,12 @@ const char* const module_doc = R"(Background subtraction with a layered backgrou
     bg = s.background()             # HxWx3 uint8 BGR picture of the model
 
 The masks are those the Strellixplus program writes for the same frames and
-switches.)";
+switches.
+
+createBackgroundSubtractor() gives the same model with the calls of cv2's
+subtractors (apply, getBackgroundImage, getters and setters), started by
+its first frames: code written for cv2.createBackgroundSubtractorMOG2()
+runs with it.)";
 
 // The class's help, with the library's defaults and ranges written in.
 std::string class_doc() {
@@ -123,6 +113,12 @@ Parameters (readable as attributes):
        << " (default " << d.median_frames << ")\n"
        << "  threads        worker threads, 0 = one per core, up to " << r::threads.most << " (default "
        << d.threads << ")\n"
+       << "  shadow_value   the masks' value on shadow, " << r::shadow_value.least << " to "
+       << r::shadow_value.most << " (default " << d.shadow_value
+       << ": shadow is background;\n                 127 marks it as cv2's subtractors do)\n"
+       << "  post_median    a k x k median filter of the masks, k odd from 3 to " << r::post_median.most
+       << ", or 0 for\n                 none (default " << d.post_median
+       << "); shadow is marked where the filtered\n                 mask is not moving\n"
        << R"(
 apply() releases the GIL: subtractors in several Python threads run in
 parallel. One subtractor shared by threads serves one call at a time.)";
@@ -137,14 +133,12 @@ PYBIND11_MODULE(strellix, m) {
 
   // The class's help must outlive the module's definition.
   static const std::string class_help = class_doc();
-  const strellix::Parameters d;
-  py::class_<SharedSubtractor>(m, "Subtractor", class_help.c_str())
-      .def(py::init(&make_subtractor), py::kw_only(), py::arg("layers") = d.layers,
-           py::arg("width_1d") = d.width_1d, py::arg("width_2d") = d.width_2d,
-           py::arg("threshold") = d.threshold, py::arg("learning_rate") = d.learning_rate,
-           py::arg("median_frames") = d.median_frames, py::arg("threads") = d.threads,
-           "Raises ValueError for a parameter out of its range, or a threshold or learning rate that\n"
-           "is not a finite number.")
+  py::class_<SharedSubtractor> subtractor(m, "Subtractor", class_help.c_str());
+  strellix_python::def_init_with_parameters(
+      subtractor, &make_subtractor,
+      "Raises ValueError for a parameter out of its range, or a threshold or learning rate that\n"
+      "is not a finite number.");
+  subtractor
       .def("initialize", &SharedSubtractor::initialize, py::arg("frames"),
            R"(Seeds the model with the per-pixel temporal median of the first
 median_frames frames (all of them when fewer are given) and starts a new
@@ -157,13 +151,18 @@ and the model is then unchanged.)")
       .def("initialize_background", &SharedSubtractor::initialize_background, py::arg("image"),
            "Seeds the model with a given background image (its size becomes the model's) and\n"
            "starts a new sequence.")
-      .def("apply", &SharedSubtractor::apply, py::arg("frame"),
+      .def("apply", &SharedSubtractor::apply, py::arg("frame"), py::arg("learning_rate") = -1.0,
            R"(Segments the next frame and lets its background teach the model.
 
-Returns a new HxW uint8 array: 255 on moving objects, 0 on background and
-shadow. Raises TypeError for a frame that is not a uint8/uint16 array,
-ValueError for another shape or size than the model's, RuntimeError before
-initialization; the model is then unchanged. Releases the GIL.)")
+Returns a new HxW uint8 array: 255 on moving objects, shadow_value on
+shadow, 0 on background. learning_rate for this frame alone: negative the
+configured one; 0 segments the frame and changes nothing a later frame
+reads (nor frames_applied); up to 1 the frame learns as with that rate
+configured. Raises TypeError for a frame that is not a uint8/uint16 array,
+ValueError for another shape or size than the model's or a rate above 1,
+RuntimeError before initialization (call initialize() or
+initialize_background() first); the model is then unchanged. Releases the
+GIL.)")
       .def("background", &SharedSubtractor::background,
            "The model as an HxWx3 uint8 BGR picture: per pixel the layer nearest to the last\n"
            "frame applied. RuntimeError before initialization.")
@@ -185,6 +184,10 @@ initialization; the model is then unchanged. Releases the GIL.)")
       .def_property_readonly("median_frames",
                              [](const SharedSubtractor& s) { return s.parameters().median_frames; })
       .def_property_readonly("threads", [](const SharedSubtractor& s) { return s.parameters().threads; })
+      .def_property_readonly("shadow_value",
+                             [](const SharedSubtractor& s) { return s.parameters().shadow_value; })
+      .def_property_readonly("post_median",
+                             [](const SharedSubtractor& s) { return s.parameters().post_median; })
       .def_property_readonly("initialized", &SharedSubtractor::initialized,
                              "True once initialize() or initialize_background() has seeded the model.")
       .def_property_readonly("frame_size", &SharedSubtractor::frame_size,
@@ -195,4 +198,6 @@ initialization; the model is then unchanged. Releases the GIL.)")
                              "Which build of the passes runs: 'reference', 'baseline' or 'avx2' (all give "
                              "the same masks).")
       .def("__repr__", &repr_of);
+
+  strellix_python::add_opencv_style(m);
 }

@@ -21,9 +21,10 @@
 // `strellix segment --median-frames K --cold-start` on the same frames. A
 // frame given with learningRate 0 during the cold start is not kept (it
 // gets a black mask). setMedianFrames(1) seeds from the first frame alone
-// and answers from the second frame on; objects that stand in that frame
-// stay in the model until they move away and are learnt as foreground no
-// longer covers them, which the median of several frames avoids.
+// and answers from the second frame on, but objects that stand in that
+// frame become part of the model, and the background they uncover when
+// they leave stays marked as moving (the model learns only what it already
+// matches); the median of several frames avoids that.
 //
 // Errors are cv::Exceptions (cv::Error::StsBadArg for a frame or learning
 // rate that cannot be used, StsOutOfRange for a parameter out of its range,

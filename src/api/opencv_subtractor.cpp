@@ -8,10 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/frame_input.h"
 #include "engine/engine.h"
-#include "engine/frame_input.h"
-#include "engine/median_builder.h"
-#include "engine/memory_estimate.h"
 #include "strellix/opencv.hpp"
 
 namespace strellix {
@@ -94,9 +92,9 @@ class StrellixSubtractor final : public BackgroundSubtractorStrellix {
       } else if (held_.empty()) {
         backgroundImage.release();
       } else {
-        MedianBuilder median(static_cast<int>(held_.size()), held_[0].frame.cols, held_[0].frame.rows);
+        TemporalMedian median(static_cast<int>(held_.size()), held_[0].frame.size(), parameters_.threads);
         for (const Held& h : held_) median.add(h.frame);
-        median.result(PassExecution()).copyTo(backgroundImage);
+        median.result().copyTo(backgroundImage);
       }
     });
   }
@@ -223,8 +221,7 @@ class StrellixSubtractor final : public BackgroundSubtractorStrellix {
     const double kept = 3.0 * static_cast<double>(size.area()) * parameters_.median_frames;
     const double needed =
         static_cast<double>(estimate_memory(parameters_, size.width, size.height, true)) + kept;
-    const double available = physical_memory_bytes();
-    if (available > 0.0 && needed > available)
+    if (!fits_in_memory(needed))
       cv::error(cv::Error::StsNoMem,
                 "strellix: " + std::to_string(parameters_.median_frames) + " frames of " +
                     std::to_string(size.width) + "x" + std::to_string(size.height) +
