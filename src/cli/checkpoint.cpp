@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <new>
 #include <sstream>
@@ -49,6 +50,36 @@ std::string input_identity(const InputLocation& location) {
   return identity;
 }
 
+// Options that came after the first checkpoints: a description holds their
+// line only when they are set, so that a run checkpointed by an earlier
+// version still resumes, and a description without the line had `unset`.
+struct LaterOption {
+  const char* name;
+  const char* unset;
+};
+constexpr LaterOption LATER_OPTIONS[] = {
+    {"--shadow-value", "0"}, {"--post-median", "0"}, {"--cold-start", "no"}};
+
+std::string later_value(const SegmentOptions& o, const std::string& name) {
+  if (name == "--shadow-value") return std::to_string(o.parameters.shadow_value);
+  if (name == "--post-median") return std::to_string(o.parameters.post_median);
+  return o.cold_start ? "yes" : "no";
+}
+
+bool is_later_option(const std::string& line) {
+  for (const LaterOption& later : LATER_OPTIONS)
+    if (line.compare(0, std::strlen(later.name) + 1, std::string(later.name) + "=") == 0) return true;
+  return false;
+}
+
+// The value a description gives a later option: its line's, or unset.
+std::string later_in(const std::vector<std::string>& lines, const LaterOption& later) {
+  const std::string prefix = std::string(later.name) + "=";
+  for (const std::string& line : lines)
+    if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+  return later.unset;
+}
+
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -82,6 +113,10 @@ std::string describe_run(const SegmentOptions& o, long long first_number) {
   line("--background", background.empty() ? "the median" : background);
   line("--no-masks", o.no_masks ? "yes" : "no");
   line("--background-every", std::to_string(o.background_every));
+  for (const LaterOption& later : LATER_OPTIONS) {
+    const std::string value = later_value(o, later.name);
+    if (value != later.unset) line(later.name, value);
+  }
   return text;
 }
 
@@ -97,16 +132,28 @@ void check_run_description(const SegmentOptions& o, const std::string& descripti
   std::ostringstream saved_text;
   saved_text << in.rdbuf();
   if (!in) throw input_error("cannot read " + path);
-  const std::vector<std::string> saved = lines_of(saved_text.str()), now = lines_of(description);
+  const std::vector<std::string> saved_lines = lines_of(saved_text.str()), now_lines = lines_of(description);
+  std::vector<std::string> saved, now;
+  for (const std::string& line : saved_lines)
+    if (!is_later_option(line)) saved.push_back(line);
+  for (const std::string& line : now_lines)
+    if (!is_later_option(line)) now.push_back(line);
+  auto differs = [&](const std::string& name, const std::string& had, const std::string& has) {
+    return usage_error("--resume: the interrupted run in " + o.output_dir + " had " + name + " " + had +
+                       ", this command " + has +
+                       "; give the options of that run, or start again with --overwrite");
+  };
   for (std::size_t k = 0; k < now.size(); ++k) {
     if (k < saved.size() && saved[k] == now[k]) continue;
     const std::string name = now[k].substr(0, now[k].find('='));
     const std::string value = now[k].substr(name.size() + 1);
     if (k >= saved.size() || saved[k].compare(0, name.size() + 1, name + "=") != 0)
       throw input_error(path + " does not describe a run of this version (no " + name + ")");
-    throw usage_error("--resume: the interrupted run in " + o.output_dir + " had " + name + " " +
-                      saved[k].substr(name.size() + 1) + ", this command " + value +
-                      "; give the options of that run, or start again with --overwrite");
+    throw differs(name, saved[k].substr(name.size() + 1), value);
+  }
+  for (const LaterOption& later : LATER_OPTIONS) {
+    const std::string had = later_in(saved_lines, later), has = later_in(now_lines, later);
+    if (had != has) throw differs(later.name, had, has);
   }
 }
 

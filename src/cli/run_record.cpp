@@ -49,6 +49,8 @@ std::string parameters_json(const SegmentOptions& o) {
   parameters.add("layers", p.layers).add("width_1d", p.width_1d).add("width_2d", p.width_2d);
   parameters.add_number("threshold", p.threshold).add_number("learning_rate", p.learning_rate);
   parameters.add("median_frames", p.median_frames).add("threads", p.threads);
+  parameters.add("shadow_value", p.shadow_value).add("post_median", p.post_median);
+  parameters.add("cold_start", std::string(o.cold_start ? "true" : "false"));
   parameters.add_optional_text("background", o.background_file);
   return parameters.str();
 }

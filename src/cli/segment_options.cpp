@@ -24,11 +24,15 @@ those numbers. A missing file ends a pattern's run.
 
 The median of the first --median-frames frames seeds the model (of all of them when the input is
 shorter), and processing starts at the first frame: its mask is black, and the next layers-1
-frames calibrate the model.
+frames calibrate the model. With --cold-start the masks of the frames before the last of the
+median's are black too, as a subtractor that starts at its first frame cannot segment a frame
+before its model exists (strellix.createBackgroundSubtractor() in Python, and
+strellix::createBackgroundSubtractor() in C++, give these masks).
 
 Written into OUTDIR, which must be new or empty (see --overwrite and --resume); nothing is ever
 written beside the input. Every file appears complete or not at all:
-  mask%06d.png          the mask of each frame (255 moving object, 0 background or shadow)
+  mask%06d.png          the mask of each frame (255 moving object, 0 background, shadow 0 or
+                        --shadow-value)
   background.png        the seed of the model: the median, or the --background image
   background%06d.png    with --background-every K: the model as a picture after every K-th frame
   --mask-video FILE     the masks as a lossless video (FFV1 in .mkv)
@@ -108,6 +112,9 @@ CLI::App* add_segment_command(CLI::App& app, SegmentOptions& o) {
       ->type_name("OUTDIR");
 
   add_model_options(*c, o.parameters, o.background_file);
+  c->add_flag("--cold-start", o.cold_start,
+              "Black masks until the median's last frame, as a subtractor started cold gives them")
+      ->group("Masks");
   add_frame_range_options(*c, o.start, o.end);
 
   const std::string outputs = "Outputs";
@@ -154,6 +161,10 @@ void check_segment_options(SegmentOptions& o) {
   } catch (const std::invalid_argument& e) {
     throw usage_error(e.what());
   }
+  if (o.cold_start && !o.background_file.empty())
+    throw usage_error(
+        "--cold-start seeds from the median of the first frames, --background from an image: give one of "
+        "them");
   if (o.resume && o.overwrite)
     throw usage_error("--resume continues the run in OUTDIR, --overwrite replaces it: give one of them");
   check_outputs(o);

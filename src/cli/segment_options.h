@@ -19,6 +19,7 @@ struct SegmentOptions {
   Parameters parameters;
   std::optional<long long> start, end;
   std::string background_file;  // seed from this image instead of the median
+  bool cold_start = false;      // black masks before the median's last frame
   bool no_masks = false;
   std::string mask_video;  // file names inside output_dir, empty: none
   std::string overlay;

@@ -237,6 +237,7 @@ class SegmentRun {
   // it, so that a resumed run finds them all.
   void frame_done(const cv::Mat& frame, long long number) {
     ++position_;
+    if (o_.cold_start && position_ < o_.parameters.median_frames) mask_.setTo(0);
     if (position_ == 1) record_.first = number;
     record_.last = number;
     writer_->add([this, frame, number, mask = mask_.clone()] { outputs_.add_frame(number, frame, mask); });

@@ -1,6 +1,8 @@
 #include "cli/shared_options.h"
 
 #include <climits>
+#include <cstdlib>
+#include <string>
 
 #include "cli/input_source.h"
 #include "cli/number_options.h"
@@ -13,6 +15,21 @@ namespace {
 std::string shown_range(const Range<int>& range) {
   return "(" + std::to_string(range.least) + "-" + std::to_string(range.most) + ")";
 }
+
+// A median filter has a centre and more than one pixel: 1 and even
+// apertures are refused by name; text that is not a number in range is
+// left to the number's own check.
+const CLI::Validator odd_aperture(
+    [](std::string& text) {
+      char* end = nullptr;
+      const long long k = std::strtoll(text.c_str(), &end, 10);
+      const bool filter = k == 0 || (k >= 3 && k % 2 == 1);
+      const bool in_range = k >= ranges::post_median.least && k <= ranges::post_median.most;
+      if (end == text.c_str() || *end != '\0' || !in_range || filter) return std::string();
+      return "--post-median " + text + ": the aperture must be odd, from 3 to " +
+             std::to_string(ranges::post_median.most) + ", or 0 for none";
+    },
+    "");
 
 }  // namespace
 
@@ -42,6 +59,18 @@ void add_model_options(CLI::App& c, Parameters& p, std::string& background_file)
       ->group(model);
   add_whole_number(c, "--threads", p.threads, ranges::threads, "Worker threads; 0: one per core")
       ->group(model);
+
+  const std::string masks = "Masks";
+  add_whole_number(c, "--shadow-value", p.shadow_value, ranges::shadow_value,
+                   "Mask value on shadow " + shown_range(ranges::shadow_value) +
+                       "; 0: background, 127: as OpenCV marks it")
+      ->type_name("N")
+      ->group(masks);
+  add_whole_number(c, "--post-median", p.post_median, ranges::post_median,
+                   "Median filter of the masks, K x K, K odd; 0: none")
+      ->type_name("K")
+      ->check(odd_aperture)
+      ->group(masks);
 }
 
 void add_frame_range_options(CLI::App& c, std::optional<long long>& start, std::optional<long long>& end) {
