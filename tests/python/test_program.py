@@ -156,3 +156,35 @@ def test_the_example_segments_a_video_headless(suffix, tmp_path):
     side = cv2.VideoCapture(str(tmp_path / "out" / "side_by_side.avi"))
     ok, first = side.read()
     assert ok and first.shape == (48, 3 * 64, 3)
+
+
+def test_the_cv2_style_example_runs_each_subtractor_headless(tmp_path):
+    video = tmp_path / "clip.avi"
+    write_video(video, scene(120, 48, 36))  # beyond the 100 frames of the cold start
+    example = built("STRELLIX_SOURCE_DIR") / "examples" / "choose_subtractor.py"
+    for word in ("mog2", "knn", "strellix"):
+        run = subprocess.run(
+            [
+                sys.executable,
+                str(example),
+                word,
+                str(video),
+                "--out",
+                str(tmp_path / word),
+            ],
+            stdin=subprocess.DEVNULL,
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
+        assert run.returncode == 0, run.stderr
+        assert f"{word}: 120 frames" in run.stdout
+    cli = built("STRELLIX_TOOLS_DIR") / "strellix"
+    segment = [str(cli), "segment", str(video), "-o", str(tmp_path / "segment")]
+    subprocess.run(segment + ["--cold-start", "-q"], check=True, timeout=300)
+    for k in range(1, 121):
+        name = f"mask{k:06d}.png"
+        ours = cv2.imread(str(tmp_path / "strellix" / name), cv2.IMREAD_UNCHANGED)
+        expected = cv2.imread(str(tmp_path / "segment" / name), cv2.IMREAD_UNCHANGED)
+        assert np.array_equal(ours, expected), f"mask of frame {k}"
+    assert ours.any()
