@@ -142,8 +142,9 @@ bool write_frame_seeds(const fs::path& dir) {
   return true;
 }
 
-// Small states of a few frames each: one layer on 3x2 pixels, and two
-// layers with the widest windows, the second saved in the online stretch.
+// Small states of a few frames each: one layer on 3x2 pixels, two layers
+// with the widest windows saved in the online stretch, and the same with
+// mask options (the format that holds them).
 bool write_state_seeds(const fs::path& dir) {
   try {
     const cv::Mat frame = sample_picture(CV_8UC3);
@@ -162,6 +163,12 @@ bool write_state_seeds(const fs::path& dir) {
     cv::Mat mask;
     for (int k = 0; k < 3; ++k) wide.apply(frame, mask);
     wide.save((dir / "online").string());
+    two.shadow_value = 127;
+    two.post_median = 5;
+    Subtractor marked(two);
+    marked.initialize({frame});
+    for (int k = 0; k < 3; ++k) marked.apply(frame, mask);
+    marked.save((dir / "mask_options").string());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_fuzz_corpus: %s\n", e.what());
     return false;
