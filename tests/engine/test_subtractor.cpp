@@ -25,12 +25,7 @@ namespace {
 std::vector<cv::Mat> scene(int count, int width = 40, int height = 30) {
   std::vector<cv::Mat> frames;
   for (int t = 0; t < count; ++t) {
-    cv::Mat f(height, width, CV_8UC3);
-    for (int r = 0; r < height; ++r)
-      for (int c = 0; c < width; ++c)
-        f.at<cv::Vec3b>(r, c) =
-            cv::Vec3b(static_cast<uchar>(60 + (r * 7 + c * 3) % 50 + t % 3),
-                      static_cast<uchar>(90 + (r * 5 + c * 11) % 40), static_cast<uchar>(120 + (r + c) % 30));
+    cv::Mat f = textured_frame(width, height, t);
     paint_rect(f, (t * 2) % width, height / 3, 8, 8, cv::Vec3b(20, 200, 240));
     frames.push_back(f);
   }

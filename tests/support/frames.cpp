@@ -15,15 +15,20 @@ void paint_rect(cv::Mat& frame, int x, int y, int w, int h, const cv::Vec3b& bgr
   frame(area).setTo(cv::Scalar(bgr[0], bgr[1], bgr[2]));
 }
 
+cv::Mat textured_frame(int width, int height, int t) {
+  cv::Mat f(height, width, CV_8UC3);
+  for (int r = 0; r < height; ++r)
+    for (int c = 0; c < width; ++c)
+      f.at<cv::Vec3b>(r, c) =
+          cv::Vec3b(static_cast<uchar>(60 + (r * 7 + c * 3) % 50 + t % 3),
+                    static_cast<uchar>(90 + (r * 5 + c * 11) % 40), static_cast<uchar>(120 + (r + c) % 30));
+  return f;
+}
+
 std::vector<cv::Mat> scene_with_shadow(int count, int width, int height) {
   std::vector<cv::Mat> frames;
   for (int t = 0; t < count; ++t) {
-    cv::Mat f(height, width, CV_8UC3);
-    for (int r = 0; r < height; ++r)
-      for (int c = 0; c < width; ++c)
-        f.at<cv::Vec3b>(r, c) =
-            cv::Vec3b(static_cast<uchar>(60 + (r * 7 + c * 3) % 50 + t % 3),
-                      static_cast<uchar>(90 + (r * 5 + c * 11) % 40), static_cast<uchar>(120 + (r + c) % 30));
+    cv::Mat f = textured_frame(width, height, t);
     const int x = (t * 2) % width;
     const cv::Rect shadow = cv::Rect(x + 8, height / 3 + 4, 6, 8) & cv::Rect(0, 0, width, height);
     if (!shadow.empty()) {

@@ -13,6 +13,9 @@ cv::Mat solid_frame(int width, int height, const cv::Vec3b& bgr);
 // Paints the rectangle [x, x+w) x [y, y+h), cut to the frame.
 void paint_rect(cv::Mat& frame, int x, int y, int w, int h, const cv::Vec3b& bgr);
 
+// Frame t of a textured background whose blue flickers with t.
+cv::Mat textured_frame(int width, int height, int t);
+
 // A small scene that gives every stage of the model work: a textured
 // background with a flicker, a block crossing it, and beside the block its
 // shadow (the background at 80 % brightness, hue and saturation kept); a
