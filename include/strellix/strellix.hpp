@@ -52,10 +52,9 @@ struct Parameters {
   double learning_rate = 0.05;  // held as a 32-bit float
   int median_frames = 100;      // frames that initialize() takes the median of
   int threads = 0;              // worker threads, the calling one included; 0 = one per core
-  // What the masks show; neither changes the model.
-  int shadow_value =
-      0;  // the mask's value on shadow, 0 to 255 (0: shadow is background; 127 as OpenCV marks it)
-  int post_median = 0;  // 0 = off, or an odd aperture from 3 to 255 for a median filter of the mask
+  // What the masks show; neither changes what the model learns.
+  int shadow_value = 0;  // the masks' value on shadow, 0 to 255 (0: background; 127: as OpenCV marks it)
+  int post_median = 0;   // a k x k median filter of the masks, k odd from 3 to 255; 0 = none
 };
 
 // An inclusive range of values; nothing that is not a number is in one.
