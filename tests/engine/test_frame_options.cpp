@@ -25,7 +25,7 @@ namespace {
 
 using strellix::Engine;
 using strellix::Parameters;
-const char* const PASSES[] = {"reference", "baseline"};
+const char* const PASSES[] = {"reference", "baseline", "avx2"};
 
 std::unique_ptr<Engine> seeded(const std::vector<cv::Mat>& frames, const char* passes, Parameters p = {}) {
   p.median_frames = 12;
