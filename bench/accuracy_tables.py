@@ -31,6 +31,7 @@ LABELS = {
     "width_2d": "width-2d",
     "learning_rate": "learning rate",
     "median_frames": "median frames",
+    "post_median": "post-median",
 }
 
 
@@ -95,25 +96,31 @@ def chosen_table(rows, key, label):
     return table(["sequence", "tuning F", "held-out F", "set"], lines), per_sequence
 
 
+def one_at_a_time(rows, name):
+    """The rows where only `name` moves from the defaults (post-median
+    included as a parameter), as {value: {sequence: row}}."""
+    fixed = {**sp.DEFAULTS, "post_median": 0}
+    others = {n: v for n, v in fixed.items() if n != name}
+    line = {}
+    for r in rows:
+        if all(r[n] == v for n, v in others.items()):
+            line.setdefault(r[name], {})[r["sequence"]] = r
+    return dict(sorted(line.items()))
+
+
 def direction_tables(rows):
     """Precision / recall / F over all scored frames as one parameter moves
-    from the defaults, no clean-up."""
+    from the defaults."""
     text = ""
-    for name in sp.DEFAULTS:
-        others = {n: v for n, v in sp.DEFAULTS.items() if n != name}
-        line = [
-            r
-            for r in rows
-            if r["post_median"] == 0 and all(r[n] == v for n, v in others.items())
-        ]
-        values = sorted({r[name] for r in line})
-        if len(values) < 2:
+    for name in (*sp.DEFAULTS, "post_median"):
+        line = one_at_a_time(rows, name)
+        if len(line) < 2:
             continue
         body = []
-        for v in values:
-            cells = [f"{v:g}"]
+        for v, by_sequence in line.items():
+            cells = [f"{v:g}" if v or name != "post_median" else "off"]
             for s in SEQUENCES:
-                r = next((r for r in line if r[name] == v and r["sequence"] == s), None)
+                r = by_sequence.get(s)
                 cells.append(
                     f"{whole(r, 'precision'):.3f} / {whole(r, 'recall'):.3f} / {whole(r, 'f'):.3f}"
                     if r
@@ -124,29 +131,6 @@ def direction_tables(rows):
             [LABELS.get(name, name), *SEQUENCES], body
         )
     return text
-
-
-def median_table(rows):
-    """What the clean-up adds to the defaults, per sequence (all scored frames)."""
-    body = []
-    for k in sorted({r["post_median"] for r in rows}):
-        cells = [f"{k:g}" if k else "off"]
-        for s in SEQUENCES:
-            r = next(
-                (
-                    r
-                    for r in rows
-                    if r["sequence"] == s and matches(r, {"post_median": k})
-                ),
-                None,
-            )
-            cells.append(
-                f"{whole(r, 'precision'):.3f} / {whole(r, 'recall'):.3f} / {whole(r, 'f'):.3f}"
-                if r
-                else ""
-            )
-        body.append(cells)
-    return table(["post-median", *SEQUENCES], body)
 
 
 def preset_table(rows):
@@ -165,7 +149,7 @@ def preset_table(rows):
 def opencv_tables(rows):
     """Per method: defaults, tuned on the tuning part, both as they are and
     with the median clean-up chosen the same way."""
-    best = {}
+    best = {"plain": {}, "cleaned": {}}
     body = []
     for method in dict.fromkeys(r["method"] for r in rows):
         mine = [r for r in rows if r["method"] == method]
@@ -185,9 +169,10 @@ def opencv_tables(rows):
             for s in SEQUENCES:
                 r = per_sequence.get(s)
                 cells.append(f3(r["held_f"]) if r else "")
-                if r and label != "tuned + post-median":
-                    best[s] = max(
-                        best.get(s, (0, "")), (r["held_f"], f"{method} {label}")
+                kind = "cleaned" if label == "tuned + post-median" else "plain"
+                if r:
+                    best[kind][s] = max(
+                        best[kind].get(s, (0, "")), (r["held_f"], f"{method} {label}")
                     )
             body.append(cells)
     settings = []
@@ -234,10 +219,6 @@ def main():
     print("## Presets (held-out F, and in brackets F over all scored frames)\n")
     print(preset_table(ours))
     print("## Which way each parameter moves precision and recall\n")
-    print("Post-median on the defaults (precision / recall / F):\n")
-    print(
-        median_table([r for r in ours if matches(r, {"post_median": r["post_median"]})])
-    )
     print(direction_tables(ours))
     if opencv:
         held, settings, best = opencv_tables(opencv)
@@ -248,18 +229,33 @@ def main():
         print(
             "## Goal: this project (clean-up, held-out tuning) against the best OpenCV subtractor\n"
         )
-        body = [
-            [
-                s,
-                f3(ours_best[s]["held_f"]),
-                f3(best[s][0]),
-                best[s][1],
-                f"{ours_best[s]['held_f'] - best[s][0]:+.3f}",
-            ]
-            for s in SEQUENCES
-            if s in best and s in ours_best
-        ]
-        print(table(["sequence", "ours", "best OpenCV", "which", "margin"], body))
+        body = []
+        for s in SEQUENCES:
+            plain, cleaned = best["plain"][s], best["cleaned"][s]
+            ours_f = ours_best[s]["held_f"]
+            body.append(
+                [
+                    s,
+                    f3(ours_f),
+                    f"{f3(plain[0])} ({plain[1]})",
+                    f"{ours_f - plain[0]:+.3f}",
+                    f"{f3(cleaned[0])} ({cleaned[1]})",
+                    f"{ours_f - cleaned[0]:+.3f}",
+                ]
+            )
+        print(
+            table(
+                [
+                    "sequence",
+                    "ours",
+                    "best OpenCV",
+                    "margin",
+                    "best OpenCV + post-median",
+                    "margin",
+                ],
+                body,
+            )
+        )
 
 
 if __name__ == "__main__":
