@@ -34,7 +34,8 @@ sweep --sequences sbi_HallAndMonitor,highway \
 # The hard scenes together, with larger clean-up kernels (the dynamic preset).
 sweep --sequences fall_partial,traffic_partial --post-median 0,3,5,7,9,11,15 \
   --grid "threshold=0.015,0.02,0.03,0.05 width_2d=1,2,3 learning_rate=0.1" \
-  --grid "threshold=0.015 width_2d=1,2,3 learning_rate=0.05,0.2"
+  --grid "threshold=0.015 width_2d=1,2,3 learning_rate=0.05,0.2" \
+  --grid "layers=7,10 width_2d=2 threshold=0.015,0.02 learning_rate=0.1"
 # The presets (accuracy_tables.py's PRESETS) on every sequence.
 sweep --grid "layers=3 width_2d=0 threshold=0.004" --grid "width_2d=2 threshold=0.015 learning_rate=0.1"
 
