@@ -36,6 +36,18 @@ PARTS = ("tune", "held")
 COUNTS = ("tp", "fp", "fn", "tn")
 
 
+def add_run_options(parser, results_name):
+    """The options every sweep script shares: which sequences, which
+    clean-up kernels, which strellix, where the rows go, how many at once."""
+    parser.add_argument("--sequences", default=",".join(SEQUENCES))
+    parser.add_argument("--post-median", default="0,3,5,7,9")
+    parser.add_argument("--strellix", default=str(ROOT / "build" / "strellix"))
+    parser.add_argument(
+        "--out", type=pathlib.Path, default=ROOT / "bench" / "results" / results_name
+    )
+    parser.add_argument("--jobs", type=int, default=2)
+
+
 def sequence_dir(name):
     return DATA / name
 

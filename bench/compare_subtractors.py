@@ -69,15 +69,7 @@ COLUMNS += [
 def arguments():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--methods", default=",".join(METHODS))
-    p.add_argument("--sequences", default=",".join(ap.SEQUENCES))
-    p.add_argument("--post-median", default="0,3,5,7,9")
-    p.add_argument("--strellix", default=str(ap.ROOT / "build" / "strellix"))
-    p.add_argument(
-        "--out",
-        type=pathlib.Path,
-        default=ap.ROOT / "bench" / "results" / "opencv_subtractors.csv",
-    )
-    p.add_argument("--jobs", type=int, default=2)
+    ap.add_run_options(p, "opencv_subtractors.csv")
     return p.parse_args()
 
 

@@ -55,15 +55,7 @@ def arguments():
     p.add_argument(
         "--grid", action="append", default=[], help='"name=v1,v2 name=v1,..."'
     )
-    p.add_argument("--sequences", default=",".join(ap.SEQUENCES))
-    p.add_argument("--post-median", default="0,3,5,7,9")
-    p.add_argument("--strellix", default=str(ap.ROOT / "build" / "strellix"))
-    p.add_argument(
-        "--out",
-        type=pathlib.Path,
-        default=ap.ROOT / "bench" / "results" / "strellix_sweep.csv",
-    )
-    p.add_argument("--jobs", type=int, default=2)
+    ap.add_run_options(p, "strellix_sweep.csv")
     return p.parse_args()
 
 
