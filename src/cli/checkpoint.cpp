@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "cli/command_failure.h"
 #include "cli/output_dir.h"
+#include "cli/run_outputs.h"
 #include "io/atomic_file.h"
 
 namespace strellix::cli {
@@ -123,7 +125,7 @@ std::string describe_run(const SegmentOptions& o, long long first_number) {
 void write_run_description(const SegmentOptions& o, const std::string& description) {
   const std::string path = output_path(o, CHECKPOINT_RUN_FILE);
   const std::vector<unsigned char> bytes(description.begin(), description.end());
-  if (!write_file_atomic(path, bytes)) throw CommandFailure(EXIT_OUTPUT, "cannot write " + path);
+  if (!write_file_atomic(path, bytes)) throw CommandFailure(EXIT_OUTPUT, write_failure(path, errno));
 }
 
 void check_run_description(const SegmentOptions& o, const std::string& description) {
@@ -158,23 +160,29 @@ void check_run_description(const SegmentOptions& o, const std::string& descripti
 }
 
 // Written through the command line's atomic writer, so that a second
-// signal during the write removes the temporary file too.
-bool save_checkpoint(const Subtractor& subtractor, const SegmentOptions& o) {
+// signal during the write removes the temporary file too. The reason of a
+// failed write is taken where it happens: the library's exception on the
+// way out may change errno.
+std::string save_checkpoint(const Subtractor& subtractor, const SegmentOptions& o) {
   const std::string path = output_path(o, CHECKPOINT_STATE_FILE);
+  int write_error = 0;
   const bool written = write_file_atomic(
       path,
       [&](int fd) {
         try {
-          subtractor.save(
-              [fd](const unsigned char* data, std::size_t size) { return write_all(fd, data, size); });
+          subtractor.save([fd, &write_error](const unsigned char* data, std::size_t size) {
+            if (write_all(fd, data, size)) return true;
+            write_error = errno;
+            return false;
+          });
           return true;
         } catch (const std::runtime_error&) {
+          if (write_error != 0) errno = write_error;
           return false;
         }
       },
       true);
-  if (!written) std::fprintf(stderr, "strellix: cannot write %s\n", path.c_str());
-  return written;
+  return written ? std::string() : write_failure(path, errno);
 }
 
 Subtractor load_checkpoint(const SegmentOptions& o) {
@@ -186,6 +194,34 @@ Subtractor load_checkpoint(const SegmentOptions& o) {
   } catch (const std::exception& e) {
     throw input_error("cannot resume from " + path + ": " + e.what());
   }
+}
+
+void check_checkpoint_belongs(const SegmentOptions& o, const Subtractor& model, cv::Size input_size,
+                              long long input_frames) {
+  const Parameters &saved = model.parameters(), &run = o.parameters;
+  std::string theirs, ours;
+  auto compare = [&](const char* name, const std::string& a, const std::string& b) {
+    if (a == b) return;
+    theirs += std::string(theirs.empty() ? "" : ", ") + name + " " + a;
+    ours += std::string(ours.empty() ? "" : ", ") + name + " " + b;
+  };
+  compare("--layers", std::to_string(saved.layers), std::to_string(run.layers));
+  compare("--width-1d", std::to_string(saved.width_1d), std::to_string(run.width_1d));
+  compare("--width-2d", std::to_string(saved.width_2d), std::to_string(run.width_2d));
+  compare("--threshold", real_text(saved.threshold), real_text(run.threshold));
+  compare("--learning-rate", real_text(saved.learning_rate), real_text(run.learning_rate));
+  compare("--median-frames", std::to_string(saved.median_frames), std::to_string(run.median_frames));
+  const cv::Size size = model.frame_size();
+  compare("frames of", std::to_string(size.width) + "x" + std::to_string(size.height),
+          std::to_string(input_size.width) + "x" + std::to_string(input_size.height));
+  const std::string path = output_path(o, CHECKPOINT_STATE_FILE);
+  if (!theirs.empty())
+    throw input_error(path + " is not this run's checkpoint: it holds " + theirs + ", where the run has " +
+                      ours + "; start again with --overwrite");
+  if (input_frames >= 0 && model.frames_applied() > input_frames)
+    throw input_error(path + " comes after frame " + std::to_string(model.frames_applied()) +
+                      " of the run, but " + o.location.text + " now has " + std::to_string(input_frames) +
+                      " frames in its range; start again with --overwrite");
 }
 
 void remove_checkpoint(const SegmentOptions& o) {

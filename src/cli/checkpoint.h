@@ -23,13 +23,21 @@ void write_run_description(const SegmentOptions& options, const std::string& des
 // the interrupted run's, or EXIT_NO_INPUT when checkpoint.txt cannot be read.
 void check_run_description(const SegmentOptions& options, const std::string& description);
 
-// Saves the model as checkpoint.state; false, after a message, when it
-// cannot be written.
-bool save_checkpoint(const Subtractor& subtractor, const SegmentOptions& options);
+// Saves the model as checkpoint.state; "" when written, else "cannot
+// write PATH: REASON". The checkpoint before it stays as it was then.
+std::string save_checkpoint(const Subtractor& subtractor, const SegmentOptions& options);
 
 // The model of the last checkpoint; throws CommandFailure with
 // EXIT_NO_INPUT for a file that is missing, damaged or of another version.
 Subtractor load_checkpoint(const SegmentOptions& options);
+
+// Throws an input error, before anything is written, when the loaded
+// checkpoint cannot be this run's: other parameters than the command's
+// (a state file copied in from elsewhere), another frame size than the
+// input's, or more frames applied than the input now has in its range
+// (`input_frames`, -1 when unknown). Names what differs.
+void check_checkpoint_belongs(const SegmentOptions& options, const Subtractor& model, cv::Size input_size,
+                              long long input_frames);
 
 // Removes both files once the run they serve has completed.
 void remove_checkpoint(const SegmentOptions& options);

@@ -12,10 +12,11 @@ enum ExitCode : int {
   EXIT_DONE = 0,
   EXIT_NO_INPUT = 1,   // the input cannot be opened, has no frame, or a frame of the median is unusable
   EXIT_USAGE = 2,      // the command line asks for something that cannot be done; nothing was read or written
-  EXIT_OUTPUT = 3,     // some output file could not be written (each is named on standard error)
+  EXIT_OUTPUT = 3,     // an output file could not be written: the run stopped there
   EXIT_MEMORY = 4,     // not enough memory for the model or the median
   EXIT_BAD_FRAME = 5,  // a frame exists but cannot be used; the outputs before it are complete
   EXIT_UNEXPECTED = 6,  // an unexpected failure inside a library
+  EXIT_INCOMPLETE = 7,  // the input ended early (damaged, cut off, timed out); what it gave is complete
 };
 
 // Thrown to end the command with `code`; main() prints the message (none

@@ -12,6 +12,10 @@ namespace strellix::cli {
 
 enum class InputKind { video, pattern, directory, camera, stream };
 
+// How long a stream may keep a run waiting, to open or for a frame, unless
+// --stream-timeout says otherwise.
+constexpr double DEFAULT_STREAM_TIMEOUT = 30.0;
+
 struct InputLocation {
   InputKind kind = InputKind::video;
   std::string text;       // as the user gave it ("camera N" for a camera)

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "cli/input_location.h"
 #include "io/frame_source.h"
@@ -37,6 +38,12 @@ class InputSource {
   // Frames per second of a video or stream, 0 when it has none.
   virtual double frame_rate() const { return 0.0; }
 
+  // Once read() has found the end: why the input ended before the end of
+  // its range, "" when it ended where it should have. A video that gives
+  // fewer frames than its container declares, or a stream that sent
+  // nothing for the time-out, ended early.
+  virtual std::string ended_early() const { return ""; }
+
   // The number the first frame of the run has.
   long long first_number() const { return first_number_; }
 
@@ -51,17 +58,24 @@ class InputSource {
 
 // Opens the input and goes to the first frame of the range [start, end]
 // (frame numbers for a pattern, 1-based places otherwise; unset: from the
-// first frame there is, to the end of the input). Throws CommandFailure with
-// EXIT_NO_INPUT when the input cannot be opened or does not reach `start`,
-// and EXIT_USAGE for a place below 1.
+// first frame there is, to the end of the input). A stream that does not
+// open, or sends no frame, within `stream_timeout` seconds is given up.
+// Throws CommandFailure with EXIT_NO_INPUT when the input cannot be opened
+// (saying why, as far as can be found out) or does not reach `start`, and
+// EXIT_USAGE for a place below 1.
 std::unique_ptr<InputSource> open_input(const InputLocation& location, const std::optional<long long>& start,
-                                        const std::optional<long long>& end);
+                                        const std::optional<long long>& end,
+                                        double stream_timeout = DEFAULT_STREAM_TIMEOUT);
 
 // The two families, for open_input.
 std::unique_ptr<InputSource> open_image_files(const InputLocation& location,
                                               const std::optional<long long>& start,
                                               const std::optional<long long>& end);
 std::unique_ptr<InputSource> open_video_input(const InputLocation& location, long long start,
-                                              const std::optional<long long>& end);
+                                              const std::optional<long long>& end, double stream_timeout);
+
+// "INPUT has no frame to read", with what can be found out about a stream
+// that opened but gave nothing.
+std::string no_frame_message(const InputLocation& location, double stream_timeout);
 
 }  // namespace strellix::cli

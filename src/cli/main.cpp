@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <new>
 #include <opencv2/core.hpp>
+#include <string>
+#include <vector>
 
 #include "cli/command_failure.h"
 #include "cli/evaluate_command.h"
@@ -98,7 +100,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return report_parse_error(app, error);
+    return report_parse_error(app, error, std::vector<std::string>(argv + 1, argv + argc));
   }
   if (!commands.segment->parsed() && !commands.evaluate->parsed() && !commands.probe->parsed()) {
     std::fputs(app.help().c_str(), stdout);

@@ -90,9 +90,30 @@ bool same_directory(const std::string& a, const std::string& b) {
   return !a.empty() && !b.empty() && fs::equivalent(a, b, error) && !error;
 }
 
+// Empty but for the lock file, which the run holding OUTDIR has made.
 bool is_empty_directory(const std::string& dir) {
   std::error_code error;
-  return fs::is_empty(dir, error) && !error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, error))
+    if (entry.path().filename() != LOCK_FILE) return false;
+  return !error;
+}
+
+// "out is a symbolic link to /mnt/gone, which does not exist": what
+// making OUTDIR would only call "File exists". Any directory on the way
+// may be such a link.
+void refuse_dangling_link(const std::string& dir) {
+  fs::path on_the_way;
+  for (const fs::path& part : fs::path(dir)) {
+    on_the_way /= part;
+    struct stat info;
+    if (lstat(on_the_way.c_str(), &info) != 0) return;  // missing: made as OUTDIR's parents
+    if (!S_ISLNK(info.st_mode) || stat(on_the_way.c_str(), &info) == 0) continue;
+    std::error_code error;
+    const std::string target = fs::read_symlink(on_the_way, error).string();
+    throw usage_error(on_the_way.string() + " is a symbolic link to " +
+                      (error ? std::string("a place") : target) +
+                      ", which does not exist: make that directory first, or choose another OUTDIR");
+  }
 }
 
 void remove_or_fail(const fs::path& path) {
@@ -120,20 +141,27 @@ std::string output_path(const SegmentOptions& o, const std::string& name) {
   return (fs::path(o.output_dir) / name).string();
 }
 
-void check_output_dir(const SegmentOptions& o) {
+bool check_output_dir_place(const SegmentOptions& o) {
   const std::string& dir = o.output_dir;
   if (dir.empty()) throw usage_error("-o needs a directory");
   struct stat info;
   if (stat(dir.c_str(), &info) != 0) {
     if (errno != ENOENT) throw usage_error("cannot use " + dir + " as OUTDIR: " + std::strerror(errno));
+    refuse_dangling_link(dir);
     if (o.resume) throw usage_error("--resume: " + dir + " does not exist, so there is no run to continue");
-    return;
+    return false;
   }
   if (!S_ISDIR(info.st_mode)) throw usage_error(dir + " exists and is not a directory");
   if (same_directory(dir, input_directory(o.location)))
     throw usage_error(dir +
                       " is the directory of the input; choose another OUTDIR, so that the input stays "
                       "as it is");
+  return true;
+}
+
+void check_output_dir(const SegmentOptions& o) {
+  if (!check_output_dir_place(o)) return;
+  const std::string& dir = o.output_dir;
   if (o.resume) {
     if (!fs::exists(output_path(o, CHECKPOINT_STATE_FILE)) ||
         !fs::exists(output_path(o, CHECKPOINT_RUN_FILE)))

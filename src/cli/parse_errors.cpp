@@ -45,25 +45,72 @@ std::vector<std::string> subcommand_names(const CLI::App& app) {
   return names;
 }
 
-// "unknown option --ennd (did you mean --end?)", one line for each word
-// left over.
-std::string leftover_message(CLI::App& app, CLI::App& command) {
+bool is_option(const std::string& word) {
+  return word.size() > 1 && word[0] == '-';
+}
+
+// A flag ("--quiet") takes no value, so what follows a misspelling of it
+// is not its value.
+bool is_flag(CLI::App& command, const std::string& name) {
+  const CLI::Option* option = name.empty() ? nullptr : command.get_option_no_throw(name);
+  return option != nullptr && option->get_expected_max() == 0;
+}
+
+// The values given to unknown options ("--treshold 0.01": the word after
+// an unknown option without "=", unless it is an option itself or the
+// option meant is a flag). Each took the place of some argument, itself
+// or one it pushed out of INPUT.
+std::vector<std::string> values_of_unknown_options(CLI::App& command,
+                                                   const std::vector<std::string>& leftovers,
+                                                   const std::vector<std::string>& words) {
+  std::vector<std::string> values;
+  const std::vector<std::string> options = option_names(command);
+  for (const std::string& word : leftovers) {
+    if (!is_option(word) || word.find('=') != std::string::npos) continue;
+    if (is_flag(command, nearest_name(word, options))) continue;
+    for (std::size_t k = 0; k + 1 < words.size(); ++k)
+      if (words[k] == word && !is_option(words[k + 1])) {
+        values.push_back(words[k + 1]);
+        break;
+      }
+  }
+  return values;
+}
+
+// "unknown option --ennd (did you mean --end?)", one line for each mistake:
+// after an unknown command the rest is that command's, and an argument
+// that an unknown option's value displaced is not one more mistake.
+std::string leftover_message(CLI::App& app, CLI::App& command, const std::vector<std::string>& words) {
+  const std::vector<std::string> leftovers = command.remaining();
+  std::vector<std::string> values = values_of_unknown_options(command, leftovers, words);
+  std::vector<std::string> arguments;  // the unexpected ones, less what the values account for
+  for (const std::string& word : leftovers)
+    if (!is_option(word)) arguments.push_back(word);
+  for (const std::string& value : values) {
+    auto same = std::find(arguments.begin(), arguments.end(), value);
+    if (same == arguments.end()) same = arguments.begin();
+    if (same != arguments.end()) arguments.erase(same);
+  }
   std::string message;
   const std::vector<std::string> options = option_names(command);
-  for (const std::string& word : command.remaining()) {
-    if (!message.empty()) message += "\n";
-    std::string guess;
-    if (word.size() > 1 && word[0] == '-') {
+  for (const std::string& word : leftovers) {
+    std::string line, guess;
+    if (is_option(word)) {
       const std::string name = word.substr(0, word.find('='));
-      message += "unknown option " + name;
+      line = "unknown option " + name;
       guess = nearest_name(name, options);
     } else if (&command == &app) {
-      message += "unknown command " + word;
+      line = "unknown command " + word;
       guess = nearest_name(word, subcommand_names(app));
     } else {
-      message += "unexpected argument " + word;
+      auto kept = std::find(arguments.begin(), arguments.end(), word);
+      if (kept == arguments.end()) continue;
+      arguments.erase(kept);
+      line = "unexpected argument " + word;
     }
-    if (!guess.empty()) message += " (did you mean " + guess + "?)";
+    if (!guess.empty()) line += " (did you mean " + guess + "?)";
+    message += (message.empty() ? "" : "\n") + line;
+    if (&command == &app && !is_option(word)) break;
   }
   return message;
 }
@@ -83,12 +130,12 @@ std::string nearest_name(const std::string& given, const std::vector<std::string
   return best;
 }
 
-int report_parse_error(CLI::App& app, const CLI::ParseError& error) {
+int report_parse_error(CLI::App& app, const CLI::ParseError& error, const std::vector<std::string>& words) {
   if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
   CLI::App& command = *failing_command(app);
   const bool leftovers =
       dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && !command.remaining().empty();
-  const std::string message = leftovers ? leftover_message(app, command) : error.what();
+  const std::string message = leftovers ? leftover_message(app, command, words) : error.what();
   const std::string name = &command == &app ? "strellix" : "strellix " + command.get_name();
   std::string text;
   for (std::size_t at = 0; at <= message.size();) {

@@ -69,6 +69,7 @@ CLI::App* add_probe_command(CLI::App& app, ProbeOptions& o) {
       ->type_name("");
   add_model_options(*c, o.parameters, o.background_file);
   add_frame_range_options(*c, o.start, o.end);
+  add_stream_timeout_option(*c, o.stream_timeout);
   c->add_flag("--json", o.json, "Print the report as one JSON object");
   c->footer(
       "Takes the options of 'strellix segment' that change what a run needs, and reads the first frame\n"
@@ -89,11 +90,11 @@ int run_probe(const ProbeOptions& o) {
   }
   ProbeReport r;
   r.source = classify_input(o.input, std::nullopt);
-  std::unique_ptr<InputSource> input = open_input(r.source, o.start, o.end);
+  std::unique_ptr<InputSource> input = open_input(r.source, o.start, o.end, o.stream_timeout);
   long long number = 0;
   const FrameRead first = input->read(number);
   if (first.status == GRAB_UNUSABLE) throw input_error(first.error);
-  if (first.status != GRAB_OK) throw input_error(r.source.text + " has no frame to read");
+  if (first.status != GRAB_OK) throw input_error(no_frame_message(r.source, o.stream_timeout));
   r.size = first.frame.size();
   r.first = number;
   r.frames = input->total();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/input_location.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix::cli {
@@ -17,6 +18,7 @@ struct ProbeOptions {
   Parameters parameters;
   std::string background_file;  // only whether one is given counts: no median then
   std::optional<long long> start, end;
+  double stream_timeout = DEFAULT_STREAM_TIMEOUT;  // seconds
   bool json = false;
 };
 

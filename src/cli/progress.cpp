@@ -29,18 +29,21 @@ std::string clock_text(double seconds) {
 Progress::Progress(bool wanted, long long total)
     : shown_(wanted && isatty(STDERR_FILENO) == 1), total_(total), started_(Clock::now()) {}
 
+void Progress::start_estimate(long long done) {
+  done_at_start_ = done;
+  started_ = Clock::now();
+}
+
 void Progress::frame_done(long long number, long long done) {
   if (!shown_) return;
   const Clock::time_point now = Clock::now();
-  // Speed is measured from the first frame this process did (a resumed
-  // run starts part way).
-  if (done_at_start_ < 0) {
-    done_at_start_ = done - 1;
-    started_ = now;
-  }
   if (drawn_ && seconds_between(last_drawn_, now) < redraw_seconds) return;
   const double elapsed = seconds_between(started_, now);
-  const double rate = elapsed > 0.0 ? static_cast<double>(done - done_at_start_) / elapsed : 0.0;
+  // Measured over the frames since start_estimate (a resumed run starts
+  // part way), once there is a moment to measure over; none before.
+  const double rate = done_at_start_ >= 0 && elapsed >= redraw_seconds
+                          ? static_cast<double>(done - done_at_start_) / elapsed
+                          : 0.0;
   std::string line = "frame " + std::to_string(number);
   if (total_ > 0) line += "  " + std::to_string(done) + "/" + std::to_string(total_);
   char speed[64];

@@ -17,6 +17,11 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
+  // From the frame after the `done`-th on, frames are read as they are
+  // processed: speed and time left are measured from here, not over the
+  // frames of the median, which were read before and go faster.
+  void start_estimate(long long done);
+
   // Frame `number` is done, the `done`-th of the run. The line is redrawn at
   // most a few times a second, and for the first frame.
   void frame_done(long long number, long long done);

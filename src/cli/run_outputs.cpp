@@ -1,6 +1,7 @@
 #include "cli/run_outputs.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 
 #include "cli/command_failure.h"
 #include "cli/output_dir.h"
@@ -21,15 +22,22 @@ void open_or_fail(VideoOutput& video, const std::string& path, cv::Size size, do
 
 }  // namespace
 
+std::string write_failure(const std::string& path, int error) {
+  return "cannot write " + path + ": " +
+         (error != 0 ? std::strerror(error) : "the image could not be encoded");
+}
+
 void RunOutputs::open_videos(cv::Size size, double input_frame_rate) {
   const double rate = o_.fps > 0.0 ? o_.fps : input_frame_rate > 0.0 ? input_frame_rate : default_frame_rate;
   if (!o_.mask_video.empty()) open_or_fail(mask_video_, output_path(o_, o_.mask_video), size, rate, false);
   if (!o_.overlay.empty()) open_or_fail(overlay_, output_path(o_, o_.overlay), size, rate, true);
 }
 
-void RunOutputs::add_frame(long long number, const cv::Mat& frame, const cv::Mat& mask) {
-  if (!o_.no_masks) save(mask_file_name(number), mask);
+bool RunOutputs::add_frame(long long number, const cv::Mat& frame, const cv::Mat& mask) {
+  if (failed()) return false;
+  if (!o_.no_masks && !save(mask_file_name(number), mask)) return false;
   add_video_frame(frame, mask);
+  return true;
 }
 
 void RunOutputs::add_video_frame(const cv::Mat& frame, const cv::Mat& mask) {
@@ -49,18 +57,28 @@ void RunOutputs::finish_videos() {
   for (VideoOutput* video : {&mask_video_, &overlay_}) {
     if (!video->is_open()) continue;
     const std::string path = video->path();
-    if (!video->finish()) {
-      std::fprintf(stderr, "strellix: cannot write %s\n", path.c_str());
-      failed_ = true;
-    }
+    if (!video->finish()) note_failure(write_failure(path, errno));
   }
 }
 
-void RunOutputs::save(const std::string& name, const cv::Mat& image) {
+std::string RunOutputs::failure() const {
+  std::lock_guard<std::mutex> hold(failure_lock_);
+  return failure_;
+}
+
+void RunOutputs::note_failure(const std::string& message) {
+  std::lock_guard<std::mutex> hold(failure_lock_);
+  if (failure_.empty()) failure_ = message;
+  failed_.store(true);
+}
+
+// Nothing more is written once a write has failed.
+bool RunOutputs::save(const std::string& name, const cv::Mat& image) {
+  if (failed()) return false;
   const std::string path = output_path(o_, name);
-  if (save_image_atomic(path, image)) return;
-  std::fprintf(stderr, "strellix: cannot write %s\n", path.c_str());
-  failed_ = true;
+  if (save_image_atomic(path, image)) return true;
+  note_failure(write_failure(path, errno));
+  return false;
 }
 
 }  // namespace strellix::cli

@@ -1,11 +1,14 @@
 // The files a run writes for its frames: masks, mask video, overlay video,
-// model renderings and the seed picture, all inside OUTDIR. A file that
-// cannot be written is named on standard error and the run goes on; the
-// exit code then says so.
+// model renderings and the seed picture, all inside OUTDIR. The first file
+// that cannot be written ends the run: it is remembered with the system's
+// reason ("No space left on device"), and nothing more is written after
+// it, so that the files there are those of every frame up to one point.
 #pragma once
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 #include "cli/segment_options.h"
@@ -21,9 +24,13 @@ class RunOutputs {
   // with EXIT_OUTPUT when an encoder cannot be opened.
   void open_videos(cv::Size size, double input_frame_rate);
   bool wants_videos() const { return !o_.mask_video.empty() || !o_.overlay.empty(); }
+  // The codec of each video asked for ("h264", "mpeg4", "ffv1", "mjpeg").
+  std::string mask_video_codec() const { return mask_video_.codec(); }
+  std::string overlay_codec() const { return overlay_.codec(); }
 
-  // The mask file of frame `number` and the frame's place in the videos.
-  void add_frame(long long number, const cv::Mat& frame, const cv::Mat& mask);
+  // The mask file of frame `number` and the frame's place in the videos;
+  // false when it could not be written.
+  bool add_frame(long long number, const cv::Mat& frame, const cv::Mat& mask);
   // Only the videos: a resumed run writes them again for the frames done.
   void add_video_frame(const cv::Mat& frame, const cv::Mat& mask);
 
@@ -33,16 +40,25 @@ class RunOutputs {
   // Completes the videos and gives them their names.
   void finish_videos();
 
-  // Some output could not be written.
-  bool failed() const { return failed_; }
-  void note_failure() { failed_ = true; }
+  // Some output could not be written; what, and why. Safe to ask from any
+  // thread while another writes.
+  bool failed() const { return failed_.load(); }
+  std::string failure() const;
+  // Notes a failure found elsewhere (a checkpoint); the first one stays.
+  void note_failure(const std::string& message);
 
  private:
-  void save(const std::string& name, const cv::Mat& image);
+  bool save(const std::string& name, const cv::Mat& image);
 
   const SegmentOptions& o_;
   VideoOutput mask_video_, overlay_;
-  bool failed_ = false;
+  std::atomic<bool> failed_{false};
+  mutable std::mutex failure_lock_;
+  std::string failure_;
 };
+
+// "cannot write PATH: REASON" for a write that has just failed, the reason
+// from errno (0: the image could not be encoded).
+std::string write_failure(const std::string& path, int error);
 
 }  // namespace strellix::cli

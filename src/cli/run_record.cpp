@@ -1,10 +1,12 @@
 #include "cli/run_record.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
 #include "cli/json_text.h"
 #include "cli/output_dir.h"
+#include "cli/run_outputs.h"
 #include "io/atomic_file.h"
 
 namespace strellix::cli {
@@ -55,11 +57,13 @@ std::string parameters_json(const SegmentOptions& o) {
   return parameters.str();
 }
 
-std::string outputs_json(const SegmentOptions& o) {
+std::string outputs_json(const SegmentOptions& o, const RunRecord& r) {
   JsonObject outputs(1);
   outputs.add_optional_text("masks", o.no_masks ? "" : "mask%06d.png");
   outputs.add_text("background", BACKGROUND_FILE);
   outputs.add_optional_text("mask_video", o.mask_video).add_optional_text("overlay", o.overlay);
+  outputs.add_optional_text("mask_video_codec", r.mask_video_codec)
+      .add_optional_text("overlay_codec", r.overlay_codec);
   outputs.add("background_every", o.background_every).add("checkpoint_every", o.checkpoint_every);
   return outputs.str();
 }
@@ -71,6 +75,7 @@ std::string frames_json(const RunRecord& r) {
   else
     frames.add("first", "null").add("last", "null");
   frames.add("done", r.frames_done)
+      .add("expected", r.frames_expected >= 0 ? std::to_string(r.frames_expected) : "null")
       .add("resumed_after", r.resumed_after >= 0 ? std::to_string(r.resumed_after) : "null");
   return frames.str();
 }
@@ -88,14 +93,14 @@ std::string seconds_json(const RunRecord& r) {
 bool write_run_record(const SegmentOptions& o, const RunRecord& r) {
   JsonObject top(0);
   top.add_text("program", "strellix").add_text("version", version());
-  top.add_text("status", r.status).add("exit_code", r.exit_code);
+  top.add_text("status", r.status).add_optional_text("reason", r.reason).add("exit_code", r.exit_code);
   top.add_text("implementation", r.implementation);
   top.add("input", input_json(o, r)).add("parameters", parameters_json(o));
-  top.add("frames", frames_json(r)).add("outputs", outputs_json(o)).add("seconds", seconds_json(r));
+  top.add("frames", frames_json(r)).add("outputs", outputs_json(o, r)).add("seconds", seconds_json(r));
   const std::string text = top.str() + "\n";
   const std::string path = output_path(o, RUN_RECORD_FILE);
   if (write_file_atomic(path, std::vector<unsigned char>(text.begin(), text.end()))) return true;
-  std::fprintf(stderr, "strellix: cannot write %s\n", path.c_str());
+  std::fprintf(stderr, "strellix: %s\n", write_failure(path, errno).c_str());
   return false;
 }
 

@@ -116,6 +116,7 @@ CLI::App* add_segment_command(CLI::App& app, SegmentOptions& o) {
               "Black masks until the median's last frame, as a subtractor started cold gives them")
       ->group("Masks");
   add_frame_range_options(*c, o.start, o.end);
+  add_stream_timeout_option(*c, o.stream_timeout);
 
   const std::string outputs = "Outputs";
   c->add_flag("--no-masks", o.no_masks, "Write no mask%06d.png files")->group(outputs);
@@ -170,7 +171,7 @@ void check_segment_options(SegmentOptions& o) {
   check_outputs(o);
   o.location = classify_input(o.input, o.camera);
   check_resumable(o);
-  check_output_dir(o);
+  check_output_dir_place(o);
 }
 
 }  // namespace strellix::cli

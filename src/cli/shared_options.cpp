@@ -83,4 +83,12 @@ void add_frame_range_options(CLI::App& c, std::optional<long long>& start, std::
       ->group(range);
 }
 
+// A stream that stalls must not hold a batch job until its own limit.
+void add_stream_timeout_option(CLI::App& c, double& seconds) {
+  add_real_number(c, "--stream-timeout", seconds, {0.1, 86400.0},
+                  "Give up a stream that does not open, or sends no frame, for this many seconds")
+      ->type_name("SECONDS")
+      ->group("Frames");
+}
+
 }  // namespace strellix::cli

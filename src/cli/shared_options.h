@@ -20,4 +20,7 @@ void add_model_options(CLI::App& command, Parameters& parameters, std::string& b
 void add_frame_range_options(CLI::App& command, std::optional<long long>& start,
                              std::optional<long long>& end);
 
+// --stream-timeout, in the group "Frames".
+void add_stream_timeout_option(CLI::App& command, double& seconds);
+
 }  // namespace strellix::cli

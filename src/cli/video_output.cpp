@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <opencv2/videoio/registry.hpp>
+#include <vector>
 
 #include "cli/interrupt.h"
 
@@ -22,14 +24,22 @@ std::string lower_extension(const std::string& name) {
   return extension;
 }
 
-// 0 for a container we do not write.
-int codec_for(const std::string& name) {
+struct Codec {
+  int fourcc;
+  const char* name;
+};
+
+// The codecs for a container, the preferred first: players expect H.264 in
+// an mp4, but not every build of the video library has its encoder, and
+// MPEG-4 part 2 is always there. None for a container we do not write.
+std::vector<Codec> codecs_for(const std::string& name) {
   const std::string extension = lower_extension(name);
-  if (extension == "mkv") return cv::VideoWriter::fourcc('F', 'F', 'V', '1');
+  if (extension == "mkv") return {{cv::VideoWriter::fourcc('F', 'F', 'V', '1'), "ffv1"}};
   if (extension == "mp4" || extension == "m4v" || extension == "mov")
-    return cv::VideoWriter::fourcc('m', 'p', '4', 'v');
-  if (extension == "avi") return cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
-  return 0;
+    return {{cv::VideoWriter::fourcc('a', 'v', 'c', '1'), "h264"},
+            {cv::VideoWriter::fourcc('m', 'p', '4', 'v'), "mpeg4"}};
+  if (extension == "avi") return {{cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), "mjpeg"}};
+  return {};
 }
 
 // The temporary name keeps the extension, from which the video library
@@ -44,7 +54,7 @@ std::string temporary_video_name(const std::string& path) {
 }  // namespace
 
 bool video_container_supported(const std::string& name) {
-  return codec_for(name) != 0;
+  return !codecs_for(name).empty();
 }
 
 VideoOutput::~VideoOutput() {
@@ -53,18 +63,26 @@ VideoOutput::~VideoOutput() {
 
 bool VideoOutput::open(const std::string& path, cv::Size size, double frames_per_second, bool colour) {
   discard();
+  codec_.clear();
   path_ = path;
   temporary_ = temporary_video_name(path);
   slot_ = remember_temporary(temporary_);
-  bool opened = false;
-  try {
-    const int api = cv::videoio_registry::hasBackend(cv::CAP_FFMPEG) ? cv::CAP_FFMPEG : cv::CAP_ANY;
-    opened = writer_.open(temporary_, api, codec_for(path), frames_per_second, size, colour);
-  } catch (const cv::Exception&) {
-    opened = false;
+  const int api = cv::videoio_registry::hasBackend(cv::CAP_FFMPEG) ? cv::CAP_FFMPEG : cv::CAP_ANY;
+  for (const Codec& codec : codecs_for(path)) {
+    bool opened = false;
+    try {
+      opened = writer_.open(temporary_, api, codec.fourcc, frames_per_second, size, colour);
+    } catch (const cv::Exception&) {
+      opened = false;
+    }
+    if (opened) {
+      codec_ = codec.name;
+      return true;
+    }
+    unlink(temporary_.c_str());  // what a refused encoder may have begun
   }
-  if (!opened) discard();
-  return opened;
+  discard();
+  return false;
 }
 
 void VideoOutput::write(const cv::Mat& image) {
@@ -75,7 +93,9 @@ bool VideoOutput::finish() {
   if (!writer_.isOpened()) return false;
   writer_.release();
   const bool renamed = std::rename(temporary_.c_str(), path_.c_str()) == 0;
+  const int error = errno;
   if (!renamed) unlink(temporary_.c_str());
+  errno = error;
   forget_temporary(slot_);
   slot_ = -1;
   temporary_.clear();

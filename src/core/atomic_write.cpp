@@ -15,6 +15,27 @@ constexpr std::size_t max_name_length = 255;
 
 using ContentWriter = std::function<bool(int fd)>;
 
+// The reason of the first step that failed, kept while the clean-up after
+// it (close, unlink) may change errno, so that the caller can tell a full
+// disk from a read-only one.
+class FirstError {
+ public:
+  // Passes `ok` through, noting errno when it is the first failure.
+  bool check(bool ok) {
+    if (!ok) note();
+    return ok;
+  }
+  void note() {
+    if (error_ == 0) error_ = errno;
+  }
+  void restore() const {
+    if (error_ != 0) errno = error_;
+  }
+
+ private:
+  int error_ = 0;
+};
+
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -59,15 +80,18 @@ bool write_through_named_temporary(const std::string& path, const ContentWriter&
     const Naming naming(watch);
     fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   }
+  FirstError error;
   bool ok = fd >= 0;
+  if (!ok) error.note();
   if (ok) {
-    ok = write_content_to(fd, write_content, durable);
+    ok = error.check(write_content_to(fd, write_content, durable));
     // close() can be the first to report a failed write on some file systems.
-    if (close(fd) != 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
+    if (!error.check(close(fd) == 0)) ok = false;
+    if (ok && !error.check(std::rename(temporary.c_str(), path.c_str()) == 0)) ok = false;
     if (!ok) unlink(temporary.c_str());
   }
   watch_end(watch);
+  error.restore();
   return ok;
 }
 
@@ -80,9 +104,11 @@ bool write_through_unnamed_file(const std::string& path, const ContentWriter& wr
 #ifdef O_TMPFILE
   const int fd = open(directory_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  if (!write_content_to(fd, write_content, durable)) {
+  FirstError error;
+  if (!error.check(write_content_to(fd, write_content, durable))) {
     close(fd);
     ok = false;
+    error.restore();
     return true;
   }
   const std::string temporary = temporary_name_for(path);
@@ -99,10 +125,11 @@ bool write_through_unnamed_file(const std::string& path, const ContentWriter& wr
     close(fd);
     return false;
   }
-  ok = close(fd) == 0;
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false;
+  ok = error.check(close(fd) == 0);
+  if (ok && !error.check(std::rename(temporary.c_str(), path.c_str()) == 0)) ok = false;
   if (!ok) unlink(temporary.c_str());
   watch_end(watch);
+  error.restore();
   return true;
 #else
   (void)path;

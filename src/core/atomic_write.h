@@ -32,7 +32,8 @@ std::string temporary_name_for(const std::string& path);
 
 // Writes `path` atomically with what write_content(fd) writes to the open
 // file; false when anything failed (write_content included), with nothing
-// left behind. With `durable` the content reaches the disk before the
+// left behind and errno telling why the first step that failed did (what
+// write_content left in it, for its own failures). With `durable` the content reaches the disk before the
 // file takes its name, so that not even a power cut can leave a damaged
 // file under it. `watch` may be null.
 bool write_file_atomic(const std::string& path, const std::function<bool(int fd)>& write_content,

@@ -122,11 +122,15 @@ bool write_file_atomic(const std::string& path, const std::vector<unsigned char>
 
 bool save_image_atomic(const std::string& path, const cv::Mat& image) {
   const std::string extension = extension_of(path);
-  if (extension.empty() || image.empty()) return false;
+  bool encoded = false;
   std::vector<unsigned char> bytes;
   try {
-    if (!cv::imencode(extension, image, bytes)) return false;
+    encoded = !extension.empty() && !image.empty() && cv::imencode(extension, image, bytes);
   } catch (const cv::Exception&) {
+    encoded = false;
+  }
+  if (!encoded) {
+    errno = 0;
     return false;
   }
   return write_file_atomic(path, bytes);

@@ -13,7 +13,7 @@
 namespace strellix {
 
 // Writes `bytes` as the file `path`, atomically. Returns false when it
-// could not be written; nothing is left behind then.
+// could not be written, with errno saying why; nothing is left behind then.
 bool write_file_atomic(const std::string& path, const std::vector<unsigned char>& bytes);
 
 // The same for content that write_content(fd) writes to the open file
@@ -24,7 +24,8 @@ bool write_file_atomic(const std::string& path, const std::function<bool(int fd)
                        bool durable);
 
 // Saves an image (format from the extension of `path`) atomically.
-// Returns false when it could not be written; nothing is left behind then.
+// Returns false when it could not be written, with errno saying why (0
+// when the image could not be encoded); nothing is left behind then.
 bool save_image_atomic(const std::string& path, const cv::Mat& image);
 
 // The temporary file being written, if any, is removed when the process is

@@ -52,8 +52,8 @@ TEST(Checkpoint, StateComesBackExactlyAndNothingElseIsLeft) {
   model.initialize(frames);
   cv::Mat mask, again;
   for (int k = 0; k < 5; ++k) model.apply(frames[k], mask);
-  ASSERT_TRUE(save_checkpoint(model, o));
-  ASSERT_TRUE(save_checkpoint(model, o));  // replacing it too
+  ASSERT_EQ(save_checkpoint(model, o), "");
+  ASSERT_EQ(save_checkpoint(model, o), "");  // replacing it too
   EXPECT_EQ(directory_entries(s.root), std::vector<std::string>{CHECKPOINT_STATE_FILE});
   strellix::Subtractor resumed = load_checkpoint(o);
   EXPECT_EQ(resumed.frames_applied(), 5);
@@ -67,11 +67,34 @@ TEST(Checkpoint, StateComesBackExactlyAndNothingElseIsLeft) {
   EXPECT_EQ(failure_code([&] { load_checkpoint(o); }, message), EXIT_NO_INPUT);
   EXPECT_NE(message.find("cannot resume from"), std::string::npos) << message;
 
+  // A failed write says why, in the system's words.
   SegmentOptions nowhere = o;
   nowhere.output_dir = s.path("missing");
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(save_checkpoint(model, nowhere));
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write"), std::string::npos);
+  EXPECT_NE(save_checkpoint(model, nowhere).find("missing/checkpoint.state: No such file or directory"),
+            std::string::npos);
+
+  // A checkpoint of other parameters, another frame size or more frames
+  // than the input has is not this run's: refused, naming what differs.
+  SegmentOptions other = o;
+  other.parameters.layers = 2;
+  other.parameters.threshold = 0.05;
+  other.parameters.threads = 7;  // changes no mask
+  EXPECT_EQ(failure_code([&] { check_checkpoint_belongs(other, model, cv::Size(16, 12), -1); }, message),
+            EXIT_NO_INPUT);
+  EXPECT_NE(message.find("holds --layers 3, --threshold 0.0050000000000000001, where the run has --layers 2, "
+                         "--threshold 0.050000000000000003"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(failure_code([&] { check_checkpoint_belongs(o, model, cv::Size(16, 13), -1); }, message),
+            EXIT_NO_INPUT);
+  EXPECT_NE(message.find("frames of 16x12, where the run has frames of 16x13"), std::string::npos) << message;
+  EXPECT_EQ(failure_code([&] { check_checkpoint_belongs(o, model, cv::Size(16, 12), 4); }, message),
+            EXIT_NO_INPUT);
+  EXPECT_NE(message.find("after frame 8 of the run"), std::string::npos) << message;
+  other = o;
+  other.parameters.threads = 7;
+  EXPECT_EQ(failure_code([&] { check_checkpoint_belongs(other, model, cv::Size(16, 12), 8); }, message),
+            EXIT_DONE);
 }
 
 TEST(Checkpoint, ResumeNamesTheFirstOptionThatDiffers) {
