@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -46,6 +47,16 @@ std::vector<cv::Mat> run_masks(strellix::Subtractor& s, const std::vector<cv::Ma
 void expect_same_masks(const std::vector<cv::Mat>& a, const std::vector<cv::Mat>& b) {
   ASSERT_EQ(a.size(), b.size());
   for (std::size_t i = 0; i < a.size(); ++i) EXPECT_TRUE(same_pixels(a[i], b[i])) << "mask " << i;
+}
+
+// CRC-32 as the state file keeps it (the polynomial of zip and PNG).
+std::uint32_t crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const char byte : bytes) {
+    crc ^= static_cast<unsigned char>(byte);
+    for (int k = 0; k < 8; ++k) crc = (crc & 1u) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  return ~crc;
 }
 
 strellix::Subtractor seeded(const std::vector<cv::Mat>& frames, strellix::Parameters p = {}) {
@@ -123,6 +134,12 @@ TEST(Subtractor, RefusesStateFilesThatAreDamagedForeignOrNewer) {
   flipped[bytes.size() / 2] = static_cast<char>(flipped[bytes.size() / 2] ^ 0x10);
   std::string newer = bytes;
   newer[12] = 99;
+  // A header no version writes (a negative frame count) behind a checksum
+  // that matches: only the header's own checks can refuse it.
+  std::string negative = bytes;
+  for (int i = 64; i < 72; ++i) negative[i] = '\xff';
+  const std::uint32_t crc = crc32(negative.substr(0, negative.size() - 4));
+  for (int i = 0; i < 4; ++i) negative[negative.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
   const struct {
     std::string path, says;
   } cases[] = {
@@ -134,6 +151,7 @@ TEST(Subtractor, RefusesStateFilesThatAreDamagedForeignOrNewer) {
       {write("longer.bin", bytes + "x"), "announces"},
       {write("flipped.bin", flipped), "checksum"},
       {write("newer.bin", newer), "newer version"},
+      {write("negative.bin", negative), "damaged header: frame 40x30, -1 frames applied"},
   };
   for (const auto& c : cases) {
     const std::string said = message_of([&] { strellix::Subtractor::load(c.path); });
@@ -154,6 +172,9 @@ TEST(Subtractor, RefusedInputsChangeNothing) {
   strellix::Parameters threads;
   threads.threads = -2;
   EXPECT_THROW(strellix::Subtractor{threads}, std::invalid_argument);
+  strellix::Parameters no_median;
+  no_median.median_frames = 0;
+  EXPECT_THROW(strellix::Subtractor{no_median}, std::invalid_argument);
   // The threshold and the learning rate: finite, within the command line's
   // ranges, the ends included.
   const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
@@ -188,7 +209,12 @@ TEST(Subtractor, RefusedInputsChangeNothing) {
   EXPECT_THROW(s.initialize({frames[0], frames[1](cv::Rect(0, 0, 20, 20))}), std::invalid_argument);
   EXPECT_FALSE(s.initialized());
   s = seeded(frames);
-  const cv::Mat refused[] = {cv::Mat(), frames[0](cv::Rect(0, 0, 20, 20)), cv::Mat(30, 40, CV_32FC3),
+  // A wrong width alone and a wrong height alone as well as both.
+  const cv::Mat refused[] = {cv::Mat(),
+                             frames[0](cv::Rect(0, 0, 20, 20)),
+                             frames[0](cv::Rect(0, 0, 39, 30)),
+                             frames[0](cv::Rect(0, 0, 40, 29)),
+                             cv::Mat(30, 40, CV_32FC3),
                              cv::Mat(30, 40, CV_8UC2)};
   std::vector<cv::Mat> masks;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -243,14 +269,18 @@ TEST(Subtractor, FramesPreparedAheadOnAnotherThreadGiveTheSameMasks) {
 }
 
 // Grey, 16-bit and four-channel frames give the masks of the same pictures
-// as 8-bit BGR: repeated grey, the high byte, alpha dropped.
+// as 8-bit BGR: repeated grey, the high byte (whatever the low one
+// holds), alpha dropped.
 TEST(Subtractor, ConvertsGreyDeepAndAlphaFrames) {
   std::vector<cv::Mat> grey, grey_bgr, deep, alpha;
   for (const cv::Mat& f : scene(30)) {
     cv::Mat g, gb, d, a;
     cv::cvtColor(f, g, cv::COLOR_BGR2GRAY);
     cv::cvtColor(g, gb, cv::COLOR_GRAY2BGR);
-    f.convertTo(d, CV_16UC3, 257.0);
+    cv::Mat low(f.size(), CV_16UC3);
+    cv::randu(low, 0, 256);
+    f.convertTo(d, CV_16UC3, 256.0);
+    d += low;
     cv::cvtColor(f, a, cv::COLOR_BGR2BGRA);
     grey.push_back(g);
     grey_bgr.push_back(gb);
