@@ -1,11 +1,18 @@
 // Command lines `strellix segment` cannot carry out are refused before
-// anything is read or written, with a message that says why; a frame that
-// cannot be used stops the run with its outputs so far complete; OUTDIR
-// never mixes the files of two runs.
+// anything is read or written, with one message that says why; a frame
+// that cannot be used stops the run with its outputs so far complete;
+// OUTDIR never mixes the files of two runs.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -60,6 +67,84 @@ TEST(SegmentRefusals, EachSaysWhyAndWritesNothing) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << shown << "\n" << r.err;
     EXPECT_FALSE(file_exists(out)) << shown;
   }
+  // An OUTDIR that is a link to nowhere is named as such.
+  fs::create_directory_symlink(s.path("gone"), s.path("dangling"));
+  const RunResult dangling = run_cli({"segment", pattern, "-o", s.path("dangling")});
+  EXPECT_EQ(dangling.exit_code, 2);
+  EXPECT_NE(dangling.err.find("dangling is a symbolic link to " + s.path("gone") + ", which does not exist"),
+            std::string::npos)
+      << dangling.err;
+  EXPECT_FALSE(file_exists(s.path("gone")));
+
+  // One message for one mistake: not also one for the value it displaced,
+  // nor for the words after a misspelt command.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"segment", pattern, "-o", out, "--treshold", "0.01"},
+        std::vector<std::string>{"segment", "--treshold", "0.01", pattern, "-o", out},
+        std::vector<std::string>{"segmnet", pattern, "-o", out}}) {
+    const RunResult r = run_cli(args);
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("(did you mean "), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;  // and "Run '... --help'"
+  }
+  const RunResult two = run_cli({"segment", pattern, "-o", out, "--quite", "extra"});
+  EXPECT_NE(two.err.find("--quite (did you mean --quiet?)\nstrellix segment: unexpected argument extra"),
+            std::string::npos)
+      << two.err;
+
+  // A range of one frame is a range.
+  const RunResult one = run_cli({"segment", pattern, "-o", out, "--start", "5", "--end", "5", "-q"});
+  EXPECT_EQ(one.exit_code, 0) << one.err;
+  EXPECT_EQ(count_masks(out), 1);
+  EXPECT_FALSE(read_numbered_mask(out, "mask", 5).empty());
+}
+
+// One run at a time in an OUTDIR: a second one, into it, continuing it or
+// replacing it, is refused at once, naming the run that holds it; the
+// first goes on undisturbed and leaves no lock behind. An OUTDIR where
+// nothing can be written is found out before any frame is read.
+TEST(SegmentRefusals, OneRunPerOutdirAndAnOutdirThatCannotBeWrittenIsFoundAtOnce) {
+  const std::string& scene = sample_scene(300, 160, 120);
+  ScratchDir s("cli-lock");
+  const std::string out = s.path("out");
+  const pid_t first = start_cli({"segment", scene + "%d.png", "-o", out, "--median-frames", "10"});
+  ASSERT_TRUE(wait_for_file(out + "/mask000001.png", 60));
+  kill(first, SIGSTOP);  // holds OUTDIR, however fast the machine
+  for (const char* how : {"", "--overwrite", "--resume"}) {
+    std::vector<std::string> args = {"segment", scene + "%d.png", "-o", out, "--median-frames", "10"};
+    if (*how != '\0') args.push_back(how);
+    const RunResult r = run_cli(args);
+    EXPECT_EQ(r.exit_code, 2) << how;
+    EXPECT_NE(r.err.find(out + " is in use by another run of strellix (pid " + std::to_string(first) +
+                         ", started "),
+              std::string::npos)
+        << how << ": " << r.err;
+    EXPECT_NE(r.err.find("input " + scene + "%d.png"), std::string::npos) << r.err;
+  }
+  kill(first, SIGCONT);
+  int status = 0;
+  waitpid(first, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(count_masks(out), 300);
+  EXPECT_FALSE(file_exists(out + "/.strellix.lock"));
+
+  // Read-only: a file system mounted so as root (who may write anywhere
+  // else), a directory without write permission otherwise.
+  const std::string locked = s.path("read-only");
+  fs::create_directory(locked);
+  const bool mounted = geteuid() == 0 && mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=1m") == 0;
+  if (geteuid() != 0) chmod(locked.c_str(), 0555);
+  if (mounted || geteuid() != 0) {
+    const RunResult r = run_cli({"segment", scene + "%d.png", "-o", locked, "--median-frames", "10"});
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.err.find("cannot write in " + locked + ": " +
+                         (mounted ? "Read-only file system" : "Permission denied")),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(directory_entries(locked).empty());
+  }
+  if (mounted) umount(locked.c_str());
+  chmod(locked.c_str(), 0755);
 }
 
 TEST(SegmentRefusals, FullOutdirIsRefusedAndOverwriteLeavesNoMaskOfTheEarlierRun) {

@@ -1,7 +1,11 @@
 #include "support/cli_runs.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <opencv2/imgcodecs.hpp>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,32 @@ RunResult run_cli(const std::vector<std::string>& args, int timeout_seconds) {
   std::vector<std::string> command = {STRELLIX_CLI_BINARY};
   command.insert(command.end(), args.begin(), args.end());
   return run_binary(command, "/", timeout_seconds);
+}
+
+pid_t start_cli(const std::vector<std::string>& args) {
+  std::vector<std::string> command = {STRELLIX_CLI_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : command) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int null_device = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) dup2(null_device, fd);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+bool wait_for_file(const std::string& path, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!file_exists(path)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    usleep(500);
+  }
+  return true;
 }
 
 const std::string& sample_scene(int frames, int width, int height) {

@@ -2,6 +2,8 @@
 // masks they write.
 #pragma once
 
+#include <sys/types.h>
+
 #include <opencv2/core.hpp>
 
 #include <string>
@@ -11,6 +13,13 @@
 
 // `strellix` with these arguments, without a terminal.
 RunResult run_cli(const std::vector<std::string>& args, int timeout_seconds = 120);
+
+// The same, started in the background (no terminal, standard streams on
+// /dev/null); the caller waits for it with waitpid.
+pid_t start_cli(const std::vector<std::string>& args);
+
+// Waits up to `seconds` for `path` to exist; false when it never did.
+bool wait_for_file(const std::string& path, double seconds);
 
 // A sample scene of `frames` frames of width x height, generated once per
 // test program for each size and count: the prefix of its frames
