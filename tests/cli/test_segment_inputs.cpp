@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,20 @@ TEST(SegmentInputs, VideosGiveTheMasksOfTheirOwnDecodedFrames) {
       ASSERT_TRUE(same_pixels(grey, read_numbered_mask(out, "mask", k))) << "mask video frame " << k;
     }
     EXPECT_EQ(cv::VideoCapture(out + "/overlay.mp4", cv::CAP_FFMPEG).get(cv::CAP_PROP_FRAME_COUNT), 40);
+    // The overlay is H.264 where the video library has its encoder, MPEG-4
+    // part 2 otherwise, and run.json says which.
+    const bool h264 = cv::VideoWriter(s.path("h264.mp4"), cv::CAP_FFMPEG,
+                                      cv::VideoWriter::fourcc('a', 'v', 'c', '1'), 25, cv::Size(48, 32))
+                          .isOpened();
+    const int fourcc =
+        static_cast<int>(cv::VideoCapture(out + "/overlay.mp4", cv::CAP_FFMPEG).get(cv::CAP_PROP_FOURCC));
+    EXPECT_EQ(fourcc, h264 ? cv::VideoWriter::fourcc('a', 'v', 'c', '1')
+                           : cv::VideoWriter::fourcc('m', 'p', '4', 'v'));
+    const std::string record = read_file(out + "/run.json");
+    EXPECT_NE(record.find(std::string("\"overlay_codec\": \"") + (h264 ? "h264" : "mpeg4") + "\""),
+              std::string::npos)
+        << record;
+    EXPECT_NE(record.find("\"mask_video_codec\": \"ffv1\""), std::string::npos) << record;
   }
 }
 
@@ -185,4 +200,91 @@ TEST(SegmentInputs, HttpStreamGivesTheMasksOfTheFile) {
   ASSERT_EQ(stream.exit_code, 0) << stream.err;
   EXPECT_EQ(differing_masks(s.path("stream"), "mask", s.path("file"), "mask", 1, 40), 0);
   EXPECT_TRUE(read_numbered_mask(s.path("stream"), "mask", 41).empty());
+}
+
+// A video that ends before the frame count its container declares is
+// incomplete, not complete: its own status, exit code and summary; what it
+// gave is segmented.
+TEST(SegmentInputs, VideoEndingBeforeItsDeclaredCountIsIncomplete) {
+  const std::string& scene = sample_scene(40, 48, 32);
+  ScratchDir s("cli-cut-video");
+  if (!write_video(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1'), scene, 40,
+                   cv::Size(48, 32)))
+    GTEST_SKIP() << "no lossless encoder";
+  const std::string bytes = read_file(s.path("clip.mkv"));
+  std::ofstream(s.path("cut.mkv"), std::ios::binary) << bytes.substr(0, bytes.size() * 55 / 100);
+  const RunResult r = run_cli({"segment", s.path("cut.mkv"), "-o", s.path("out"), "--median-frames", "5"});
+  EXPECT_EQ(r.exit_code, 7) << r.err;
+  EXPECT_NE(r.err.find("cut.mkv ended after frame "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("but its container declares 40 frames"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find(" of 40 frames (1-"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("incomplete"), std::string::npos) << r.out;
+  const std::string record = read_file(s.path("out/run.json"));
+  EXPECT_NE(record.find("\"status\": \"incomplete\""), std::string::npos) << record;
+  EXPECT_EQ(json_value(record, "exit_code"), 7);
+  EXPECT_EQ(json_value(record, "expected"), 40);
+  const double done = json_value(record, "done");
+  EXPECT_GT(done, 5);
+  EXPECT_LT(done, 40);
+  EXPECT_FALSE(read_numbered_mask(s.path("out"), "mask", static_cast<long long>(done)).empty());
+}
+
+// A stream that cannot be opened says why (an HTTP status, a refused
+// connection, an mp4 that cannot be streamed); one that stops or goes
+// quiet part way is incomplete, after the time-out for a quiet one.
+TEST(SegmentInputs, StreamsThatFailSayWhy) {
+  const std::string& scene = sample_scene(40, 48, 32);
+  ScratchDir s("cli-bad-streams");
+  if (!write_video(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1'), scene, 40,
+                   cv::Size(48, 32)))
+    GTEST_SKIP() << "no encoder";
+  // An mp4 (index at the end, as the video library writes it) too large
+  // for the reader to keep whole while it looks for the index.
+  {
+    cv::VideoWriter writer(s.path("clip.mp4"), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('m', 'p', '4', 'v'),
+                           25, cv::Size(160, 120));
+    cv::Mat noise(120, 160, CV_8UC3);
+    for (int k = 0; k < 40; ++k) {
+      cv::randu(noise, 0, 256);
+      writer.write(noise);
+    }
+  }
+  const std::size_t half = read_file(s.path("clip.mkv")).size() / 2;
+  int run = 0;
+  auto segment = [&](const std::string& url) {
+    return run_cli({"segment", url, "-o", s.path("out" + std::to_string(++run)), "--median-frames", "5",
+                    "--stream-timeout", "2"});
+  };
+  HttpBehaviour missing, plain, cut, quiet, silent;
+  missing.status = 404;
+  plain.ranges = false;
+  cut.ranges = quiet.ranges = false;
+  cut.cut_at = quiet.cut_at = half;
+  quiet.hang = silent.hang = true;
+  silent.cut_at = 0;
+  const struct {
+    std::string file;
+    HttpBehaviour behaviour;
+    int code;
+    std::string says;
+  } cases[] = {
+      {"clip.mp4", missing, 1, "the server answered HTTP 404 Not Found"},
+      {"clip.mp4", plain, 1,
+       "probably not streamable (and the server does not serve byte ranges); move the index "
+       "to the front: ffmpeg -i IN.mp4 -c copy -movflags +faststart OUT.mp4"},
+      {"clip.mp4", silent, 1, "no answer within 2 s (time-out; see --stream-timeout)"},
+      {"clip.mkv", cut, 7, "but its container declares 40 frames: the stream was cut off"},
+      {"clip.mkv", quiet, 7, "sent no frame for 2 s after frame "},
+  };
+  for (const auto& c : cases) {
+    HttpFileServer server(s.path(c.file), c.behaviour);
+    ASSERT_NE(server.port(), 0);
+    const RunResult r = segment(server.url(c.file));
+    EXPECT_EQ(r.exit_code, c.code) << c.says << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  const RunResult refused = segment("http://127.0.0.1:" + std::to_string(closed_port()) + "/clip.mp4");
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("the connection to 127.0.0.1:"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("was refused"), std::string::npos) << refused.err;
 }
