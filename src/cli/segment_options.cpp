@@ -40,6 +40,8 @@ written beside the input. Every file appears complete or not at all:
   checkpoint.state      with --checkpoint-every K: the model after every K-th frame (and
   checkpoint.txt        the run it belongs to); both are removed when the run completes
   run.json              input, parameters, frame range, frames done, timings, version, status
+One run at a time holds OUTDIR (the lock file .strellix.lock, gone when it ends); another is
+refused, naming it.
 
 --resume continues the run in OUTDIR from its last checkpoint; give the same INPUT and options
 as the first time (other values are refused). Masks already written stay; the videos are written
@@ -50,13 +52,17 @@ Progress is shown on standard error when it is a terminal (not with --quiet).
 
 Exit codes:
   0  done (also --help, --version)
-  1  the input cannot be opened, has no frame, or a frame of the median cannot be used
-  2  a usage error: unknown option, bad value, OUTDIR not empty, nothing to resume
-  3  some output file could not be written (each is named); the run went on
+  1  the input cannot be opened, has no frame, or a frame of the median cannot be used;
+     a checkpoint that cannot be read or is not the run's
+  2  a usage error: unknown option, bad value, OUTDIR not empty or in use, nothing to resume
+  3  an output could not be written (the reason is given): the run stopped there; run.json
+     and the last checkpoint stay, so --resume can go on once there is room
   4  not enough memory for the model and the median
   5  a frame exists but cannot be used (undecodable, another size): the run stopped there,
      the outputs of the frames before it are complete
   6  an unexpected failure
+  7  the input ended early (cut off, damaged, or silent for --stream-timeout): the outputs of
+     the frames it gave are complete, run.json says incomplete
   ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT: the frame in hand is finished, the videos and
   run.json are written, and the process ends by the signal (shell status 128+N: 130 for Ctrl-C);
   a second signal ends it at once. No temporary file is left either way.)";
