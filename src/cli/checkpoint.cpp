@@ -42,6 +42,17 @@ std::string real_text(double value) {
   return text;
 }
 
+// The shortest text that reads back as `value` ("0.05", not
+// "0.050000000000000003"), for messages: a user sees what was typed.
+std::string shown_real(double value) {
+  char text[40];
+  for (int digits = 1; digits < 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value) return text;
+  }
+  return real_text(value);
+}
+
 // The size of a video file, so that another file under the same name is
 // told apart.
 std::string input_identity(const InputLocation& location) {
@@ -208,9 +219,11 @@ void check_checkpoint_belongs(const SegmentOptions& o, const Subtractor& model, 
   compare("--layers", std::to_string(saved.layers), std::to_string(run.layers));
   compare("--width-1d", std::to_string(saved.width_1d), std::to_string(run.width_1d));
   compare("--width-2d", std::to_string(saved.width_2d), std::to_string(run.width_2d));
-  compare("--threshold", real_text(saved.threshold), real_text(run.threshold));
-  compare("--learning-rate", real_text(saved.learning_rate), real_text(run.learning_rate));
+  compare("--threshold", shown_real(saved.threshold), shown_real(run.threshold));
+  compare("--learning-rate", shown_real(saved.learning_rate), shown_real(run.learning_rate));
   compare("--median-frames", std::to_string(saved.median_frames), std::to_string(run.median_frames));
+  compare("--shadow-value", std::to_string(saved.shadow_value), std::to_string(run.shadow_value));
+  compare("--post-median", std::to_string(saved.post_median), std::to_string(run.post_median));
   const cv::Size size = model.frame_size();
   compare("frames of", std::to_string(size.width) + "x" + std::to_string(size.height),
           std::to_string(input_size.width) + "x" + std::to_string(input_size.height));

@@ -78,12 +78,14 @@ TEST(Checkpoint, StateComesBackExactlyAndNothingElseIsLeft) {
   SegmentOptions other = o;
   other.parameters.layers = 2;
   other.parameters.threshold = 0.05;
+  other.parameters.post_median = 3;
   other.parameters.threads = 7;  // changes no mask
   EXPECT_EQ(failure_code([&] { check_checkpoint_belongs(other, model, cv::Size(16, 12), -1); }, message),
             EXIT_NO_INPUT);
-  EXPECT_NE(message.find("holds --layers 3, --threshold 0.0050000000000000001, where the run has --layers 2, "
-                         "--threshold 0.050000000000000003"),
-            std::string::npos)
+  EXPECT_NE(
+      message.find("holds --layers 3, --threshold 0.005, --post-median 0, where the run has --layers 2, "
+                   "--threshold 0.05, --post-median 3;"),
+      std::string::npos)
       << message;
   EXPECT_EQ(failure_code([&] { check_checkpoint_belongs(o, model, cv::Size(16, 13), -1); }, message),
             EXIT_NO_INPUT);

@@ -79,13 +79,16 @@ TEST(SegmentResume, KilledRunResumedGivesTheMasksOfAnUninterruptedOne) {
   other.layers = 2;
   other.threshold = 0.05;
   other.median_frames = 10;
+  other.shadow_value = 127;
   strellix::Subtractor foreign(other);
   foreign.initialize({cv::imread(scene + "1.png")});
   foreign.save(state);
   const std::vector<std::string> before = directory_entries(s.path("killed"));
   r = run_cli(with({"-o", s.path("killed"), "--resume"}));
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("not this run's checkpoint: it holds --layers 2, --threshold 0.05"), std::string::npos)
+  EXPECT_NE(r.err.find("not this run's checkpoint: it holds --layers 2, --threshold 0.05, --shadow-value "
+                       "127, where the run has --layers 5, --threshold 0.005, --shadow-value 0;"),
+            std::string::npos)
       << r.err;
   EXPECT_EQ(directory_entries(s.path("killed")), before);
   fs::rename(s.path("own.state"), state);
