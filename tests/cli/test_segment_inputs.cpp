@@ -38,6 +38,12 @@ bool write_video(const std::string& path, int fourcc, const std::string& scene, 
   return true;
 }
 
+// The 40 frames of 48x32 of the sample scene as a video; false when this
+// machine has no encoder for it.
+bool write_sample_clip(const std::string& path, int fourcc) {
+  return write_video(path, fourcc, sample_scene(40, 48, 32), 40, cv::Size(48, 32));
+}
+
 // The masks a Subtractor gives for the frames the video library decodes
 // from `path`, with a median of `median_frames`, compared with the run's.
 void expect_masks_of_decoded_frames(const std::string& path, const std::string& out, int median_frames) {
@@ -169,10 +175,8 @@ TEST(SegmentInputs, VideosGiveTheMasksOfTheirOwnDecodedFrames) {
 // --start s on a video starts at its s-th frame and takes the median from
 // there, as Strellixplus's -skip s does.
 TEST(SegmentInputs, StartAndEndOnAVideoMatchStrellixplusSkip) {
-  const std::string& scene = sample_scene(40, 48, 32);
   ScratchDir s("cli-skip");
-  if (!write_video(s.path("clip.avi"), cv::VideoWriter::fourcc('F', 'F', 'V', '1'), scene, 40,
-                   cv::Size(48, 32)))
+  if (!write_sample_clip(s.path("clip.avi"), cv::VideoWriter::fourcc('F', 'F', 'V', '1')))
     GTEST_SKIP() << "no lossless encoder";
   const RunResult cli = run_cli({"segment", s.path("clip.avi"), "-o", s.path("cli"), "--start", "4", "--end",
                                  "33", "--median-frames", "9"});
@@ -185,10 +189,8 @@ TEST(SegmentInputs, StartAndEndOnAVideoMatchStrellixplusSkip) {
 }
 
 TEST(SegmentInputs, HttpStreamGivesTheMasksOfTheFile) {
-  const std::string& scene = sample_scene(40, 48, 32);
   ScratchDir s("cli-http");
-  if (!write_video(s.path("clip.mp4"), cv::VideoWriter::fourcc('m', 'p', '4', 'v'), scene, 40,
-                   cv::Size(48, 32)))
+  if (!write_sample_clip(s.path("clip.mp4"), cv::VideoWriter::fourcc('m', 'p', '4', 'v')))
     GTEST_SKIP() << "no encoder";
   const RunResult file =
       run_cli({"segment", s.path("clip.mp4"), "-o", s.path("file"), "--median-frames", "12"});
@@ -206,10 +208,8 @@ TEST(SegmentInputs, HttpStreamGivesTheMasksOfTheFile) {
 // incomplete, not complete: its own status, exit code and summary; what it
 // gave is segmented.
 TEST(SegmentInputs, VideoEndingBeforeItsDeclaredCountIsIncomplete) {
-  const std::string& scene = sample_scene(40, 48, 32);
   ScratchDir s("cli-cut-video");
-  if (!write_video(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1'), scene, 40,
-                   cv::Size(48, 32)))
+  if (!write_sample_clip(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1')))
     GTEST_SKIP() << "no lossless encoder";
   const std::string bytes = read_file(s.path("clip.mkv"));
   std::ofstream(s.path("cut.mkv"), std::ios::binary) << bytes.substr(0, bytes.size() * 55 / 100);
@@ -233,10 +233,8 @@ TEST(SegmentInputs, VideoEndingBeforeItsDeclaredCountIsIncomplete) {
 // connection, an mp4 that cannot be streamed); one that stops or goes
 // quiet part way is incomplete, after the time-out for a quiet one.
 TEST(SegmentInputs, StreamsThatFailSayWhy) {
-  const std::string& scene = sample_scene(40, 48, 32);
   ScratchDir s("cli-bad-streams");
-  if (!write_video(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1'), scene, 40,
-                   cv::Size(48, 32)))
+  if (!write_sample_clip(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1')))
     GTEST_SKIP() << "no encoder";
   // An mp4 (index at the end, as the video library writes it) too large
   // for the reader to keep whole while it looks for the index.
