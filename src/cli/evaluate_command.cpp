@@ -4,10 +4,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "cli/command_failure.h"
 #include "cli/evaluate_metrics.h"
+#include "cli/evaluate_range.h"
 #include "cli/name_pattern.h"
 #include "cli/number_options.h"
 
@@ -19,22 +19,6 @@ namespace fs = std::filesystem;
 
 constexpr long long MAX_FRAME_NUMBER = 999999999;
 
-// temporalROI.txt lives in the sequence directory, the parent of GROUNDTRUTH.
-std::string temporal_roi_path(const std::string& truth_dir) {
-  fs::path dir = fs::path(truth_dir).lexically_normal();
-  if (dir.filename().empty()) dir = dir.parent_path();
-  return (dir.parent_path() / "temporalROI.txt").string();
-}
-
-bool read_temporal_roi(const std::string& path, long long* first, long long* last) {
-  std::ifstream in(path);
-  long long a = 0, b = 0;
-  if (!(in >> a >> b) || a < 0 || b < 0) return false;
-  *first = a;
-  *last = b;
-  return true;
-}
-
 cv::Mat read_image(const std::string& path, int flags) {
   std::error_code error;
   if (!fs::exists(path, error)) return cv::Mat();
@@ -43,22 +27,6 @@ cv::Mat read_image(const std::string& path, int flags) {
   } catch (const cv::Exception&) {
     return cv::Mat();
   }
-}
-
-// The frame range: the options, completed from temporalROI.txt.
-void settle_range(const EvaluateOptions& o, long long& first, long long& last) {
-  first = o.first.value_or(-1);
-  last = o.last.value_or(-1);
-  if (first < 0 || last < 0) {
-    long long roi_first = 0, roi_last = 0;
-    const std::string roi_file = temporal_roi_path(o.truth_dir);
-    if (!read_temporal_roi(roi_file, &roi_first, &roi_last))
-      throw usage_error("no frame range: give --first and --last, or provide " + roi_file);
-    if (first < 0) first = roi_first;
-    if (last < 0) last = roi_last;
-  }
-  if (last < first)
-    throw usage_error("empty frame range " + std::to_string(first) + "-" + std::to_string(last));
 }
 
 cv::Mat read_region_of_interest(const std::string& path) {
@@ -72,11 +40,71 @@ std::string size_text(const cv::Mat& image) {
   return std::to_string(image.cols) + "x" + std::to_string(image.rows);
 }
 
+// Every warning goes to standard error at once and into the report, so
+// that a caller reading only the JSON sees it too.
+void warn(ScoreReport& report, const std::string& text) {
+  std::fprintf(stderr, "strellix evaluate: warning: %s\n", text.c_str());
+  report.warnings.push_back(text);
+}
+
+// A mask directory that is not there would otherwise score every frame as
+// background; missing masks in it are refused unless the caller asked to
+// score them as background. Checked before any image is read.
+long long count_missing_masks(const EvaluateOptions& o, const NamePattern& pattern, const FrameRange& range) {
+  std::error_code error;
+  if (!fs::is_directory(o.mask_dir, error))
+    throw input_error(fs::exists(o.mask_dir, error)
+                          ? o.mask_dir + " is not a directory"
+                          : "the masks directory " + o.mask_dir + " does not exist");
+  long long missing = 0;
+  std::string first_missing;
+  for (long long k = range.first; k <= range.last; ++k) {
+    const std::string path = (fs::path(o.mask_dir) / format_name(pattern, k)).string();
+    if (fs::exists(path, error)) continue;
+    if (missing++ == 0) first_missing = path;
+  }
+  if (missing > 0 && !o.missing_as_background)
+    throw input_error(std::to_string(missing) + " of the " + std::to_string(range.last - range.first + 1) +
+                      " masks of frames " + std::to_string(range.first) + "-" + std::to_string(range.last) +
+                      " are missing, the first " + first_missing +
+                      "; --missing-as-background scores a missing mask as all background");
+  return missing;
+}
+
+// The region of interest applies when it has the frames' size; one of
+// another size is left out with a warning (the data sets ship some).
+void check_roi_size(cv::Mat& roi, const cv::Mat& truth, const std::string& roi_path, ScoreReport& report) {
+  if (roi.empty() || roi.size() == truth.size()) return;
+  warn(report, roi_path + " is " + size_text(roi) + ", the frames are " + size_text(truth) +
+                   "; scoring the whole frame");
+  roi.release();
+}
+
+// One frame's counts; a mask that is absent counts as all background.
+ScoreCounts score_frame(const EvaluateOptions& o, const NamePattern& mask_pattern, const cv::Mat& truth,
+                        const cv::Mat& roi, long long k) {
+  const std::string mask_path = (fs::path(o.mask_dir) / format_name(mask_pattern, k)).string();
+  cv::Mat moving;
+  std::error_code error;
+  if (fs::exists(mask_path, error)) {
+    const cv::Mat mask = read_image(mask_path, cv::IMREAD_UNCHANGED);
+    if (mask.empty()) throw input_error("cannot read the mask " + mask_path);
+    if (mask.size() != truth.size())
+      throw input_error(mask_path + " is " + size_text(mask) + ", its ground truth " + size_text(truth));
+    moving = moving_pixels(
+        mask, o.shadow_value ? std::optional<int>(static_cast<int>(*o.shadow_value)) : std::nullopt);
+  }
+  ScoreCounts counts;
+  add_scored_frame(truth, moving, roi, counts);
+  return counts;
+}
+
 }  // namespace
 
 CLI::App* add_evaluate_command(CLI::App& app, EvaluateOptions& o) {
   CLI::App* command = app.add_subcommand(
-      "evaluate", "Score masks against a ground truth: the seven change-detection metrics");
+      "evaluate",
+      "Score masks against a ground truth: the seven change-detection metrics and the shadow error rate");
   command->add_option("MASKS", o.mask_dir, "Directory of the masks (as `strellix segment` writes them)")
       ->required()
       ->type_name("DIR");
@@ -89,22 +117,31 @@ CLI::App* add_evaluate_command(CLI::App& app, EvaluateOptions& o) {
   command->add_option("--roi", o.roi_path, "Region of interest: pixels where this image is 0 are not scored")
       ->type_name("FILE");
   add_whole_number(*command, "--first", o.first, 0, MAX_FRAME_NUMBER,
-                   "First frame scored (default: from temporalROI.txt beside GROUNDTRUTH)");
-  add_whole_number(*command, "--last", o.last, 0, MAX_FRAME_NUMBER,
-                   "Last frame scored (default: from temporalROI.txt beside GROUNDTRUTH)");
+                   "First frame scored (default: see below)");
+  add_whole_number(*command, "--last", o.last, 0, MAX_FRAME_NUMBER, "Last frame scored (default: see below)");
   command->add_option("--mask-pattern", o.mask_pattern, "Names of the mask files, one %d field")
       ->capture_default_str()
       ->type_name("PATTERN");
   command->add_option("--gt-pattern", o.truth_pattern, "Names of the ground-truth files, one %d field")
       ->capture_default_str()
       ->type_name("PATTERN");
+  add_whole_number(*command, "--shadow-value", o.shadow_value, 1, 254,
+                   "Mask pixels of this value are shadow: scored as background (127 for masks that mark "
+                   "shadows as OpenCV's subtractors do)");
+  command->add_flag("--missing-as-background", o.missing_as_background,
+                    "Score a missing mask file as all background instead of failing");
+  command->add_flag("--per-frame", o.per_frame, "Add each frame's counts to the report");
   command->add_flag("--json", o.json, "Print the counts and metrics as one JSON object");
   command->footer(
-      "A mask file that is missing is scored as all background (and counted on standard error).\n"
-      "Counts are summed over the frames before the ratios are taken; a ratio with nothing to count\n"
-      "is printed as nan (null in JSON).\n"
-      "Exit codes: 0 scored; 1 a ground truth, mask or region of interest cannot be read or has\n"
-      "another size; 2 a usage error.");
+      "Frames scored: --first to --last; an end left out is taken from the frames that temporalROI.txt\n"
+      "(beside GROUNDTRUTH) names and that have a ground-truth file, so an excerpt of a sequence scores\n"
+      "as it is. The shadow error rate is the share of ground-truth shadow pixels (50) that the masks\n"
+      "call moving. A region of interest of another size than the frames is left out with a warning\n"
+      "(the whole frame is scored). Counts are summed over the frames before the ratios are taken; a\n"
+      "ratio with nothing to count is printed as nan (null in JSON).\n"
+      "Exit codes: 0 scored (warnings on standard error and in the JSON); 1 a mask is missing, or a\n"
+      "ground truth, mask, region of interest or temporalROI.txt cannot be read or has another size;\n"
+      "2 a usage error.");
   return command;
 }
 
@@ -113,47 +150,28 @@ int run_evaluate(const EvaluateOptions& o) {
   if (!parse_name_pattern(o.truth_pattern, &truth_pattern) ||
       !parse_name_pattern(o.mask_pattern, &mask_pattern))
     throw usage_error("a name pattern needs exactly one %d field (such as %06d)");
-  long long first = 0, last = 0;
-  settle_range(o, first, last);
+  const FrameRange range = scored_frames(o.first, o.last, o.truth_dir, o.truth_pattern, truth_pattern);
   cv::Mat roi = read_region_of_interest(o.roi_path);
-
-  ScoreCounts counts;
-  long long missing_masks = 0;
-  bool roi_size_checked = false;
-  for (long long k = first; k <= last; ++k) {
+  ScoreReport report;
+  report.first = range.first;
+  report.last = range.last;
+  report.missing_masks = count_missing_masks(o, mask_pattern, range);
+  if (report.missing_masks > 0)
+    warn(report, std::to_string(report.missing_masks) + " of " +
+                     std::to_string(range.last - range.first + 1) +
+                     " mask files missing, scored as background");
+  for (long long k = range.first; k <= range.last; ++k) {
     const std::string truth_path = (fs::path(o.truth_dir) / format_name(truth_pattern, k)).string();
     const cv::Mat truth = read_image(truth_path, cv::IMREAD_GRAYSCALE);
     if (truth.empty()) throw input_error("cannot read the ground truth " + truth_path);
-    if (!roi_size_checked) {
-      roi_size_checked = true;
-      if (!roi.empty() && roi.size() != truth.size()) {
-        std::fprintf(stderr,
-                     "strellix evaluate: warning: %s is %s, the frames are %s; scoring the whole frame\n",
-                     o.roi_path.c_str(), size_text(roi).c_str(), size_text(truth).c_str());
-        roi.release();
-      }
-    }
-    const std::string mask_path = (fs::path(o.mask_dir) / format_name(mask_pattern, k)).string();
-    cv::Mat positive;
-    std::error_code error;
-    if (!fs::exists(mask_path, error)) {
-      ++missing_masks;  // scored as all background
-    } else {
-      const cv::Mat mask = read_image(mask_path, cv::IMREAD_UNCHANGED);
-      if (mask.empty()) throw input_error("cannot read the mask " + mask_path);
-      if (mask.size() != truth.size())
-        throw input_error(mask_path + " is " + size_text(mask) + ", its ground truth " + size_text(truth));
-      positive = nonzero_anywhere(mask);
-    }
+    if (k == range.first) check_roi_size(roi, truth, o.roi_path, report);
     const cv::Mat inside = roi.size() == truth.size() ? roi : cv::Mat();
-    add_scored_frame(truth, positive, inside, counts);
+    const ScoreCounts counts = score_frame(o, mask_pattern, truth, inside, k);
+    report.total += counts;
+    if (o.per_frame) report.frames.push_back({k, counts});
   }
-  if (missing_masks > 0)
-    std::fprintf(stderr, "strellix evaluate: %lld of %lld mask files missing, scored as background\n",
-                 missing_masks, last - first + 1);
-  const std::string report =
-      o.json ? scores_json(counts, first, last, missing_masks) : scores_text(counts, first, last);
-  std::fputs(report.c_str(), stdout);
+  const std::string text = o.json ? scores_json(report) : scores_text(report);
+  std::fputs(text.c_str(), stdout);
   return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_OUTPUT;
 }
 

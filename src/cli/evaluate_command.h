@@ -1,5 +1,6 @@
 // `strellix evaluate MASKS GROUNDTRUTH`: the seven change-detection metrics
-// of a directory of masks against a ground-truth directory.
+// and the shadow error rate of a directory of masks against a ground-truth
+// directory.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,9 @@ struct EvaluateOptions {
   std::optional<long long> first, last;
   std::string truth_pattern = "gt%06d.png";
   std::string mask_pattern = "mask%06d.png";
+  std::optional<long long> shadow_value;  // the grey level the masks give shadows
+  bool missing_as_background = false;
+  bool per_frame = false;
   bool json = false;
 };
 
@@ -25,7 +29,8 @@ CLI::App* add_evaluate_command(CLI::App& app, EvaluateOptions& options);
 
 // Scores and prints the report on standard output. Returns the exit code:
 // 0, 1 for a file that cannot be read (ground truth, mask, region of
-// interest), 2 for an unusable pattern or frame range.
+// interest, temporalROI.txt) or a mask that is missing, 2 for an unusable
+// pattern or frame range.
 int run_evaluate(const EvaluateOptions& options);
 
 }  // namespace strellix::cli

@@ -131,6 +131,12 @@ class PatternInput : public InputSource {
   // later shows up as the run goes.
   long long total() const override { return last_ - first_number_ + 1; }
 
+  std::vector<std::string> files() const override {
+    std::vector<std::string> paths;
+    for (long long k = first_number_; k <= last_; ++k) paths.push_back(path_of(k));
+    return paths;
+  }
+
  private:
   std::string path_of(long long number) const {
     return joined(location_.directory, format_name(location_.pattern, number));
@@ -190,6 +196,10 @@ class DirectoryInput : public InputSource {
   }
 
   long long total() const override { return last_ - first_number_ + 1; }
+
+  std::vector<std::string> files() const override {
+    return std::vector<std::string>(files_.begin() + (first_number_ - 1), files_.begin() + last_);
+  }
 
  private:
   std::vector<std::string> files_;

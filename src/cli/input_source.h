@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/input_location.h"
 #include "io/frame_source.h"
@@ -43,6 +44,9 @@ class InputSource {
   // fewer frames than its container declares, or a stream that sent
   // nothing for the time-out, ended early.
   virtual std::string ended_early() const { return ""; }
+  // The image files the run reads, in order, for inputs made of them;
+  // empty for videos, cameras and streams.
+  virtual std::vector<std::string> files() const { return {}; }
 
   // The number the first frame of the run has.
   long long first_number() const { return first_number_; }

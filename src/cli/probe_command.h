@@ -19,6 +19,7 @@ struct ProbeOptions {
   std::string background_file;  // only whether one is given counts: no median then
   std::optional<long long> start, end;
   double stream_timeout = DEFAULT_STREAM_TIMEOUT;  // seconds
+  bool files = false;  // list the files the run reads instead of the report
   bool json = false;
 };
 
@@ -26,7 +27,8 @@ struct ProbeOptions {
 CLI::App* add_probe_command(CLI::App& app, ProbeOptions& options);
 
 // Reads the input's first frame of the range and prints the report on
-// standard output. Throws CommandFailure: EXIT_USAGE for an unusable
+// standard output (with `files`, lists the files the run would read, and
+// reads no frame). Throws CommandFailure: EXIT_USAGE for an unusable
 // command line, EXIT_NO_INPUT when the input cannot be opened or its first
 // frame cannot be used.
 int run_probe(const ProbeOptions& options);

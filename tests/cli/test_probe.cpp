@@ -31,6 +31,14 @@ TEST(Probe, SizesARunAsSegmentCountsIt) {
   EXPECT_EQ(json_value(seeded.out, "median_frames"), 0);
   EXPECT_EQ(json_value(seeded.out, "bytes"), model);
 
+  // What one more layer or median frame adds, for sizing other sets.
+  p.layers = 4;
+  EXPECT_EQ(json_value(r.out, "per_layer"), strellix::estimate_memory(p, 48, 32, false) - model);
+  p.layers = 3;
+  p.median_frames = 27;
+  EXPECT_EQ(json_value(r.out, "per_median_frame"),
+            strellix::estimate_memory(p, 48, 32, true) + 27.0 * 48 * 32 * 3 - json_value(r.out, "bytes"));
+
   const RunResult text = run_cli({"probe", pattern});
   ASSERT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("frame size: 48x32\nframes: 40, from 1\n"), std::string::npos) << text.out;
@@ -59,4 +67,19 @@ TEST(Probe, RefusesWhatSegmentRefuses) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args.back() << "\n" << r.err;
     EXPECT_EQ(r.out, "") << c.args.back();
   }
+}
+
+// The files a run reads, listed without decoding one: a damaged first frame
+// does not stop the list, which a batch reads every time it starts.
+TEST(Probe, ListsTheFilesARunReadsWithoutReadingThem) {
+  ScratchDir s("cli-probe-files");
+  for (const char* name : {"in07.png", "in08.png", "in09.png", "in11.png"}) touch_file(s.path(name));
+  const RunResult r = run_cli({"probe", s.path("in%02d.png"), "--files", "--end", "10"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, s.path("in07.png") + "\n" + s.path("in08.png") + "\n" + s.path("in09.png") + "\n");
+  const RunResult directory = run_cli({"probe", s.root, "--files", "--json", "--start", "4"});
+  ASSERT_EQ(directory.exit_code, 0) << directory.err;
+  EXPECT_EQ(directory.out, "{\"files\": [\n  \"" + s.path("in11.png") + "\"\n]}\n");
+  EXPECT_EQ(run_cli({"probe", "rtsp://camera.invalid/x", "--files", "--json"}).out, "{\"files\": []}\n");
+  EXPECT_EQ(run_cli({"probe", s.path("in%03d.png"), "--files"}).exit_code, 1);
 }
