@@ -36,6 +36,28 @@ cv::Mat read_region_of_interest(const std::string& path) {
   return nonzero_anywhere(image);
 }
 
+// --within FIRST-LAST: two frame numbers, the first not after the last.
+void add_within_option(CLI::App& command, std::optional<FrameRange>& within) {
+  command
+      .add_option_function<std::string>(
+          "--within",
+          [&within](const std::string& text) {
+            const std::size_t dash = text.find('-');
+            if (dash == std::string::npos)
+              throw CLI::ValidationError("--within",
+                                         "needs FIRST-LAST, such as 470-1700, not \"" + text + "\"");
+            FrameRange r;
+            r.first = read_whole_number("--within", text.substr(0, dash), 0, MAX_FRAME_NUMBER);
+            r.last = read_whole_number("--within", text.substr(dash + 1), 0, MAX_FRAME_NUMBER);
+            if (r.last < r.first)
+              throw CLI::ValidationError("--within",
+                                         "needs FIRST-LAST with FIRST not after LAST, not \"" + text + "\"");
+            within = r;
+          },
+          "Score only frames in this range, such as the frames a run segmented (FIRST-LAST)")
+      ->type_name("FIRST-LAST");
+}
+
 std::string size_text(const cv::Mat& image) {
   return std::to_string(image.cols) + "x" + std::to_string(image.rows);
 }
@@ -119,6 +141,7 @@ CLI::App* add_evaluate_command(CLI::App& app, EvaluateOptions& o) {
   add_whole_number(*command, "--first", o.first, 0, MAX_FRAME_NUMBER,
                    "First frame scored (default: see below)");
   add_whole_number(*command, "--last", o.last, 0, MAX_FRAME_NUMBER, "Last frame scored (default: see below)");
+  add_within_option(*command, o.within);
   command->add_option("--mask-pattern", o.mask_pattern, "Names of the mask files, one %d field")
       ->capture_default_str()
       ->type_name("PATTERN");
@@ -135,10 +158,11 @@ CLI::App* add_evaluate_command(CLI::App& app, EvaluateOptions& o) {
   command->footer(
       "Frames scored: --first to --last; an end left out is taken from the frames that temporalROI.txt\n"
       "(beside GROUNDTRUTH) names and that have a ground-truth file, so an excerpt of a sequence scores\n"
-      "as it is. The shadow error rate is the share of ground-truth shadow pixels (50) that the masks\n"
-      "call moving. A region of interest of another size than the frames is left out with a warning\n"
-      "(the whole frame is scored). Counts are summed over the frames before the ratios are taken; a\n"
-      "ratio with nothing to count is printed as nan (null in JSON).\n"
+      "as it is; --within cuts the range to the frames a run segmented. The shadow error rate is the\n"
+      "share of ground-truth shadow pixels (50) that the masks call moving. A region of interest of\n"
+      "another size than the frames is left out with a warning (the whole frame is scored). Counts are\n"
+      "summed over the frames before the ratios are taken; a ratio with nothing to count is printed as\n"
+      "nan (null in JSON).\n"
       "Exit codes: 0 scored (warnings on standard error and in the JSON); 1 a mask is missing, or a\n"
       "ground truth, mask, region of interest or temporalROI.txt cannot be read or has another size;\n"
       "2 a usage error.");
@@ -150,7 +174,8 @@ int run_evaluate(const EvaluateOptions& o) {
   if (!parse_name_pattern(o.truth_pattern, &truth_pattern) ||
       !parse_name_pattern(o.mask_pattern, &mask_pattern))
     throw usage_error("a name pattern needs exactly one %d field (such as %06d)");
-  const FrameRange range = scored_frames(o.first, o.last, o.truth_dir, o.truth_pattern, truth_pattern);
+  const FrameRange range =
+      scored_frames(o.first, o.last, o.within, o.truth_dir, o.truth_pattern, truth_pattern);
   cv::Mat roi = read_region_of_interest(o.roi_path);
   ScoreReport report;
   report.first = range.first;

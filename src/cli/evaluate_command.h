@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/evaluate_range.h"
+
 namespace strellix::cli {
 
 struct EvaluateOptions {
@@ -15,6 +17,7 @@ struct EvaluateOptions {
   std::string truth_dir;
   std::string roi_path;
   std::optional<long long> first, last;
+  std::optional<FrameRange> within;  // the frames a run segmented: nothing outside is scored
   std::string truth_pattern = "gt%06d.png";
   std::string mask_pattern = "mask%06d.png";
   std::optional<long long> shadow_value;  // the grey level the masks give shadows

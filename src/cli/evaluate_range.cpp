@@ -86,8 +86,8 @@ FrameRange read_temporal_roi(const std::string& path) {
 }
 
 FrameRange scored_frames(const std::optional<long long>& first, const std::optional<long long>& last,
-                         const std::string& truth_dir, const std::string& truth_pattern_text,
-                         const NamePattern& truth_pattern) {
+                         const std::optional<FrameRange>& within, const std::string& truth_dir,
+                         const std::string& truth_pattern_text, const NamePattern& truth_pattern) {
   FrameRange r;
   if (first && last) {
     r = {*first, *last};
@@ -110,6 +110,14 @@ FrameRange scored_frames(const std::optional<long long>& first, const std::optio
                         ": no frame is in both; give --first and --last");
   }
   if (r.last < r.first) throw usage_error("empty frame range " + range_text(r));
+  if (within) {
+    const FrameRange wanted = r;
+    r.first = std::max(r.first, within->first);
+    r.last = std::min(r.last, within->last);
+    if (r.last < r.first)
+      throw usage_error("the frames to score, " + range_text(wanted) + ", and --within " +
+                        range_text(*within) + " share none");
+  }
   return r;
 }
 

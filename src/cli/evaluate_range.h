@@ -18,9 +18,10 @@ struct FrameRange {
 // Throws CommandFailure: EXIT_USAGE for an empty range, EXIT_NO_INPUT when
 // temporalROI.txt or the ground-truth directory cannot be used, each
 // message naming the file and what is wrong with it.
+// `within`, when given, cuts the range to the frames a run segmented.
 FrameRange scored_frames(const std::optional<long long>& first, const std::optional<long long>& last,
-                         const std::string& truth_dir, const std::string& truth_pattern_text,
-                         const NamePattern& truth_pattern);
+                         const std::optional<FrameRange>& within, const std::string& truth_dir,
+                         const std::string& truth_pattern_text, const NamePattern& truth_pattern);
 
 // temporalROI.txt lives in the sequence directory, the parent of the
 // ground truth's.

@@ -98,8 +98,8 @@ TEST(Evaluate, CountsByHandWithTheShadowErrorRate) {
 }
 
 // An excerpt: temporalROI.txt names the whole sequence, the ground truth is
-// there for a part of it; that part is scored, and where the two share no
-// frame both are named.
+// there for a part of it; that part is scored (within a run's frames when
+// asked), and where the two share no frame both are named.
 TEST(Evaluate, ScoresTheFramesTemporalRoiAndTheGroundTruthShare) {
   LabelledSequence s(40, 49, "1 45\n");
   const RunResult r = s.evaluate({});
@@ -107,6 +107,9 @@ TEST(Evaluate, ScoresTheFramesTemporalRoiAndTheGroundTruthShare) {
   EXPECT_EQ(json_value(r.out, "first"), 40);
   EXPECT_EQ(json_value(r.out, "last"), 45);
   EXPECT_EQ(json_value(s.evaluate({"--first", "44"}).out, "first"), 44);
+  const RunResult within = s.evaluate({"--within", "42-60"});  // the frames a run did
+  EXPECT_EQ(json_value(within.out, "first"), 42);
+  EXPECT_EQ(json_value(within.out, "last"), 45);
 
   LabelledSequence apart(40, 49, "1 30");
   const RunResult none = apart.evaluate({});
