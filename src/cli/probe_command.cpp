@@ -133,12 +133,16 @@ int run_probe(const ProbeOptions& o) {
   if (median_frames > 0 && r.frames > 0) median_frames = std::min(median_frames, r.frames);
   r.memory = run_memory(o.parameters, r.size, median_frames);
   r.layers = o.parameters.layers;
-  Parameters more_layers = o.parameters;
-  ++more_layers.layers;
-  r.per_layer = run_memory(more_layers, r.size, median_frames).total() - r.memory.total();
-  const long long counted = std::max(1LL, median_frames);
-  r.per_median_frame = run_memory(o.parameters, r.size, counted + 1).total() -
-                       run_memory(o.parameters, r.size, counted).total();
+  // The estimate grows by the same amount with each layer and each median
+  // frame, so the first of each tells it (and nothing near the ranges'
+  // ends is counted).
+  Parameters one = o.parameters, two = o.parameters;
+  one.layers = 1;
+  two.layers = 2;
+  r.per_layer =
+      run_memory(two, r.size, median_frames).total() - run_memory(one, r.size, median_frames).total();
+  r.per_median_frame =
+      run_memory(o.parameters, r.size, 2).total() - run_memory(o.parameters, r.size, 1).total();
   const std::string report = o.json ? report_json(r) : report_text(r);
   std::fputs(report.c_str(), stdout);
   return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_OUTPUT;
