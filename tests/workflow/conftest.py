@@ -63,6 +63,7 @@ def write_config(workdir, inputs, parameters=PARAMETER_SETS, **settings):
         **settings,
     }
     (workdir / "batch.yaml").write_text(yaml.safe_dump(config))
+    return config
 
 
 @pytest.fixture
@@ -86,19 +87,13 @@ def batch(tmp_path):
     return tmp_path
 
 
-def snakemake(workdir, *arguments, env=None, timeout=300):
-    """snakemake on the batch in `workdir`, as the README runs it."""
-    command = [
-        sys.executable,
-        "-m",
-        "snakemake",
-        "-s",
-        str(SNAKEFILE),
-        "--configfile",
-        "batch.yaml",
-        "--nocolor",
-        *arguments,
-    ]
+def snakemake(
+    workdir, *arguments, batch="batch.yaml", config=(), env=None, timeout=300
+):
+    """snakemake on the batch in `workdir`, as docs/batches.md runs it; `config`:
+    more KEY=VALUE for --config."""
+    command = [sys.executable, "-m", "snakemake", "-s", str(SNAKEFILE)]
+    command += ["--config", f"batch={batch}", *config, "--nocolor", *arguments]
     return subprocess.run(
         command, cwd=workdir, capture_output=True, text=True, timeout=timeout, env=env
     )

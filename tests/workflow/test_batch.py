@@ -9,6 +9,14 @@ import subprocess
 import pytest
 from conftest import built, snakemake
 
+PARAMETERS = [
+    "layers",
+    "width_1d",
+    "width_2d",
+    "threshold",
+    "learning_rate",
+    "median_frames",
+]
 cv2 = pytest.importorskip("cv2")
 METRICS = [
     "recall",
@@ -45,6 +53,8 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
         run = json.loads((directory / "run.json").read_text())
         assert int(row["frames"]) == run["frames"]["done"]
         assert float(row["seconds"]) == round(run["seconds"]["total"], 3)
+        # One column per parameter, with the value the run used.
+        assert all(str(run["parameters"][p]) == row[p] for p in PARAMETERS), row
         if name == "clip":
             assert not (directory / "metrics.json").exists() and all(
                 row[m] == "" for m in METRICS
@@ -58,10 +68,17 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
         if os.environ.get("STRELLIX_SANITIZED") != "1":
             assert float(row["max_rss_mb"]) < int(row["mem_mb"]), row
     assert rows["b", "default"]["frames"] == "38"  # from frame 3
+    assert rows["a", "fine"]["median_frames"] == "10"
+    # One probe per input, whatever the parameter sets.
+    assert sorted(p.parent.name for p in (batch / "results").glob("*/probe.json")) == [
+        "a",
+        "b",
+        "clip",
+    ]
     assert rows["clip", "fine"]["frames"] == "30"
     # The parameter sets and the inputs give different scores: no row took another's files.
     assert len({rows[k]["f_measure"] for k in rows if k[0] != "clip"}) == 4
-    for png in ("fmeasure.png", "precision_recall.png"):
+    for png in ("fmeasure.png", "precision_recall.png", "inputs/clip.png"):
         assert (batch / "results" / "plots" / png).read_bytes()[:4] == b"\x89PNG"
     assert "F-measure" in (batch / "results" / "summary.html").read_text()
 
@@ -90,7 +107,7 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
     assert len(masks) == 38
     for m in masks:
         assert (direct / m).read_bytes() == (
-            batch / "results/b/fine" / m
+            batch / "results/b/fine/masks" / m
         ).read_bytes(), m
     scored = subprocess.run(
         [strellix, "evaluate", str(direct), "b/groundtruth", "--json"],
@@ -99,11 +116,11 @@ def test_summary_matches_jobs_and_a_direct_run_then_resumes_and_reruns_only_a_ch
         capture_output=True,
         text=True,
     )
-    assert json.loads(scored.stdout) == json.loads(
-        (batch / "results/b/fine/metrics.json").read_text()
-    )
+    metrics = json.loads((batch / "results/b/fine/metrics.json").read_text())
+    assert all(v == metrics[k] for k, v in json.loads(scored.stdout).items())
 
-    again = snakemake(batch, "--cores", "2")
+    # Again, and with other threads: nothing to do.
+    again = snakemake(batch, "--cores", "2", config=["threads=2"])
     assert again.returncode == 0 and "Nothing to be done" in again.stderr, again.stderr
 
     # A frame of b changes (a touch alone would not do: snakemake compares

@@ -1,52 +1,110 @@
-# The batch: the configuration, checked, and what every rule needs to know
-# about an input and a parameter set. Relative paths in the configuration are
-# taken from the working directory, where the jobs run too.
+# The batch, read and checked before any job runs (scripts/batch.py), and
+# what every rule needs to know about an input and a parameter set.
 import json
 import math
 import os
 import re
+import sys
 
+from snakemake.common import Mode
 from snakemake.exceptions import WorkflowError
 from snakemake.utils import validate
 
-if not config:
+sys.path.insert(0, os.path.join(workflow.basedir, "scripts"))
+import batch as batch_checks  # noqa: E402
+import yaml  # noqa: E402
+
+SCHEMA_FILE = os.path.join(workflow.basedir, "schemas", "config.schema.yaml")
+
+
+def given_batch():
+    """The batch file's path and its contents with the command line's keys
+    on top: --config batch=FILE, or the whole config (--configfile)."""
+    if "batch" in config:
+        path = config["batch"]
+        batch = batch_checks.read_batch_file(path)
+        batch.update({k: v for k, v in config.items() if k != "batch"})
+        return path, batch
+    if config:
+        return (workflow.overwrite_configfiles or [None])[0], dict(config)
     raise WorkflowError(
-        "no batch given: name one with --configfile batch.yaml (inputs and parameters; see the README, "
-        "'Many videos')"
+        "no batch given: name one with --config batch=batch.yaml (inputs and parameters; "
+        "see docs/batches.md)"
     )
-validate(config, schema="../schemas/config.schema.yaml", set_default=True)
 
-RESULTS = config["results"].rstrip("/") or "."
-STRELLIX = config["strellix"]
-INPUTS = config["inputs"]
-PARAMETER_SETS = {name: values or {} for name, values in config["parameters"].items()}
-OUTPUTS = {"masks": True, "mask_video": False, "overlay": False, **config["outputs"]}
 
-# Directory of one input run with one parameter set, and its logs.
-RUN_DIR = RESULTS + "/{input_name}/{parameter_set}"
+def data_from_command_line():
+    """`data` as --config gave it, taken from the working directory."""
+    given = [a.split("=", 1)[1] for a in workflow.config_args or [] if a.startswith("data=")]
+    return given[-1] if given else None
+
+
+try:
+    BATCH_FILE, BATCH = given_batch()
+    batch_checks.check_values(BATCH)
+except batch_checks.BatchError as e:
+    raise WorkflowError(f"batch refused: {e}")
+validate(BATCH, schema=SCHEMA_FILE, set_default=True)
+with open(SCHEMA_FILE) as f:
+    SET_SCHEMA = yaml.safe_load(f)["definitions"]["parameter_set"]
+try:
+    PARAMETER_SETS = batch_checks.parameter_sets(BATCH, SET_SCHEMA)
+except batch_checks.BatchError as e:
+    raise WorkflowError(f"batch refused: {e}")
+if not PARAMETER_SETS:
+    raise WorkflowError("batch refused: it has no parameter set: give parameters: or sweep:")
+
+RESULTS = BATCH["results"].rstrip("/") or "."
+STRELLIX = BATCH["strellix"]
+DATA = batch_checks.data_root(BATCH_FILE, data_from_command_line(), BATCH.get("data"))
+INPUTS = batch_checks.resolved_inputs(BATCH["inputs"], DATA)
+OUTPUTS = {"masks": True, "mask_video": False, "overlay": False, **BATCH["outputs"]}
+# The set with no parameter of its own, if the batch has one.
+DEFAULTS = next((name for name, values in PARAMETER_SETS.items() if not values), None)
+GRID = BATCH.get("sweep", {}).get("grid", {})
+
+# One input's results, and one run of it with one parameter set.
+INPUT_DIR = RESULTS + "/{input_name}"
+RUN_DIR = INPUT_DIR + "/{parameter_set}"
 LOG_DIR = RUN_DIR + "/logs"
+PICTURE = RESULTS + "/plots/inputs/{input_name}.png"
 
 wildcard_constraints:
     input_name="|".join(re.escape(name) for name in INPUTS),
     parameter_set="|".join(re.escape(name) for name in PARAMETER_SETS),
 
-# strellix segment's option for each key of a parameter set.
-PARAMETER_OPTIONS = {
-    "layers": "--layers",
-    "width_1d": "--width-1d",
-    "width_2d": "--width-2d",
-    "threshold": "--threshold",
-    "learning_rate": "--learning-rate",
-    "median_frames": "--median-frames",
-}
 
-IMAGE_EXTENSIONS = {".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff", ".webp", ".ppm", ".pgm", ".pnm"}
-# One printf-style number field, as strellix reads a pattern; %% is a percent sign.
-NUMBER_FIELD = re.compile(r"%%|%(0?\d*(?:\.\d+)?)d")
+SOURCE_FILES = {}
+
+
+def listed_files(input_name):
+    """What strellix reads for the input, listed once per snakemake."""
+    if input_name not in SOURCE_FILES:
+        SOURCE_FILES[input_name] = batch_checks.source_files(input_name, INPUTS[input_name], STRELLIX)
+    return SOURCE_FILES[input_name]
+
+
+def check_inputs():
+    """Every input can be found, before any job: its frames, its ground
+    truth and its region of interest."""
+    for name, entry in INPUTS.items():
+        listed_files(name)
+        for key in ("groundtruth", "roi"):
+            path = entry.get(key)
+            if isinstance(path, str) and not os.path.exists(path):
+                raise batch_checks.BatchError(f"inputs.{name}.{key}: {path} does not exist")
+
+
+# Once where snakemake starts; a job on a cluster node lists its own input.
+if workflow.mode == Mode.default:
+    try:
+        check_inputs()
+    except batch_checks.BatchError as e:
+        raise WorkflowError(f"batch refused: {e}")
 
 
 def combinations():
-    """Every (input, parameter set) of the batch, in the configuration's order."""
+    """Every (input, parameter set) of the batch, in the batch's order."""
     return [(i, p) for i in INPUTS for p in PARAMETER_SETS]
 
 
@@ -54,88 +112,32 @@ def is_scored(input_name):
     return "groundtruth" in INPUTS[input_name]
 
 
-def pattern_frames(source, start, end):
-    """The frame files a run on a numbered pattern reads: from `start` (or the
-    lowest number there is) up to the first missing number or `end`."""
-    directory, name = os.path.split(source)
-    pieces = NUMBER_FIELD.split(name)
-    # split() gives text, field, text, ...; a %% match gives a None field.
-    fields = [k for k in range(1, len(pieces), 2) if pieces[k] is not None]
-    if len(fields) != 1:
-        return []
-    field = fields[0]
-    literal = lambda pieces: "".join(p if k % 2 == 0 else "%" for k, p in enumerate(pieces))
-    before, after = literal(pieces[:field]), literal(pieces[field + 1 :])
-    number_format = "%" + pieces[field] + "d"
-    matcher = re.compile(re.escape(before) + r"(-?\d+)" + re.escape(after) + r"\Z")
-    try:
-        names = os.listdir(directory or ".")
-    except OSError:
-        return []
-    numbers = set()
-    for entry in names:
-        found = matcher.match(entry)
-        if found and before + number_format % int(found.group(1)) + after == entry:
-            numbers.add(int(found.group(1)))
-    if not numbers:
-        return []
-    number = start if start is not None else min(numbers)
-    frames = []
-    while number in numbers and (end is None or number <= end):
-        frames.append(os.path.join(directory, before + number_format % number + after))
-        number += 1
-    return frames
-
-
 def source_files(wildcards):
-    """The files an input's run reads, so that a changed frame or video reruns
-    its jobs. Only files that exist: a missing input fails its own jobs, not
-    the building of the whole batch. A stream has none."""
-    entry = INPUTS[wildcards.input_name]
-    source = entry["source"]
-    if re.match(r"[A-Za-z][A-Za-z0-9+.-]*://", source):
-        return []
-    if os.path.isdir(source):
-        return sorted(
-            os.path.join(source, f)
-            for f in os.listdir(source)
-            if os.path.splitext(f)[1].lower() in IMAGE_EXTENSIONS
-        )
-    if os.path.exists(source):
-        return [source]
-    if "%" in source:
-        return pattern_frames(source, entry.get("start"), entry.get("end"))
-    return []
+    """The files a run reads, so that a changed frame or video reruns its
+    jobs; none for a stream."""
+    return listed_files(wildcards.input_name)
 
 
-def run_options(wildcards):
-    """The options segment and probe share: the parameter set and the frame range."""
-    entry = INPUTS[wildcards.input_name]
-    chosen = PARAMETER_SETS[wildcards.parameter_set]
-    options = []
-    # In one order, so that the same set written otherwise is the same command.
-    for key, option in PARAMETER_OPTIONS.items():
-        if key in chosen:
-            value = chosen[key]
-            options += [option, repr(value) if isinstance(value, float) else str(value)]
-    for key in ("start", "end"):
-        if key in entry:
-            options += ["--" + key, str(entry[key])]
-    return options
+def frame_range(input_name):
+    entry = INPUTS[input_name]
+    return [a for key in ("start", "end") if key in entry for a in ("--" + key, str(entry[key]))]
 
 
 def probe_arguments(wildcards):
-    return [INPUTS[wildcards.input_name]["source"]] + run_options(wildcards) + ["--json"]
+    """strellix probe on the input with the default parameters: the other
+    sets are sized from what it tells (see segment_memory_mb)."""
+    return [INPUTS[wildcards.input_name]["source"], *frame_range(wildcards.input_name), "--json"]
 
 
-def segment_arguments(wildcards, threads):
-    """strellix segment's whole command line after the subcommand. OUTDIR
-    holds the probe's and the scorer's files too, and an earlier run's after a
-    change: --overwrite clears only what a run writes."""
-    outdir = RUN_DIR.format(**wildcards)
-    arguments = [INPUTS[wildcards.input_name]["source"], "-o", outdir, "--overwrite", "--quiet"]
-    arguments += ["--threads", str(threads)] + run_options(wildcards)
-    if not OUTPUTS["masks"] and not is_scored(wildcards.input_name):
+def segment_arguments(wildcards):
+    """strellix segment's command line after the subcommand, without the
+    threads (the job adds its own, so that changing them reruns nothing).
+    Everything goes into masks/, which the job empties of the rest."""
+    name = wildcards.input_name
+    arguments = [INPUTS[name]["source"], "-o", RUN_DIR.format(**wildcards) + "/masks", "--overwrite", "--quiet"]
+    arguments += batch_checks.segment_options(PARAMETER_SETS[wildcards.parameter_set])
+    arguments += frame_range(name)
+    if not OUTPUTS["masks"] and not is_scored(name):
         arguments.append("--no-masks")
     if OUTPUTS["mask_video"]:
         arguments += ["--mask-video", "masks.mkv"]
@@ -155,20 +157,34 @@ def read_probe(path):
         return None
 
 
+def run_memory_bytes(probe, values):
+    """What strellix segment needs for a set, from the probe of the input
+    with the defaults and what one more layer or median frame adds."""
+    frames = probe["input"]["frames"]
+    median = values.get("median_frames")
+    median = probe["median_frames"] if median is None else min(median, frames or median)
+    layers = values.get("layers", probe["layers"])
+    memory = probe["memory"]
+    return (
+        memory["bytes"]
+        + (layers - probe["layers"]) * memory["per_layer"]
+        + (median - probe["median_frames"]) * memory["per_median_frame"]
+    )
+
+
 def segment_memory_mb(wildcards, input, attempt):
-    """The library's estimate for this frame size and parameter set, as strellix
-    probe reports it, and the process's own share; more on each retry, in case
-    the first was cut off for memory."""
+    """The library's estimate for the set and the process's own share; more
+    on each retry, in case the first was cut off for memory."""
     probe = read_probe(input.probe)
-    estimate = probe["memory"]["bytes"] if probe else 0
-    return (math.ceil(estimate / 2**20) + config["memory_overhead_mb"]) * attempt
+    estimate = run_memory_bytes(probe, PARAMETER_SETS[wildcards.parameter_set]) if probe else 0
+    return (math.ceil(estimate / 2**20) + BATCH["memory_overhead_mb"]) * attempt
 
 
-def evaluate_memory_mb(wildcards, input, attempt):
+def evaluate_memory_mb(wildcards, attempt):
     """A ground-truth image, a mask and the region of interest at a time."""
-    probe = read_probe(RUN_DIR.format(**wildcards) + "/probe.json")
+    probe = read_probe(INPUT_DIR.format(**wildcards) + "/probe.json")
     pixels = probe["input"]["width"] * probe["input"]["height"] if probe else 0
-    return (math.ceil(8 * pixels / 2**20) + config["memory_overhead_mb"]) * attempt
+    return (math.ceil(8 * pixels / 2**20) + BATCH["memory_overhead_mb"]) * attempt
 
 
 def runtime_minutes(probe, cost_share, attempt):
@@ -180,7 +196,7 @@ def runtime_minutes(probe, cost_share, attempt):
     if frames is None:
         return 24 * 60 * attempt
     megapixels = probe["input"]["width"] * probe["input"]["height"] / 1e6
-    seconds = frames * megapixels * config["seconds_per_megapixel_frame"] * cost_share
+    seconds = frames * megapixels * BATCH["seconds_per_megapixel_frame"] * cost_share
     return (10 + math.ceil(seconds / 60)) * attempt
 
 
@@ -188,15 +204,14 @@ def segment_runtime(wildcards, input, attempt):
     return runtime_minutes(read_probe(input.probe), 1.0, attempt)
 
 
-def evaluate_runtime(wildcards, input, attempt):
-    return runtime_minutes(read_probe(RUN_DIR.format(**wildcards) + "/probe.json"), 0.1, attempt)
+def evaluate_runtime(wildcards, attempt):
+    return runtime_minutes(read_probe(INPUT_DIR.format(**wildcards) + "/probe.json"), 0.1, attempt)
 
 
 def groundtruth_files(wildcards):
-    """The ground truth an input is scored against (existing files only, as
-    for the frames)."""
-    entry = INPUTS[wildcards.input_name]
-    directory = entry["groundtruth"]
+    """The ground truth an input is scored against (the files there are), so
+    that a changed one rescores."""
+    directory = INPUTS[wildcards.input_name]["groundtruth"]
     files = [os.path.join(directory, "temporalROI.txt")]
     roi = roi_file(wildcards.input_name)
     if roi:
@@ -222,18 +237,30 @@ def roi_file(input_name):
 
 def combination_records():
     """What the summary needs to find each combination's files."""
-    records = []
-    for input_name, parameter_set in combinations():
-        directory = RUN_DIR.format(input_name=input_name, parameter_set=parameter_set)
-        records.append(
-            {
-                "input": input_name,
-                "parameters": parameter_set,
-                "directory": directory,
-                "scored": is_scored(input_name),
-            }
-        )
-    return records
+    return [
+        {
+            "input": input_name,
+            "parameters": parameter_set,
+            "values": PARAMETER_SETS[parameter_set],
+            "directory": RUN_DIR.format(input_name=input_name, parameter_set=parameter_set),
+            "scored": is_scored(input_name),
+        }
+        for input_name, parameter_set in combinations()
+    ]
+
+
+def input_record(input_name):
+    """What an input's pictures are made from: its runs, and the frames its
+    source holds (files, or a video read up to the frame shown)."""
+    entry = INPUTS[input_name]
+    return {
+        "input": input_name,
+        "source": entry["source"],
+        "files": [] if listed_files(input_name) == [entry["source"]] else listed_files(input_name),
+        "scored": is_scored(input_name),
+        "runs": {p: RUN_DIR.format(input_name=input_name, parameter_set=p) for p in PARAMETER_SETS},
+        "defaults": DEFAULTS,
+    }
 
 
 def summary_inputs(wildcards):
@@ -243,3 +270,21 @@ def summary_inputs(wildcards):
         if record["scored"]:
             files.append(record["directory"] + "/metrics.json")
     return files
+
+
+def plot_files():
+    """The summary's plots; the heat map only for a grid of two parameters or more."""
+    plots = {
+        "fmeasure": RESULTS + "/plots/fmeasure.png",
+        "precision_recall": RESULTS + "/plots/precision_recall.png",
+        "parameters": RESULTS + "/plots/parameters.png",
+    }
+    if len(GRID) >= 2:
+        plots["heatmap"] = RESULTS + "/plots/heatmap.png"
+    return plots
+
+
+def picture_files():
+    """One picture per input: an example frame beside its mask (and ground
+    truth, and the model's seed), and F-measure over time where scored."""
+    return [PICTURE.format(input_name=i) for i in INPUTS]

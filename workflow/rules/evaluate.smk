@@ -1,16 +1,22 @@
-# The masks of an input with ground truth, scored: metrics.json beside them.
+# The masks of an input with ground truth, scored: metrics.json with each
+# frame's counts and the tuning and held-out parts, and the example frame's
+# mask and ground truth for the input's picture.
 
 
 rule evaluate:
     input:
         run=RUN_DIR + "/run.json",
-        truth=lambda wildcards: groundtruth_files(wildcards),
+        masks=RUN_DIR + "/masks",
+        truth=groundtruth_files,
     output:
-        RUN_DIR + "/metrics.json",
+        metrics=RUN_DIR + "/metrics.json",
+        mask=RUN_DIR + "/example_mask.png",
+        truth=RUN_DIR + "/example_truth.png",
     log:
         LOG_DIR + "/evaluate.log",
     params:
         strellix=STRELLIX,
+        shadow_value=lambda wildcards: PARAMETER_SETS[wildcards.parameter_set].get("shadow_value", 0),
         sequence=lambda wildcards: INPUTS[wildcards.input_name]["groundtruth"],
         roi=lambda wildcards: roi_file(wildcards.input_name) or "",
         score=lambda wildcards: INPUTS[wildcards.input_name].get("score", []),

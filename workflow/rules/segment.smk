@@ -1,42 +1,50 @@
-# Each input with each parameter set: a probe that sizes the run, then the
-# run itself into its own directory.
+# Each input probed once, then segmented with each parameter set into its
+# own directory.
 
 
-# Frame size, frame count and the library's memory estimate for the run; the
-# segment job's memory and time limit come from it. Cheap, so it runs where
-# snakemake runs, also on a cluster.
+# Frame size, frame count and the library's memory estimate with the
+# defaults, from which every set's memory and time limit are worked out.
+# Cheap, so it runs where snakemake runs, also on a cluster.
 rule probe:
     input:
         source_files,
     output:
-        RUN_DIR + "/probe.json",
+        INPUT_DIR + "/probe.json",
     log:
-        LOG_DIR + "/probe.log",
+        INPUT_DIR + "/logs/probe.log",
     params:
         strellix=STRELLIX,
         arguments=probe_arguments,
     threads: 1
     resources:
-        mem_mb=config["memory_overhead_mb"],
+        mem_mb=BATCH["memory_overhead_mb"],
         runtime=10,
     shell:
         "{params.strellix:q} probe {params.arguments:q} > {output:q} 2> {log:q}"
 
 
+# The masks are kept, or (outputs.masks false) deleted once every job that
+# reads them is done; snakemake makes them again should one of those jobs
+# have to run again.
+MASKS = directory(RUN_DIR + "/masks")
+
+
 rule segment:
     input:
-        probe=RUN_DIR + "/probe.json",
+        probe=INPUT_DIR + "/probe.json",
         frames=source_files,
     output:
         run=RUN_DIR + "/run.json",
         seed=RUN_DIR + "/background.png",
         cost=RUN_DIR + "/cost.json",
+        masks=MASKS if OUTPUTS["masks"] else temp(MASKS),
     log:
         LOG_DIR + "/segment.log",
     params:
         strellix=STRELLIX,
         arguments=segment_arguments,
-    threads: config["threads"]
+        videos=[name for name, on in (("masks.mkv", OUTPUTS["mask_video"]), ("overlay.mp4", OUTPUTS["overlay"])) if on],
+    threads: BATCH["threads"]
     resources:
         mem_mb=segment_memory_mb,
         runtime=segment_runtime,

@@ -1,51 +1,43 @@
 """Scores one run's masks with strellix evaluate into metrics.json.
 
-The frames scored are the configured ones, or those of the sequence's
-temporalROI.txt that the run segmented (an excerpt's file may name frames it
-does not hold)."""
+The frames scored are the configured ones, or those strellix evaluate
+settles on (temporalROI.txt and the ground truth present), within the
+frames the run segmented. metrics.json is strellix evaluate's report with
+each frame's counts, the tuning and held-out parts (scores.py) and the
+example frame, whose mask and ground truth are kept for the input's
+picture."""
 import json
 import os
+import shutil
 import subprocess
 import sys
 
+import scores
 
-def scored_range(sequence, run, configured):
-    """[first, last], or a ValueError that says why there is none."""
-    if configured:
-        return configured
-    roi_file = os.path.join(sequence, "temporalROI.txt")
-    try:
-        with open(roi_file) as f:
-            first, last = (int(v) for v in f.read().split()[:2])
-    except (OSError, ValueError):
-        raise ValueError(
-            f"cannot read the frames to score from {roi_file}; give them as 'score: [first, last]'"
-        )
+
+def range_options(run, configured):
+    """--within the run's frames, and the configured [first, last]."""
     done = run["frames"]
     if not done["done"]:
         raise ValueError("the run segmented no frame")
-    first, last = max(first, done["first"]), min(last, done["last"])
-    if first > last:
-        raise ValueError(
-            f"no frame of {roi_file} was segmented (the run did {done['first']}-{done['last']}); "
-            "give the frames to score as 'score: [first, last]'"
-        )
-    return [first, last]
+    options = ["--within", f"{done['first']}-{done['last']}"]
+    if configured:
+        options += ["--first", str(configured[0]), "--last", str(configured[1])]
+    return options
 
 
-def evaluate(strellix, run_json, sequence, roi, configured, output, log):
+def evaluate(
+    strellix, run_json, masks, sequence, roi, shadow_value, configured, output, log
+):
     with open(run_json) as f:
         run = json.load(f)
-    first, last = scored_range(sequence, run, configured)
-    command = [
-        strellix,
-        "evaluate",
-        os.path.dirname(run_json),
-        os.path.join(sequence, "groundtruth"),
-    ]
-    command += ["--first", str(first), "--last", str(last), "--json"]
+    truth = os.path.join(sequence, "groundtruth")
+    command = [strellix, "evaluate", masks, truth, "--json", "--per-frame"]
+    command += range_options(run, configured)
     if roi:
         command += ["--roi", roi]
+    if shadow_value:
+        command += ["--shadow-value", str(shadow_value)]
     log.write(" ".join(command) + "\n")
     log.flush()
     scored = subprocess.run(command, stdout=subprocess.PIPE, stderr=log, text=True)
@@ -54,11 +46,20 @@ def evaluate(strellix, run_json, sequence, roi, configured, output, log):
             f"strellix evaluate ended with exit code {scored.returncode}"
         )
     metrics = json.loads(scored.stdout)
-    # Written whole or not at all.
-    with open(output + ".tmp", "w") as f:
-        json.dump(metrics, f, indent=2)
+    metrics["parts"] = scores.parts(metrics)
+    metrics["example_frame"] = scores.example_frame(metrics)
+    # The names strellix segment and the change-detection layout give them.
+    shutil.copyfile(
+        os.path.join(masks, "mask%06d.png" % metrics["example_frame"]), output["mask"]
+    )
+    shutil.copyfile(
+        os.path.join(truth, "gt%06d.png" % metrics["example_frame"]), output["truth"]
+    )
+    # Written whole or not at all, and last: it marks the scoring done.
+    with open(output["metrics"] + ".tmp", "w") as f:
+        json.dump(metrics, f, indent=1)
         f.write("\n")
-    os.replace(output + ".tmp", output)
+    os.replace(output["metrics"] + ".tmp", output["metrics"])
 
 
 if __name__ == "__main__" and "snakemake" in globals():
@@ -67,10 +68,12 @@ if __name__ == "__main__" and "snakemake" in globals():
             evaluate(
                 snakemake.params.strellix,
                 snakemake.input.run,
+                snakemake.input.masks,
                 snakemake.params.sequence,
                 snakemake.params.roi,
+                snakemake.params.shadow_value,
                 snakemake.params.score,
-                snakemake.output[0],
+                dict(snakemake.output.items()),
                 log,
             )
         except (OSError, ValueError, RuntimeError) as e:
