@@ -19,7 +19,7 @@ set(strellix_workflow_test_env "STRELLIX_CLI=$<TARGET_FILE:strellix_cli>" "STREL
 if(STRELLIX_SANITIZE)
   list(APPEND strellix_workflow_test_env STRELLIX_SANITIZED=1)
 endif()
-foreach(name batch slurm)
+foreach(name batch batch_file sweep slurm)
   add_test(NAME Workflow.${name} COMMAND "${STRELLIX_WORKFLOW_PYTHON}" -m pytest -q -p no:cacheprovider
                                          ${CMAKE_SOURCE_DIR}/tests/workflow/test_${name}.py)
   set_tests_properties(Workflow.${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "${strellix_workflow_test_env}")

@@ -6,7 +6,7 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config libopencv-dev libgtest-dev libcli11-dev xvfb xauth x11-utils xdotool
   python3-dev python3-numpy pybind11-dev python3-pybind11 python3-pytest python3-opencv
-  snakemake python3-matplotlib python3-pygments slurm-wlm munge help2man clang-format black "$@")
+  snakemake python3-matplotlib python3-pygments slurm-wlm munge chromium help2man clang-format black "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
