@@ -4,6 +4,7 @@ import json
 import math
 import os
 import re
+import runpy
 import sys
 
 from snakemake.common import Mode
@@ -54,7 +55,7 @@ except batch_checks.BatchError as e:
 if not PARAMETER_SETS:
     raise WorkflowError("batch refused: it has no parameter set: give parameters: or sweep:")
 
-RESULTS = BATCH["results"].rstrip("/") or "."
+RESULTS = BATCH["results"].rstrip(os.sep) or os.curdir
 STRELLIX = BATCH["strellix"]
 DATA = batch_checks.data_root(BATCH_FILE, data_from_command_line(), BATCH.get("data"))
 INPUTS = batch_checks.resolved_inputs(BATCH["inputs"], DATA)
@@ -64,10 +65,10 @@ DEFAULTS = next((name for name, values in PARAMETER_SETS.items() if not values),
 GRID = BATCH.get("sweep", {}).get("grid", {})
 
 # One input's results, and one run of it with one parameter set.
-INPUT_DIR = RESULTS + "/{input_name}"
-RUN_DIR = INPUT_DIR + "/{parameter_set}"
-LOG_DIR = RUN_DIR + "/logs"
-PICTURE = RESULTS + "/plots/inputs/{input_name}.png"
+INPUT_DIR = f"{RESULTS}/{{input_name}}"
+RUN_DIR = f"{INPUT_DIR}/{{parameter_set}}"
+LOG_DIR = f"{RUN_DIR}/logs"
+PICTURE = f"{RESULTS}/plots/inputs/{{input_name}}.png"
 
 wildcard_constraints:
     input_name="|".join(re.escape(name) for name in INPUTS),
@@ -120,7 +121,7 @@ def source_files(wildcards):
 
 def frame_range(input_name):
     entry = INPUTS[input_name]
-    return [a for key in ("start", "end") if key in entry for a in ("--" + key, str(entry[key]))]
+    return [a for key in ("start", "end") if key in entry for a in (f"--{key}", str(entry[key]))]
 
 
 def probe_arguments(wildcards):
@@ -134,7 +135,7 @@ def segment_arguments(wildcards):
     threads (the job adds its own, so that changing them reruns nothing).
     Everything goes into masks/, which the job empties of the rest."""
     name = wildcards.input_name
-    arguments = [INPUTS[name]["source"], "-o", RUN_DIR.format(**wildcards) + "/masks", "--overwrite", "--quiet"]
+    arguments = [INPUTS[name]["source"], "-o", f"{RUN_DIR.format(**wildcards)}/masks", "--overwrite", "--quiet"]
     arguments += batch_checks.segment_options(PARAMETER_SETS[wildcards.parameter_set])
     arguments += frame_range(name)
     if not OUTPUTS["masks"] and not is_scored(name):
@@ -182,7 +183,7 @@ def segment_memory_mb(wildcards, input, attempt):
 
 def evaluate_memory_mb(wildcards, attempt):
     """A ground-truth image, a mask and the region of interest at a time."""
-    probe = read_probe(INPUT_DIR.format(**wildcards) + "/probe.json")
+    probe = read_probe(f"{INPUT_DIR.format(**wildcards)}/probe.json")
     pixels = probe["input"]["width"] * probe["input"]["height"] if probe else 0
     return (math.ceil(8 * pixels / 2**20) + BATCH["memory_overhead_mb"]) * attempt
 
@@ -205,7 +206,7 @@ def segment_runtime(wildcards, input, attempt):
 
 
 def evaluate_runtime(wildcards, attempt):
-    return runtime_minutes(read_probe(INPUT_DIR.format(**wildcards) + "/probe.json"), 0.1, attempt)
+    return runtime_minutes(read_probe(f"{INPUT_DIR.format(**wildcards)}/probe.json"), 0.1, attempt)
 
 
 def groundtruth_files(wildcards):
@@ -266,21 +267,21 @@ def input_record(input_name):
 def summary_inputs(wildcards):
     files = []
     for record in combination_records():
-        files.append(record["directory"] + "/run.json")
+        files.append(f"{record['directory']}/run.json")
         if record["scored"]:
-            files.append(record["directory"] + "/metrics.json")
+            files.append(f"{record['directory']}/metrics.json")
     return files
 
 
 def plot_files():
     """The summary's plots; the heat map only for a grid of two parameters or more."""
     plots = {
-        "fmeasure": RESULTS + "/plots/fmeasure.png",
-        "precision_recall": RESULTS + "/plots/precision_recall.png",
-        "parameters": RESULTS + "/plots/parameters.png",
+        "fmeasure": f"{RESULTS}/plots/fmeasure.png",
+        "precision_recall": f"{RESULTS}/plots/precision_recall.png",
+        "parameters": f"{RESULTS}/plots/parameters.png",
     }
     if len(GRID) >= 2:
-        plots["heatmap"] = RESULTS + "/plots/heatmap.png"
+        plots["heatmap"] = f"{RESULTS}/plots/heatmap.png"
     return plots
 
 
@@ -288,3 +289,29 @@ def picture_files():
     """One picture per input: an example frame beside its mask (and ground
     truth, and the model's seed), and F-measure over time where scored."""
     return [PICTURE.format(input_name=i) for i in INPUTS]
+
+
+def script_function(name, function):
+    """A function of one of workflow/scripts, for the summary after a failure."""
+    return runpy.run_path(os.path.join(workflow.basedir, "scripts", f"{name}.py"))[function]
+
+
+def summarize_after_failure():
+    """A failed job ends the batch (with --keep-going after every other job
+    that could run); the tables, plots, pictures and page then report what
+    finished and mark what did not. The batch still ends as failed."""
+    path, best = f"{RESULTS}/summary.csv", f"{RESULTS}/best.csv"
+    try:
+        rows = script_function("summarize", "write_summary")(combination_records(), DEFAULTS, path, best)
+        script_function("plot_summary", "plot_summary")(path, best, DEFAULTS, GRID, plot_files())
+        draw = script_function("input_picture", "draw")
+        for name in INPUTS:
+            draw(input_record(name), best, PICTURE.format(input_name=name))
+        script_function("summary_page", "write_page")(
+            path, best, plot_files(), picture_files(), f"{RESULTS}/summary.html"
+        )
+    except Exception as e:  # the batch has failed already; say why there is no summary
+        logger.error(f"could not write {path} after the failure: {e}")
+        return
+    failed = [f"{r['input']}/{r['parameters']}" for r in rows if r["status"] != "complete"]
+    logger.error(f"{path} written: {len(rows) - len(failed)} of {len(rows)} complete; not complete: {', '.join(failed)}")

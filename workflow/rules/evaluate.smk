@@ -5,21 +5,23 @@
 
 rule evaluate:
     input:
-        run=RUN_DIR + "/run.json",
-        masks=RUN_DIR + "/masks",
+        run=f"{RUN_DIR}/run.json",
+        masks=f"{RUN_DIR}/masks",
         truth=groundtruth_files,
     output:
-        metrics=RUN_DIR + "/metrics.json",
-        mask=RUN_DIR + "/example_mask.png",
-        truth=RUN_DIR + "/example_truth.png",
+        metrics=f"{RUN_DIR}/metrics.json",
+        mask=f"{RUN_DIR}/example_mask.png",
+        truth=f"{RUN_DIR}/example_truth.png",
     log:
-        LOG_DIR + "/evaluate.log",
+        f"{LOG_DIR}/evaluate.log",
     params:
         strellix=STRELLIX,
         shadow_value=lambda wildcards: PARAMETER_SETS[wildcards.parameter_set].get("shadow_value", 0),
         sequence=lambda wildcards: INPUTS[wildcards.input_name]["groundtruth"],
         roi=lambda wildcards: roi_file(wildcards.input_name) or "",
         score=lambda wildcards: INPUTS[wildcards.input_name].get("score", []),
+    conda:
+        "../envs/scripts.yaml"
     threads: 1
     resources:
         mem_mb=evaluate_memory_mb,

@@ -9,12 +9,14 @@ rule probe:
     input:
         source_files,
     output:
-        INPUT_DIR + "/probe.json",
+        f"{INPUT_DIR}/probe.json",
     log:
-        INPUT_DIR + "/logs/probe.log",
+        f"{INPUT_DIR}/logs/probe.log",
     params:
         strellix=STRELLIX,
         arguments=probe_arguments,
+    conda:
+        "../envs/scripts.yaml"
     threads: 1
     resources:
         mem_mb=BATCH["memory_overhead_mb"],
@@ -26,24 +28,26 @@ rule probe:
 # The masks are kept, or (outputs.masks false) deleted once every job that
 # reads them is done; snakemake makes them again should one of those jobs
 # have to run again.
-MASKS = directory(RUN_DIR + "/masks")
+MASKS = directory(f"{RUN_DIR}/masks")
 
 
 rule segment:
     input:
-        probe=INPUT_DIR + "/probe.json",
+        probe=f"{INPUT_DIR}/probe.json",
         frames=source_files,
     output:
-        run=RUN_DIR + "/run.json",
-        seed=RUN_DIR + "/background.png",
-        cost=RUN_DIR + "/cost.json",
+        run=f"{RUN_DIR}/run.json",
+        seed=f"{RUN_DIR}/background.png",
+        cost=f"{RUN_DIR}/cost.json",
         masks=MASKS if OUTPUTS["masks"] else temp(MASKS),
     log:
-        LOG_DIR + "/segment.log",
+        f"{LOG_DIR}/segment.log",
     params:
         strellix=STRELLIX,
         arguments=segment_arguments,
         videos=[name for name, on in (("masks.mkv", OUTPUTS["mask_video"]), ("overlay.mp4", OUTPUTS["overlay"])) if on],
+    conda:
+        "../envs/scripts.yaml"
     threads: BATCH["threads"]
     resources:
         mem_mb=segment_memory_mb,

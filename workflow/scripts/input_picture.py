@@ -8,6 +8,7 @@ The example frame of a scored input is the one with the most moving
 pixels in its ground truth (evaluate.py keeps its mask and ground truth);
 of another input, the middle of the run, at most its 1000th frame, so that
 a long video is not read to its middle."""
+import contextlib
 import csv
 import json
 import os
@@ -166,4 +167,6 @@ def draw(record, best_path, path):
 
 
 if __name__ == "__main__" and "snakemake" in globals():
-    draw(snakemake.params.record, snakemake.input.best, snakemake.output[0])
+    # Messages (matplotlib's warnings, a traceback) go into the job's log.
+    with open(snakemake.log[0], "w") as log, contextlib.redirect_stderr(log):
+        draw(snakemake.params.record, snakemake.input.best, snakemake.output[0])

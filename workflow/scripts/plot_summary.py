@@ -5,6 +5,7 @@ input; F-measure against each parameter that varies, a line per input;
 and for a grid of two parameters or more, a heat map of F over the first
 two. Only complete, scored rows are drawn; with none there is a note in
 the picture instead."""
+import contextlib
 import csv
 import math
 import os
@@ -336,10 +337,12 @@ def plot_summary(summary, best, defaults, grid, plots):
 
 
 if __name__ == "__main__" and "snakemake" in globals():
-    plot_summary(
-        snakemake.input.summary,
-        snakemake.input.best,
-        snakemake.params.defaults,
-        snakemake.params.grid,
-        dict(snakemake.output.items()),
-    )
+    # Messages (matplotlib's warnings, a traceback) go into the job's log.
+    with open(snakemake.log[0], "w") as log, contextlib.redirect_stderr(log):
+        plot_summary(
+            snakemake.input.summary,
+            snakemake.input.best,
+            snakemake.params.defaults,
+            snakemake.params.grid,
+            dict(snakemake.output.items()),
+        )

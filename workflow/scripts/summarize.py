@@ -9,6 +9,7 @@ evaluate's warnings (a region of interest of another size, masks counted
 as background) are in the note too. The same code writes the summary after
 a failed batch (see onerror in the Snakefile), so that what did finish is
 reported beside what did not."""
+import contextlib
 import csv
 import json
 import os
@@ -189,9 +190,11 @@ def write_summary(records, defaults, path, best_path):
 
 
 if __name__ == "__main__" and "snakemake" in globals():
-    write_summary(
-        snakemake.params.records,
-        snakemake.params.defaults,
-        snakemake.output.summary,
-        snakemake.output.best,
-    )
+    # Messages (matplotlib's warnings, a traceback) go into the job's log.
+    with open(snakemake.log[0], "w") as log, contextlib.redirect_stderr(log):
+        write_summary(
+            snakemake.params.records,
+            snakemake.params.defaults,
+            snakemake.output.summary,
+            snakemake.output.best,
+        )

@@ -3,6 +3,7 @@ file beside it, no network), made to be read at 1280 pixels: the best
 sets beside the defaults, the table with its key columns (the rest behind
 a switch), a picture per input and the plots. Numbers show three
 significant digits; the CSV files keep them all."""
+import contextlib
 import base64
 import csv
 import datetime
@@ -134,14 +135,16 @@ def write_page(summary, best, plots, pictures, path):
 
 
 if __name__ == "__main__" and "snakemake" in globals():
-    write_page(
-        snakemake.input.summary,
-        snakemake.input.best,
-        {
-            k: v
-            for k, v in snakemake.input.items()
-            if k in ("fmeasure", "precision_recall", "parameters", "heatmap")
-        },
-        snakemake.input.pictures,
-        snakemake.output[0],
-    )
+    # Messages (matplotlib's warnings, a traceback) go into the job's log.
+    with open(snakemake.log[0], "w") as log, contextlib.redirect_stderr(log):
+        write_page(
+            snakemake.input.summary,
+            snakemake.input.best,
+            {
+                k: v
+                for k, v in snakemake.input.items()
+                if k in ("fmeasure", "precision_recall", "parameters", "heatmap")
+            },
+            snakemake.input.pictures,
+            snakemake.output[0],
+        )
