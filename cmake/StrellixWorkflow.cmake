@@ -1,5 +1,6 @@
 # The tests of the batch workflow (workflow/Snakefile): a small batch on local
-# cores, and the same through a single-node Slurm the test starts and stops.
+# cores, batch files refused before any job, a sweep and its summary page in
+# a browser, and a batch through a single-node Slurm the test starts and stops.
 # They run snakemake with the interpreter Debian's snakemake belongs to, and
 # the strellix just built; in a sanitizer build that program is instrumented,
 # while snakemake and Slurm are not (so nothing is preloaded into them).

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-600}"
 shift || true
 harnesses=("$@")
-if [ ${#harnesses[@]} -eq 0 ]; then harnesses=(read_pgm switches grab_frame state_file); fi
+if [ ${#harnesses[@]} -eq 0 ]; then harnesses=(read_pgm switches grab_frame state_file temporal_roi); fi
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
 
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTRELLIX_FUZZ=ON \

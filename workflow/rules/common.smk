@@ -256,7 +256,8 @@ def input_record(input_name):
     entry = INPUTS[input_name]
     return {
         "input": input_name,
-        "source": entry["source"],
+        # A stream is not read again for a picture.
+        "source": None if batch_checks.URL.match(entry["source"]) else entry["source"],
         "files": [] if listed_files(input_name) == [entry["source"]] else listed_files(input_name),
         "scored": is_scored(input_name),
         "runs": {p: RUN_DIR.format(input_name=input_name, parameter_set=p) for p in PARAMETER_SETS},

@@ -63,12 +63,12 @@ def read_batch_file(path):
         with open(path, encoding="utf-8") as f:
             batch = yaml.load(f, Loader=_NoAliasLoader)
     except BatchError as e:
-        raise BatchError(f"{path}: {e}" if not str(e).startswith(path) else str(e))
+        raise BatchError(f"{path}: {e}") if not str(e).startswith(path) else e
     except (OSError, UnicodeDecodeError, yaml.YAMLError) as e:
         raise BatchError(f"cannot read the batch file {path}: {e}")
     if not isinstance(batch, dict):
         raise BatchError(
-            f"{path} holds no mapping: a batch file has inputs: and parameters: (or sweep:)"
+            f"{path} holds no mapping: a batch file has inputs: and parameters: or sweep:"
         )
     return batch
 
