@@ -12,6 +12,10 @@ SOURCE = pathlib.Path(
     os.environ.get("STRELLIX_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2])
 )
 SNAKEFILE = SOURCE / "workflow" / "Snakefile"
+# The workflow's table of strellix segment's parameters and their options.
+sys.path.insert(0, str(SOURCE / "workflow" / "scripts"))
+from batch import PARAMETERS  # noqa: E402,F401
+
 PARAMETER_SETS = {"default": {}, "fine": {"threshold": 0.0002, "median_frames": 10}}
 
 

@@ -7,16 +7,9 @@ import os
 import subprocess
 
 import pytest
-from conftest import built, snakemake
+from conftest import PARAMETERS, built, snakemake
 
-PARAMETERS = [
-    "layers",
-    "width_1d",
-    "width_2d",
-    "threshold",
-    "learning_rate",
-    "median_frames",
-]
+
 cv2 = pytest.importorskip("cv2")
 METRICS = [
     "recall",

@@ -2,14 +2,11 @@
 that can runs from any working directory; and the schema's ranges are the
 ones strellix accepts."""
 import subprocess
-import sys
 
 import pytest
 import yaml
-from conftest import SOURCE, built, make_scene, snakemake
+from conftest import PARAMETERS, SOURCE, built, make_scene, snakemake
 
-sys.path.insert(0, str(SOURCE / "workflow" / "scripts"))
-from batch import PARAMETERS  # noqa: E402
 
 SCHEMA = yaml.safe_load((SOURCE / "workflow/schemas/config.schema.yaml").read_text())
 

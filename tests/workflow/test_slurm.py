@@ -11,6 +11,7 @@ import subprocess
 
 import pytest
 from conftest import (
+    PARAMETERS,
     PARAMETER_SETS,
     SOURCE,
     built,
@@ -22,7 +23,6 @@ from conftest import (
 from slurm_cluster import SingleNodeSlurm, missing_programs
 
 PROFILE = SOURCE / "workflow" / "profiles" / "slurm"
-OPTIONS = {"threshold": "--threshold", "median_frames": "--median-frames"}
 
 
 def rows_of(workdir):
@@ -102,7 +102,7 @@ def test_a_batch_runs_through_slurm_with_the_profile(tmp_path):
         options = [
             a
             for k, v in PARAMETER_SETS[parameters].items()
-            for a in (OPTIONS[k], str(v))
+            for a in (PARAMETERS[k], str(v))
         ]
         probe = subprocess.run(
             [str(built("STRELLIX_CLI")), "probe", source, *options, "--json"],

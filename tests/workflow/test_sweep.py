@@ -8,17 +8,10 @@ import shutil
 import subprocess
 
 import pytest
-from conftest import built, make_scene, snakemake, write_config
+from conftest import PARAMETERS, built, make_scene, snakemake, write_config
+
 
 cv2 = pytest.importorskip("cv2")
-OPTIONS = {
-    "layers": "--layers",
-    "width_1d": "--width-1d",
-    "width_2d": "--width-2d",
-    "threshold": "--threshold",
-    "learning_rate": "--learning-rate",
-    "median_frames": "--median-frames",
-}
 CHROMIUM_FLAGS = [
     "--headless",
     "--no-sandbox",
@@ -96,7 +89,7 @@ def test_a_sweep_reports_held_out_scores_a_direct_run_confirms(sweep):
         if (r["input"], r["parameters"]) == ("a", best["a"]["parameters"])
     )
     strellix = str(built("STRELLIX_CLI"))
-    options = [a for k, flag in OPTIONS.items() for a in (flag, chosen[k])]
+    options = [a for k, flag in PARAMETERS.items() for a in (flag, chosen[k])]
     direct = sweep / "direct"
     subprocess.run(
         [strellix, "segment", "a/frame%d.png", "-o", str(direct), "-q", *options],

@@ -73,6 +73,7 @@ PICTURE = f"{RESULTS}/plots/inputs/{{input_name}}.png"
 wildcard_constraints:
     input_name="|".join(re.escape(name) for name in INPUTS),
     parameter_set="|".join(re.escape(name) for name in PARAMETER_SETS),
+    files="sources|truth",
 
 
 SOURCE_FILES = {}

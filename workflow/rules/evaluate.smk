@@ -7,7 +7,7 @@ rule evaluate:
     input:
         run=f"{RUN_DIR}/run.json",
         masks=f"{RUN_DIR}/masks",
-        truth=groundtruth_files,
+        truth=f"{INPUT_DIR}/truth.json",
     output:
         metrics=f"{RUN_DIR}/metrics.json",
         mask=f"{RUN_DIR}/example_mask.png",

@@ -2,12 +2,31 @@
 # own directory.
 
 
+# The input's frames (sources) or its ground truth (truth) in one small
+# file, which the other jobs depend on instead of every file.
+rule stamp:
+    input:
+        lambda wildcards: source_files(wildcards) if wildcards.files == "sources" else groundtruth_files(wildcards),
+    output:
+        f"{INPUT_DIR}/{{files}}.json",
+    log:
+        f"{INPUT_DIR}/logs/{{files}}.log",
+    conda:
+        "../envs/scripts.yaml"
+    threads: 1
+    resources:
+        mem_mb=BATCH["memory_overhead_mb"],
+        runtime=10,
+    script:
+        "../scripts/stamp.py"
+
+
 # Frame size, frame count and the library's memory estimate with the
 # defaults, from which every set's memory and time limit are worked out.
 # Cheap, so it runs where snakemake runs, also on a cluster.
 rule probe:
     input:
-        source_files,
+        f"{INPUT_DIR}/sources.json",
     output:
         f"{INPUT_DIR}/probe.json",
     log:
@@ -34,7 +53,7 @@ MASKS = directory(f"{RUN_DIR}/masks")
 rule segment:
     input:
         probe=f"{INPUT_DIR}/probe.json",
-        frames=source_files,
+        frames=f"{INPUT_DIR}/sources.json",
     output:
         run=f"{RUN_DIR}/run.json",
         seed=f"{RUN_DIR}/background.png",

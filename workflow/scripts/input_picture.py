@@ -10,7 +10,6 @@ of another input, the middle of the run, at most its 1000th frame, so that
 a long video is not read to its middle."""
 import contextlib
 import csv
-import json
 import os
 
 import cv2
@@ -20,16 +19,9 @@ matplotlib.use("Agg")  # files only: never a window, whatever the display
 import matplotlib.pyplot as plt  # noqa: E402
 
 from scores import halves, measures  # noqa: E402
+from summarize import read_json  # noqa: E402
 
 LONGEST_READ = 1000
-
-
-def read_json(path):
-    try:
-        with open(path) as f:
-            return json.load(f)
-    except (OSError, ValueError):
-        return None
 
 
 def shown_set(record, best_path):
