@@ -96,35 +96,28 @@ def test_relative_paths_are_taken_from_the_batch_file_or_from_data(tmp_path):
 
 
 def test_the_schema_ranges_are_those_strellix_accepts(tmp_path):
-    """At each end of a range strellix takes the value, just beyond it
-    refuses it as out of its range."""
+    """strellix takes every value at the ends of the schema's ranges (all
+    the lower ends in one run, all the upper in another), and refuses each
+    just beyond as out of its range."""
     make_scene(tmp_path, 32, 24, 1, frames=2)
-    ranges = {
-        k: v for k, v in SCHEMA["definitions"]["parameter_set"]["properties"].items()
-    }
+    ranges = dict(SCHEMA["definitions"]["parameter_set"]["properties"])
     assert set(ranges) == set(PARAMETERS)
     options = {PARAMETERS[k]: v for k, v in ranges.items()}
-    options.update(
-        {
-            "--start": SCHEMA["definitions"]["frame_number"],
-            "--end": SCHEMA["definitions"]["frame_number"],
-        }
-    )
-    for option, schema in options.items():
-        step = 1 if schema["type"] == "integer" else 1e-6
-        for end, beyond in ((schema["minimum"], -step), (schema["maximum"], step)):
-            for value, inside in ((end, True), (end + beyond, False)):
-                text = str(value) if schema["type"] == "integer" else repr(float(value))
-                probe = subprocess.run(
-                    [
-                        str(built("STRELLIX_CLI")),
-                        "probe",
-                        str(tmp_path / "frame%d.png"),
-                        option,
-                        text,
-                    ],
-                    capture_output=True,
-                    text=True,
-                )
-                refused = probe.returncode == 2 and "needs " in probe.stderr
-                assert refused != inside, (option, text, probe.stderr)
+    for frame_option in ("--start", "--end"):
+        options[frame_option] = SCHEMA["definitions"]["frame_number"]
+
+    def refused(*arguments):
+        command = [str(built("STRELLIX_CLI")), "probe", str(tmp_path / "frame%d.png")]
+        probe = subprocess.run([*command, *arguments], capture_output=True, text=True)
+        return probe.returncode == 2 and "needs " in probe.stderr, probe.stderr
+
+    def text(value, schema):
+        return str(value) if schema["type"] == "integer" else repr(float(value))
+
+    for end, beyond in (("minimum", -1), ("maximum", 1)):
+        at_ends = [a for o, r in options.items() for a in (o, text(r[end], r))]
+        assert not refused(*at_ends)[0], at_ends
+        for option, schema in options.items():
+            step = beyond * (1 if schema["type"] == "integer" else 1e-6)
+            value = text(schema[end] + step, schema)
+            assert refused(option, value)[0], (option, value)
