@@ -3,7 +3,8 @@
 # running them all:
 #   - clang-format (the project's .clang-format) over every C++ file,
 #   - black over every Python file (Debian's black),
-#   - the include floors of the sources (tools/check_includes.py).
+#   - the include floors of the sources (tools/check_includes.py),
+#   - snakemake --lint on the batch workflow (tools/lint_workflow.sh).
 # Only the tree's own files are checked (those git knows, or, outside a git
 # checkout, those under the source folders), never build directories.
 #
@@ -31,7 +32,8 @@ echo "== black"
 tree_files py | xargs -0 -r black --check --quiet || status=1
 echo "== include floors"
 /usr/bin/python3 tools/check_includes.py . || status=1
-# == snakemake --lint: the workflow's own check joins here.
+echo "== snakemake --lint"
+bash tools/lint_workflow.sh || status=1
 if [ $status -ne 0 ]; then
   echo "check_style: formatting or lint failed (see above)"
 fi

@@ -54,8 +54,8 @@ void add_within_option(CLI::App& command, std::optional<FrameRange>& within) {
                                          "needs FIRST-LAST with FIRST not after LAST, not \"" + text + "\"");
             within = r;
           },
-          "Score only frames in this range, such as the frames a run segmented (FIRST-LAST)")
-      ->type_name("FIRST-LAST");
+          "Score only frames in this range, FIRST-LAST (the frames a run segmented)")
+      ->type_name("RANGE");
 }
 
 std::string size_text(const cv::Mat& image) {
