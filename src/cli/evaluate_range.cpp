@@ -95,7 +95,7 @@ FrameRange scored_frames(const std::optional<long long>& first, const std::optio
     const std::string roi_path = temporal_roi_path(truth_dir);
     std::error_code error;
     if (!fs::exists(roi_path, error))
-      throw input_error(
+      throw usage_error(
           "no frame range: give --first and --last, or write the first and last scored frame into " +
           roi_path);
     const FrameRange named = read_temporal_roi(roi_path);

@@ -364,13 +364,14 @@ TEST(EvaluateMasks, RegionOfInterestLimitsScoringUnlessItHasTheWrongSize) {
   EXPECT_EQ(r.exit_code, 1);
 }
 
-TEST(EvaluateMasks, MissingMasksAreBackgroundAndTheRangeComesFromTheSequence) {
+TEST(EvaluateMasks, MissingMasksFailUnlessCountedAsBackgroundAndTheRangeComesFromTheSequence) {
   REQUIRE_CLI();
   ScoringCase c;
   for (int k = 3; k <= 6; ++k) c.put_truth(k, known_truth());
   c.put_mask(4, known_mask());
   std::ofstream(c.tmp.path("seq/temporalROI.txt")) << "4 6\n";
-  RunResult r = evaluate({c.mask_dir, c.gt_dir + "/"});
+  EXPECT_EQ(evaluate({c.mask_dir, c.gt_dir + "/"}).exit_code, 1);
+  RunResult r = evaluate({c.mask_dir, c.gt_dir + "/", "--missing-as-background"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("Frames: 4-6"), std::string::npos);
   EXPECT_NE(r.err.find("2 of 3 mask files missing"), std::string::npos);

@@ -75,14 +75,12 @@ def plot_fmeasure(rows, best, defaults, path):
         if len(sets) <= NAMED_SETS
         else {}
     )
-    for k, s in enumerate(sets):
+    # Each set a little to the side, the same on every input.
+    offset = {s: 0.3 * (k / max(1, len(sets) - 1) - 0.5) for k, s in enumerate(sets)}
+    for s in sets:
         mine = [r for r in rows if r["parameters"] == s]
-        xs = [
-            inputs.index(r["input"]) + 0.3 * (k / max(1, len(sets) - 1) - 0.5)
-            for r in mine
-        ]
         axes.scatter(
-            xs,
+            [inputs.index(r["input"]) + offset[s] for r in mine],
             [number(r["f_measure"]) for r in mine],
             s=22,
             color=colour.get(s, "0.6"),
@@ -90,7 +88,8 @@ def plot_fmeasure(rows, best, defaults, path):
             zorder=2,
         )
     for r in rows:
-        x, y = inputs.index(r["input"]), number(r["f_measure"])
+        x = inputs.index(r["input"]) + offset[r["parameters"]]
+        y = number(r["f_measure"])
         if r["parameters"] == defaults:
             axes.scatter(
                 [x],

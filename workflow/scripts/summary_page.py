@@ -1,7 +1,8 @@
 """results/summary.html: one page that needs nothing else (no script, no
 file beside it, no network), made to be read at 1280 pixels: the best
-sets beside the defaults, the table with its key columns (the rest behind
-a switch), a picture per input and the plots. Numbers show three
+sets beside the defaults, a picture per input, the plots, and last (it
+may run to hundreds of rows) the table with its key columns, the rest
+behind a switch. Numbers show three
 significant digits; the CSV files keep them all."""
 import contextlib
 import base64
@@ -120,13 +121,13 @@ def write_page(summary, best, plots, pictures, path):
 <h1>strellix batch</h1>
 <p>{complete} of {len(rows)} runs complete; {html.escape(os.path.abspath(summary))}, {made}.</p>
 {best_table}
-<h2>Runs</h2>
-<input type="checkbox" id="more"><label for="more"> all columns ({len(more)} more: {", ".join(m for m in more if m in PARAMETERS)}, other metrics, times, costs)</label>
-{table(rows, shown_columns, more)}
 <h2>Inputs</h2>
 {"".join(figure(p, os.path.splitext(os.path.basename(p))[0]) for p in pictures)}
 <h2>Plots</h2>
 {"".join(figure(p, captions[k]) for k, p in plots.items())}
+<h2>Runs</h2>
+<input type="checkbox" id="more"><label for="more"> all columns ({len(more)} more: {", ".join(m for m in more if m in PARAMETERS)}, other metrics, times, costs)</label>
+{table(rows, shown_columns, more)}
 </body></html>
 """
     with open(path + ".tmp", "w") as f:
