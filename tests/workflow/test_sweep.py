@@ -8,6 +8,8 @@ import shutil
 import subprocess
 
 import pytest
+import yaml
+from batch import segment_options
 from conftest import PARAMETERS, built, make_scene, snakemake, write_config
 
 
@@ -89,7 +91,8 @@ def test_a_sweep_reports_held_out_scores_a_direct_run_confirms(sweep):
         if (r["input"], r["parameters"]) == ("a", best["a"]["parameters"])
     )
     strellix = str(built("STRELLIX_CLI"))
-    options = [a for k, flag in PARAMETERS.items() for a in (flag, chosen[k])]
+    used = {k: yaml.safe_load(chosen[k]) for k in PARAMETERS if chosen[k] != ""}
+    options = segment_options(used)
     direct = sweep / "direct"
     subprocess.run(
         [strellix, "segment", "a/frame%d.png", "-o", str(direct), "-q", *options],

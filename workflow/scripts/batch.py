@@ -16,7 +16,9 @@ import jsonschema
 import yaml
 
 # strellix segment's option for each parameter a set may give. A parameter
-# is this one entry and one line of the schema (definitions.parameter_set).
+# is this one entry and one line of the schema (definitions.parameter_set):
+# a number or a word is given after its option, a true/false (a flag of
+# strellix) as the option alone when true.
 PARAMETERS = {
     "layers": "--layers",
     "width_1d": "--width-1d",
@@ -98,6 +100,8 @@ def check_values(tree):
 def value_text(value):
     """A value as strellix reads it and as a set's name shows it: floats in
     their shortest exact form, whole numbers without a point."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
     if isinstance(value, float):
         return repr(int(value)) if value.is_integer() else repr(value)
     return str(value)
@@ -178,8 +182,11 @@ def segment_options(values):
     so that the same set written otherwise is the same command."""
     options = []
     for key, option in PARAMETERS.items():
-        if key in values:
-            options += [option, value_text(values[key])]
+        value = values.get(key)
+        if isinstance(value, bool):
+            options += [option] if value else []
+        elif value is not None:
+            options += [option, value_text(value)]
     return options
 
 

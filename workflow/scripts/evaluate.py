@@ -36,7 +36,8 @@ def evaluate(
     command += range_options(run, configured)
     if roi:
         command += ["--roi", roi]
-    if shadow_value:
+    # 255 marks shadows as moving, which is how they are then scored.
+    if 0 < shadow_value < 255:
         command += ["--shadow-value", str(shadow_value)]
     log.write(" ".join(command) + "\n")
     log.flush()
