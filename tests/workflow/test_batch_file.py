@@ -57,6 +57,10 @@ REFUSED = {
         batch_text(more="sweep: {grid: {threshold: [0.1, 2000]}}"),
         "sweep.grid.threshold: 2000 is greater than the maximum of 1000",
     ),
+    "even median aperture": (
+        batch_text(more="sweep: {one_at_a_time: {post_median: [3, 4]}}"),
+        "sweep.one_at_a_time.post_median: 4 is not 0 (none) or odd from 3",
+    ),
 }
 
 

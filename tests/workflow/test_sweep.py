@@ -42,7 +42,10 @@ def sweep(tmp_path_factory):
             "a": {"source": "a/frame%d.png", "groundtruth": "a"},
             "b": {"source": "b/frame%d.png", "groundtruth": "b"},
         },
-        parameters={"fine": {"threshold": 0.0002, "median_frames": 10}},
+        parameters={
+            "fine": {"threshold": 0.0002, "median_frames": 10},
+            "marked": {"shadow_value": 127, "post_median": 3, "cold_start": True},
+        },
         sweep={
             "grid": {"threshold": [0.0005, 0.005], "width_2d": [0, 2]},
             "one_at_a_time": {"learning_rate": [0.2]},
@@ -59,6 +62,7 @@ def test_a_sweep_reports_held_out_scores_a_direct_run_confirms(sweep):
     sets = list(dict.fromkeys(r["parameters"] for r in rows))
     assert sets == [
         "fine",
+        "marked",
         "default",
         "width_2d=0,threshold=0.0005",
         "width_2d=2,threshold=0.0005",
@@ -66,10 +70,20 @@ def test_a_sweep_reports_held_out_scores_a_direct_run_confirms(sweep):
         "width_2d=2,threshold=0.005",
         "learning_rate=0.2",
     ]
-    assert all(r["status"] == "complete" for r in rows) and len(rows) == 14
+    assert all(r["status"] == "complete" for r in rows) and len(rows) == 16
     # Scored, then deleted; what the page shows is kept.
     assert not list((sweep / "results").glob("*/*/masks"))
-    assert len(list((sweep / "results").glob("*/*/example_mask.png"))) == 14
+    assert len(list((sweep / "results").glob("*/*/example_mask.png"))) == 16
+    # A flag reaches strellix (its run.json says so), and masks that mark
+    # shadows are scored with their shadow value.
+    marked = next(r for r in rows if r["parameters"] == "marked")
+    assert (marked["shadow_value"], marked["post_median"], marked["cold_start"]) == (
+        "127",
+        "3",
+        "true",
+    )
+    scoring = (sweep / "results" / "a" / "marked" / "logs" / "evaluate.log").read_text()
+    assert "--shadow-value 127" in scoring
 
     best = {b["input"]: b for b in read_csv(sweep / "results" / "best.csv")}
     for name in ("a", "b"):

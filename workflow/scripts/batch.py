@@ -26,6 +26,9 @@ PARAMETERS = {
     "threshold": "--threshold",
     "learning_rate": "--learning-rate",
     "median_frames": "--median-frames",
+    "shadow_value": "--shadow-value",
+    "post_median": "--post-median",
+    "cold_start": "--cold-start",
 }
 # Far above any real batch (a thousand inputs take some ten thousand
 # values), far below what would keep the checks busy for a second.
@@ -122,7 +125,11 @@ def checked_set(values, where, set_schema):
     if errors:
         e = errors[0]
         at = ".".join(str(p) for p in e.absolute_path)
-        raise BatchError(f"{where}{'.' + at if at else ''}: {e.message}")
+        # "is not valid under any of the given schemas" says nothing: a
+        # value with alternatives says them in its description.
+        said = e.schema.get("description") if e.validator == "anyOf" else None
+        message = f"{e.instance!r} is not {said}" if said else e.message
+        raise BatchError(f"{where}{'.' + at if at else ''}: {message}")
     for key, value in values.items():
         kind = set_schema["properties"][key].get("type")
         if kind == "integer" and isinstance(value, float):

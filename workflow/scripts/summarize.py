@@ -15,7 +15,7 @@ import json
 import os
 import re
 
-from batch import PARAMETERS
+from batch import PARAMETERS, value_text
 from scores import best_sets
 
 METRICS = [
@@ -131,7 +131,7 @@ def summary_row(record):
     # The values the run used (the defaults too), else those the set gives.
     used = (run or {}).get("parameters") or record["values"]
     for key in PARAMETERS:
-        row[key] = used.get(key, "")
+        row[key] = value_text(used[key]) if used.get(key) is not None else ""
     if run:
         row["frames"] = run["frames"]["done"]
         row["seconds"] = number(run["seconds"]["total"], 3)
