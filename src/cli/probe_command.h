@@ -19,7 +19,7 @@ struct ProbeOptions {
   std::string background_file;  // only whether one is given counts: no median then
   std::optional<long long> start, end;
   double stream_timeout = DEFAULT_STREAM_TIMEOUT;  // seconds
-  bool files = false;  // list the files the run reads instead of the report
+  bool files = false;                              // list the files the run reads instead of the report
   bool json = false;
 };
 
