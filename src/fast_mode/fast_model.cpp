@@ -1,0 +1,385 @@
+#include "fast_mode/fast_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "fast_mode/calibration_sweep.h"
+#include "fast_mode/row_kernels.h"
+#include "io/plane_set.h"
+#include "model/fast_passes.h"
+#include "model/model_store.h"
+#include "model/worker_pool.h"
+
+namespace strellix {
+namespace fast {
+
+namespace {
+
+// Bands of fewer rows would let a band's neighbour rows reach the rows at
+// the image's edge that the filter leaves unwritten.
+constexpr int MIN_BAND_ROWS = 8;
+
+int round_up_to_row_align(int n) {
+  return (n + ROW_ALIGN - 1) / ROW_ALIGN * ROW_ALIGN;
+}
+
+// A float row with padding on either side, zero everywhere at first.
+struct PaddedFloats {
+  std::vector<float> data;
+  void resize(int stride) { data.assign(static_cast<std::size_t>(stride) + 2 * ROW_PAD, 0.0f); }
+  float* at0() { return data.data() + ROW_PAD; }
+};
+
+template <class T>
+struct Padded {
+  std::vector<T> data;
+  void resize(int stride, T fill) { data.assign(static_cast<std::size_t>(stride) + 2 * ROW_PAD, fill); }
+  T* at0() { return data.data() + ROW_PAD; }
+};
+
+// One row of the ring a band keeps: the frame in model units and, once
+// its labels are final, the labels and the layer each pixel teaches.
+struct RingRow {
+  PaddedFloats cone[3];
+  Padded<short> coarse[3];
+  Padded<unsigned char> labels;
+  Padded<signed char> teach;
+  void resize(int stride) {
+    for (PaddedFloats& c : cone) c.resize(stride);
+    for (Padded<short>& c : coarse) c.resize(stride, 0);
+    labels.resize(stride, LABEL_FOREGROUND);
+    teach.resize(stride, -1);
+  }
+};
+
+}  // namespace
+
+// What one band of rows keeps between frames: its rows, the ring of the
+// rows its update reads, its own copies of the filtered labels just
+// outside it, and scratch.
+struct FastModel::Band {
+  int first = 0, end = 0;  // rows [first, end)
+  std::vector<RingRow> ring;
+  std::vector<unsigned char> outside_labels;  // half rows above, then half rows below
+  std::vector<unsigned char> column_sums;
+  std::vector<float> scratch;
+  PaddedFloats cone[3];  // a boundary row's frame while it is segmented
+  std::vector<unsigned char> row_labels;
+  std::vector<signed char> row_match;
+  const cv::Mat* frame = nullptr;
+  bool online = true;
+
+  // Whether the band segments the row before the others start: rows near
+  // its edges, which its neighbours read.
+  bool early(int row, int half) const { return row - first < half + 2 || end - 1 - row < half + 2; }
+  RingRow& slot(int row) { return ring[static_cast<std::size_t>(row) % ring.size()]; }
+};
+
+FastModel::FastModel(const Parameters& parameters, const PassExecution& run)
+    : parameters_(parameters), run_(run) {
+  validate(parameters_);
+  if (parameters_.layers > MAX_LAYERS)
+    throw std::invalid_argument("strellix: the fast numerics take at most " + std::to_string(MAX_LAYERS) +
+                                " layers (got " + std::to_string(parameters_.layers) + ")");
+  layers_ = parameters_.layers;
+  width_2d_ = 2 * parameters_.width_2d + 1;
+  half_ = parameters_.width_2d;
+  threshold_ = static_cast<float>(parameters_.threshold);
+  learning_rate_ = static_cast<float>(parameters_.learning_rate);
+  const int width_1d = 2 * parameters_.width_1d + 1;
+  float* kernel_1d = make_kernel_1d(width_1d, 0);
+  PlaneSet<float> kernel_2d = make_kernel_2d(width_2d_, 0);
+  weights_ = make_update_weights(layers_, width_1d, kernel_1d, width_2d_, kernel_2d, learning_rate_);
+  free_planes(kernel_2d, width_2d_);
+  std::free(kernel_1d);
+  // A = 1 / (width_2d + 1) and B = A * lr, each worked out in double.
+  const double a = 1.0 / (width_2d_ + 1);
+  rate_a_ = static_cast<float>(a);
+  rate_b_ = static_cast<float>(a * static_cast<double>(learning_rate_));
+}
+
+FastModel::~FastModel() = default;
+
+short FastModel::layer_value(int row, int column, int layer, int coordinate) const {
+  const std::size_t block = static_cast<std::size_t>(3 * layers_) * stride_;
+  return model_[row * block + model_offset(layers_, 3 * layer + coordinate, column)];
+}
+
+void FastModel::check_frame(const cv::Mat& bgr) const {
+  if (bgr.type() != CV_8UC3 || bgr.empty())
+    throw std::invalid_argument("strellix: the fast numerics take 8-bit BGR frames");
+  if (bgr.cols == width_ && bgr.rows == height_) return;
+  throw std::invalid_argument("strellix: the frame is " + std::to_string(bgr.cols) + "x" +
+                              std::to_string(bgr.rows) + " pixels, the model " + std::to_string(width_) +
+                              "x" + std::to_string(height_));
+}
+
+void FastModel::seed(const cv::Mat& bgr) {
+  if (bgr.type() != CV_8UC3 || bgr.empty())
+    throw std::invalid_argument("strellix: the fast numerics take an 8-bit BGR background");
+  const int W = bgr.cols;
+  const int H = bgr.rows;
+  const int stride = round_up_to_row_align(W);
+  const std::size_t N = static_cast<std::size_t>(W) * H;
+  std::vector<short> model(static_cast<std::size_t>(H) * 3 * layers_ * stride, 0);
+  const RowKernels& k = row_kernels(run_.wide);
+  PaddedFloats cone[3];
+  for (PaddedFloats& c : cone) c.resize(stride);
+  for (int r = 0; r < H; ++r) {
+    k.convert(bgr.ptr<unsigned char>(r), W, cone[0].at0(), cone[1].at0(), cone[2].at0());
+    short* block = model.data() + static_cast<std::size_t>(r) * 3 * layers_ * stride;
+    for (int c = 0; c < 3; ++c) {
+      const float* from = cone[c].at0();
+      for (int x = 0; x < stride; ++x) {
+        // Rounded to nearest, halves to even, as the update stores values.
+        const short v = static_cast<short>(std::nearbyint(from[x]));
+        for (int j = 0; j < layers_; ++j) block[model_offset(layers_, 3 * j + c, x)] = v;
+      }
+    }
+  }
+  model_.swap(model);
+  width_ = W;
+  height_ = H;
+  stride_ = stride;
+  for (std::vector<unsigned char>& store : label_store_) store.assign(N, LABEL_BACKGROUND);
+  segmented_ = label_store_[0].data();
+  filtered_ = label_store_[1].data();
+  current_ = segmented_;
+  match_.assign(N, -1);
+  search_mask_.assign(N, 255);
+  settings_ = ModelSettings();
+  settings_.layer_count = layers_;
+  settings_.search_mask = search_mask_.data();
+  frames_applied_ = 0;
+  rate_ = rate_b_;
+  bands_.clear();
+}
+
+void FastModel::end_calibration() {
+  frames_applied_ = std::max<long long>(frames_applied_, layers_);
+}
+
+void FastModel::apply(const cv::Mat& bgr) {
+  if (!seeded()) throw std::logic_error("strellix: apply() needs a seeded model");
+  check_frame(bgr);
+  const long long t = frames_applied_;
+  if (t >= layers_) {
+    run_frame(bgr, true, threshold_);
+  } else if (t > 0) {
+    // Calibration frame t: the rate falls linearly from A to B.
+    const double a = rate_a_;
+    const double b = rate_b_;
+    rate_ = static_cast<float>(a - static_cast<double>(t) * (a - b) / static_cast<double>(layers_ - 1));
+    calibrate(bgr);
+  }
+  ++frames_applied_;
+}
+
+void FastModel::calibrate(const cv::Mat& bgr) {
+  set_rate(weights_, rate_);
+  SweepTarget t;
+  t.width = width_;
+  t.height = height_;
+  t.stride = stride_;
+  t.layers = layers_;
+  t.half = half_;
+  t.model = model_.data();
+  t.labels = segmented_;
+  t.match = match_.data();
+  t.window_weights = weights_.window.data();
+  t.one_d = weights_.one_d.data();
+  t.threshold = calibration_threshold * UNIT * UNIT;
+  calibration_sweep(t, row_kernels(run_.wide), bgr, sweep_row_);
+  current_ = segmented_;
+}
+
+void FastModel::prepare_bands(int count) {
+  if (static_cast<int>(bands_.size()) == count) return;
+  bands_.clear();
+  const int ring_rows = 2 * half_ + 3;
+  for (int k = 0; k < count; ++k) {
+    std::unique_ptr<Band> band(new Band);
+    band->first = static_cast<int>(static_cast<long long>(height_) * k / count);
+    band->end = static_cast<int>(static_cast<long long>(height_) * (k + 1) / count);
+    band->ring.resize(static_cast<std::size_t>(ring_rows));
+    for (RingRow& row : band->ring) row.resize(stride_);
+    band->outside_labels.assign(static_cast<std::size_t>(2 * half_) * width_, LABEL_FOREGROUND);
+    band->column_sums.assign(static_cast<std::size_t>(width_), 0);
+    band->scratch.assign(update_scratch_floats(layers_), 0.0f);
+    for (PaddedFloats& c : band->cone) c.resize(stride_);
+    band->row_labels.assign(static_cast<std::size_t>(stride_), 0);
+    band->row_match.assign(static_cast<std::size_t>(stride_), -1);
+    bands_.push_back(std::move(band));
+  }
+}
+
+// One frame: first every band segments the rows near its edges, which its
+// neighbours read; then every band segments, filters and updates its own
+// rows, a few rows apart, reading its neighbours' rows only where they
+// were segmented in the first step. Every update reads the model as it
+// was before the frame, so the bands never wait on each other.
+void FastModel::run_frame(const cv::Mat& bgr, bool online, float threshold) {
+  set_rate(weights_, rate_);
+  const int threads = run_.workers != nullptr ? run_.workers->threads() : 1;
+  prepare_bands(std::max(1, std::min(threads, height_ / MIN_BAND_ROWS)));
+  for (std::unique_ptr<Band>& band : bands_) {
+    band->frame = &bgr;
+    band->online = online;
+  }
+  run_split(run_.workers, static_cast<int>(bands_.size()), 1, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) segment_boundary_rows(bgr, *bands_[k]);
+  });
+  run_split(run_.workers, static_cast<int>(bands_.size()), 1, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) work_band(bgr, *bands_[k], online, threshold);
+  });
+  if (online) {
+    current_ = filtered_;
+    // This frame's filtered labels are where the next frame is segmented;
+    // pixels the filter does not write keep this frame's unfiltered label.
+    std::swap(segmented_, filtered_);
+  } else {
+    current_ = segmented_;
+  }
+}
+
+void FastModel::segment_into(const float* const* cone, int row, float threshold, Band& band) {
+  SegmentRow s;
+  s.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
+  s.x = cone[0];
+  s.y = cone[1];
+  s.z = cone[2];
+  s.stride = stride_;
+  s.layers = layers_;
+  s.threshold = threshold * UNIT * UNIT;
+  s.labels = band.row_labels.data();
+  s.match = band.row_match.data();
+  row_kernels(run_.wide).segment(s);
+  const std::size_t at = static_cast<std::size_t>(row) * width_;
+  std::memcpy(segmented_ + at, band.row_labels.data(), static_cast<std::size_t>(width_));
+  std::memcpy(match_.data() + at, band.row_match.data(), static_cast<std::size_t>(width_));
+}
+
+void FastModel::segment_boundary_rows(const cv::Mat& bgr, Band& band) {
+  const float threshold = band.online ? threshold_ : calibration_threshold;
+  const float* cone[3] = {band.cone[0].at0(), band.cone[1].at0(), band.cone[2].at0()};
+  for (int row = band.first; row < band.end; ++row) {
+    if (!band.early(row, half_)) continue;
+    row_kernels(run_.wide).convert(bgr.ptr<unsigned char>(row), width_, band.cone[0].at0(),
+                                   band.cone[1].at0(), band.cone[2].at0());
+    segment_into(cone, row, threshold, band);
+  }
+}
+
+void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float threshold) {
+  const int h = half_;
+  const int H = height_;
+  const int W = width_;
+  const RowKernels& k = row_kernels(run_.wide);
+  auto convert = [&](int row) {
+    RingRow& r = band.slot(row);
+    k.convert(bgr.ptr<unsigned char>(row), W, r.cone[0].at0(), r.cone[1].at0(), r.cone[2].at0());
+  };
+  // The labels a centre row teaches with: this frame's filtered labels
+  // online (the band's own copy for rows outside it), its segmentation in
+  // the calibration stretch.
+  auto centre_labels = [&](int row) -> const unsigned char* {
+    if (!online) return segmented_ + static_cast<std::size_t>(row) * W;
+    if (row < band.first)
+      return band.outside_labels.data() + static_cast<std::size_t>(row - (band.first - h)) * W;
+    if (row >= band.end) return band.outside_labels.data() + static_cast<std::size_t>(h + row - band.end) * W;
+    return filtered_ + static_cast<std::size_t>(row) * W;
+  };
+  // A centre row: the labels it teaches with and the layers it teaches.
+  auto make_centre = [&](int row) {
+    RingRow& r = band.slot(row);
+    CentreSource c;
+    c.labels = centre_labels(row);
+    c.match = match_.data() + static_cast<std::size_t>(row) * W;
+    c.width = W;
+    c.stride = stride_;
+    for (int i = 0; i < 3; ++i) {
+      c.cone[i] = r.cone[i].at0();
+      c.coarse[i] = r.coarse[i].at0();
+    }
+    c.out_labels = r.labels.at0();
+    c.teach = r.teach.at0();
+    k.centre(c);
+  };
+  if (online) {
+    for (int row = band.first - h; row < band.end + h; ++row) {
+      if (row < 0 || row >= H || (row >= band.first && row < band.end)) continue;
+      unsigned char* out = const_cast<unsigned char*>(centre_labels(row));
+      coherence_filter_row_fast(settings_, H, W, segmented_, out, row, band.column_sums.data());
+    }
+  }
+  for (int row = std::max(0, band.first - h); row < band.first; ++row) {
+    convert(row);
+    make_centre(row);
+  }
+  const int below_end = std::min(H, band.end + h);
+  for (int s = band.first;; ++s) {
+    if (s < band.end) {
+      convert(s);
+      if (!band.early(s, h)) {
+        RingRow& r = band.slot(s);
+        const float* cone[3] = {r.cone[0].at0(), r.cone[1].at0(), r.cone[2].at0()};
+        segment_into(cone, s, threshold, band);
+      }
+    } else if (s < below_end) {
+      convert(s);
+    }
+    const int f = s - 2;
+    if (f >= band.first && f < band.end) {
+      if (online)
+        coherence_filter_row_fast(settings_, H, W, segmented_, filtered_ + static_cast<std::size_t>(f) * W, f,
+                                  band.column_sums.data());
+      make_centre(f);
+    } else if (f >= band.end && f < below_end) {
+      make_centre(f);
+    }
+    const int u = f - h;
+    if (u >= band.first && u < band.end) update_target_row(band, u);
+    if (u >= band.end - 1) break;
+  }
+}
+
+void FastModel::update_target_row(Band& band, int row) {
+  UpdateRow u;
+  u.stride = stride_;
+  u.layers = layers_;
+  u.half = half_;
+  u.separable = weights_.separable;
+  const int width = 2 * half_ + 1;
+  for (int r = 0; r < width; ++r) {
+    const int y = row - half_ + r;
+    u.centre_present[r] = y >= 0 && y < height_;
+    u.kernel_row[r] = nullptr;
+    u.centre[r] = CentreRow{nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr}, nullptr, nullptr};
+    if (!u.centre_present[r]) continue;
+    RingRow& ring = band.slot(y);
+    u.centre[r] =
+        CentreRow{ring.cone[0].at0(), ring.cone[1].at0(),
+                  ring.cone[2].at0(), {ring.coarse[0].at0(), ring.coarse[1].at0(), ring.coarse[2].at0()},
+                  ring.teach.at0(),   ring.labels.at0()};
+    u.kernel_row[r] =
+        weights_.kernel.data() + static_cast<std::size_t>(kernel_row_for(half_, row, y)) * width;
+  }
+  u.kernel = weights_.kernel.data();
+  u.edge_kernel = weights_.edge.data();
+  u.edge_words = weights_.edge_words.data();
+  u.grow_polynomial = weights_.grow_polynomial;
+  for (int i = 0; i < 4; ++i) u.grow_coefficients[i] = weights_.grow_coefficients[i];
+  u.grow = weights_.grow.data();
+  u.grow_size = weights_.grow_size;
+  u.one_d = weights_.one_d.data();
+  u.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
+  u.scratch = band.scratch.data();
+  row_kernels(run_.wide).update(u);
+}
+
+}  // namespace fast
+}  // namespace strellix

@@ -1,0 +1,109 @@
+// The layered model in the fast numeric mode: the same method as the exact
+// passes, computed in 32-bit floats, with the layers stored as 16-bit
+// integers, and every pass data-parallel so that vector lanes and threads
+// never wait on each other.
+//
+// What differs from the exact passes, and why it stays close to them:
+// - Colours become cone coordinates through polynomial sines and cosines
+//   in vector code, not through the converted-colour table.
+// - A frame is matched against the model as it stood before the frame,
+//   also in the calibration stretch (whose exact sweep matches each pixel
+//   against a model already changed by the pixels before it).
+// - A target layer takes the blends of all the centres around it at once:
+//   K weight units (the kernel's whole numbers, at one rate) move it the
+//   share 1 - (1 - rate)^K of the way to the centres' weighted mean, which
+//   is what K blends of one unit each give when the centres agree, and to
+//   first order when they do not. The blend across layers follows.
+// - Layers hold 16-bit integers (1/32767 of a unit), a quarter of the
+//   exact model's memory traffic at the default five layers.
+// The masks are the same for any number of threads and in both vector
+// builds.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <memory>
+#include <vector>
+
+#include "fast_mode/update_weights.h"
+#include "model/settings.h"
+#include "strellix/strellix.hpp"
+
+namespace strellix {
+namespace fast {
+
+// Layers the fast mode keeps at most: a pixel's layer is a signed byte.
+constexpr int MAX_LAYERS = 127;
+
+class FastModel {
+ public:
+  // Throws std::invalid_argument on parameters out of range (validate())
+  // or more layers than MAX_LAYERS. `run` says on which threads and in
+  // which vector build the passes run; neither changes a result.
+  FastModel(const Parameters& parameters, const PassExecution& run);
+  ~FastModel();
+  FastModel(const FastModel&) = delete;
+  FastModel& operator=(const FastModel&) = delete;
+
+  // Seeds every layer with the image (8-bit BGR, whose size becomes the
+  // model's) and starts a sequence.
+  void seed(const cv::Mat& bgr);
+  // The next frame (8-bit BGR of the model's size): the first frame after
+  // the seed teaches nothing, the next layers - 1 calibrate, later ones are
+  // online. Throws std::invalid_argument for a frame of another size or
+  // type, std::logic_error before the seed.
+  void apply(const cv::Mat& bgr);
+  // The next frame is online, at the last calibration rate.
+  void end_calibration();
+
+  bool seeded() const { return width_ > 0; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  long long frames_applied() const { return frames_applied_; }
+  // The last frame's labels, width * height bytes; 255 marks moving objects.
+  const unsigned char* labels() const { return current_; }
+  // One layer coordinate (0 x, 1 y, 2 z) of one pixel, in model units.
+  short layer_value(int row, int column, int layer, int coordinate) const;
+
+  struct Band;
+
+ private:
+  void check_frame(const cv::Mat& bgr) const;
+  void run_frame(const cv::Mat& bgr, bool online, float threshold);
+  void prepare_bands(int count);
+  void calibrate(const cv::Mat& bgr);
+  void segment_boundary_rows(const cv::Mat& bgr, Band& band);
+  void work_band(const cv::Mat& bgr, Band& band, bool online, float threshold);
+  void segment_into(const float* const* cone, int row, float threshold, Band& band);
+  void update_target_row(Band& band, int row);
+
+  Parameters parameters_;
+  PassExecution run_;
+  int layers_;
+  int width_2d_;
+  int half_;  // of the 2D window
+  float threshold_;
+  float learning_rate_;
+  UpdateWeights weights_;
+  float rate_a_ = 0.0f;  // the calibration rate's start,
+  float rate_b_ = 0.0f;  // and its end, which the online stretch keeps
+  float rate_ = 0.0f;    // the rate of the last frame that learnt
+
+  int width_ = 0;
+  int height_ = 0;
+  int stride_ = 0;  // columns of a model row, a multiple of eight
+  std::vector<short> model_;
+  std::vector<unsigned char> label_store_[2];
+  unsigned char* segmented_ = nullptr;  // where the next frame is segmented
+  unsigned char* filtered_ = nullptr;   // where its filtered labels go
+  unsigned char* current_ = nullptr;    // the last frame's labels
+  std::vector<signed char> match_;
+  std::vector<unsigned char> search_mask_;  // 255 everywhere: the filter's rows read it
+  ModelSettings settings_;                  // for the filter
+  long long frames_applied_ = 0;
+  std::vector<std::unique_ptr<Band>> bands_;
+  std::vector<float> sweep_row_;  // the calibration's frame row
+};
+
+}  // namespace fast
+}  // namespace strellix
