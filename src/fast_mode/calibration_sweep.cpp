@@ -22,7 +22,7 @@ int nearest_layer(const short* row_model, int layers, int column, const float va
     const float dy = static_cast<float>(row_model[model_offset(layers, 3 * j + 1, column)]) - value[1];
     const float dx = static_cast<float>(row_model[model_offset(layers, 3 * j, column)]) - value[0];
     const float d = dz * dz + dy * dy + dx * dx;
-    if (d < best || (d == best && tie_goes_up(d))) {
+    if (closer_or_tie_up(d, best)) {
       best = d;
       if (d <= threshold) match = j;
     }

@@ -104,6 +104,10 @@ FastModel::FastModel(const Parameters& parameters, const PassExecution& run)
 
 FastModel::~FastModel() = default;
 
+const char* FastModel::vector_build() const {
+  return row_kernels_name(run_.wide);
+}
+
 short FastModel::layer_value(int row, int column, int layer, int coordinate) const {
   const std::size_t block = static_cast<std::size_t>(3 * layers_) * stride_;
   return model_[row * block + model_offset(layers_, 3 * layer + coordinate, column)];
@@ -342,12 +346,12 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float thr
       make_centre(f);
     }
     const int u = f - h;
-    if (u >= band.first && u < band.end) update_target_row(band, u);
+    if (u >= band.first && u < band.end) update_target_row(band, u, s + 1 < band.end ? s + 1 : -1);
     if (u >= band.end - 1) break;
   }
 }
 
-void FastModel::update_target_row(Band& band, int row) {
+void FastModel::update_target_row(Band& band, int row, int next_segmented) {
   UpdateRow u;
   u.stride = stride_;
   u.layers = layers_;
@@ -377,6 +381,9 @@ void FastModel::update_target_row(Band& band, int row) {
   u.grow_size = weights_.grow_size;
   u.one_d = weights_.one_d.data();
   u.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
+  u.next_model = next_segmented < 0
+                     ? nullptr
+                     : model_.data() + static_cast<std::size_t>(next_segmented) * 3 * layers_ * stride_;
   u.scratch = band.scratch.data();
   row_kernels(run_.wide).update(u);
 }

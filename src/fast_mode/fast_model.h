@@ -57,6 +57,8 @@ class FastModel {
   void end_calibration();
 
   bool seeded() const { return width_ > 0; }
+  // "avx2" or "baseline": the vector build the passes run in.
+  const char* vector_build() const;
   int width() const { return width_; }
   int height() const { return height_; }
   long long frames_applied() const { return frames_applied_; }
@@ -75,7 +77,7 @@ class FastModel {
   void segment_boundary_rows(const cv::Mat& bgr, Band& band);
   void work_band(const cv::Mat& bgr, Band& band, bool online, float threshold);
   void segment_into(const float* const* cone, int row, float threshold, Band& band);
-  void update_target_row(Band& band, int row);
+  void update_target_row(Band& band, int row, int next_segmented);
 
   Parameters parameters_;
   PassExecution run_;

@@ -54,5 +54,16 @@ const RowKernels& row_kernels(bool wide) {
   return base_build::kernels;
 }
 
+const char* row_kernels_name(bool wide) {
+  if (&row_kernels(wide) == &base_build::kernels) {
+#if defined(__AVX2__)
+    return "avx2";
+#else
+    return "baseline";
+#endif
+  }
+  return "avx2";
+}
+
 }  // namespace fast
 }  // namespace strellix

@@ -70,15 +70,20 @@ inline std::size_t model_offset(int layers, int plane, int column) {
          static_cast<std::size_t>(plane) * ROW_ALIGN + column % ROW_ALIGN;
 }
 
-// Equal distances to several layers (layers still equal, as right after
-// the seed) go to the highest of them when the distance's last bit is odd
-// and stay with the lowest otherwise. The exact mode's rounding splits such
-// pixels between its first and last layers much the same way, and the
-// model keeps the variety of layers that gives.
-inline bool tie_goes_up(float distance) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &distance, sizeof bits);
-  return (bits & 1u) != 0;
+// The search for the nearest layer takes a layer whose distance is below
+// the best so far, or equal to it with an odd last bit: equal distances to
+// several layers (layers still equal, as right after the seed) then go to
+// the highest of them or stay with the lowest, by the distance's last bit.
+// The exact mode's rounding splits such pixels between its first and last
+// layers much the same way, and the model keeps the variety of layers that
+// gives. Distances are not negative, so their bits order as they do, and
+// one with its last bit cleared is below the best exactly in those cases
+// (a distance that is no number is above every other).
+inline bool closer_or_tie_up(float distance, float best) {
+  std::uint32_t d, b;
+  std::memcpy(&d, &distance, sizeof d);
+  std::memcpy(&b, &best, sizeof b);
+  return static_cast<std::int32_t>(d & ~1u) < static_cast<std::int32_t>(b);
 }
 
 struct SegmentRow {
@@ -113,7 +118,10 @@ struct UpdateRow {
   int grow_size;       // entries of grow
   const float* one_d;  // layer j: layers + 1 weights, by taught layer + 1
   short* model;        // the target row, see model_offset()
-  float* scratch;      // update_scratch_floats(layers) floats
+  // The model row segmented next (null: none), whose lines the update asks
+  // the memory for as it goes: its arithmetic then hides the wait.
+  const short* next_model;
+  float* scratch;  // update_scratch_floats(layers) floats
 };
 
 // Floats of scratch an update of rows with this many layers needs.
@@ -131,6 +139,8 @@ struct RowKernels {
 // The AVX2 build when asked for and the processor has it, else the
 // baseline build.
 const RowKernels& row_kernels(bool wide);
+// Which of them that is: "avx2" or "baseline".
+const char* row_kernels_name(bool wide);
 
 }  // namespace fast
 }  // namespace strellix

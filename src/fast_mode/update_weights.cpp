@@ -54,7 +54,8 @@ void fill_edge(UpdateWeights& w) {
 // out.
 void fill_one_d(UpdateWeights& w, int layers, int width_1d, const float* kernel_1d, float learning_rate) {
   const int slots = layers + 1;
-  w.one_d.assign(static_cast<std::size_t>(layers) * slots, 0.0f);
+  // Eight spare entries at the end: the kernels load a row eight at a time.
+  w.one_d.assign(static_cast<std::size_t>(layers) * slots + 8, 0.0f);
   if (width_1d < 1) return;
   const int hw = width_1d / 2;
   for (int m = 0; m < layers; ++m) {

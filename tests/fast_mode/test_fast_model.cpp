@@ -1,0 +1,236 @@
+// The fast numeric mode: the same masks and model whatever the threads and
+// the vector build, masks close to the exact mode's, its colour conversion
+// against the exact one, and frames it must take or refuse.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "colour/model_space.h"
+#include "fast_mode/fast_model.h"
+#include "fast_mode/row_kernels.h"
+#include "model/best_match.h"
+#include "model/settings.h"
+#include "model/worker_pool.h"
+#include "strellix/strellix.hpp"
+#include "support/frames.h"
+
+using strellix::Parameters;
+using strellix::PassExecution;
+using strellix::fast::FastModel;
+
+namespace {
+
+// A smooth background that brightens by a level a frame (so that a model
+// which stops learning soon calls all of it foreground), a block crossing
+// it, a darker band (a shadow) and a patch that flickers between two
+// colours (a second background mode).
+std::vector<cv::Mat> scene(int count, int width, int height) {
+  std::vector<cv::Mat> frames;
+  for (int t = 0; t < count; ++t) {
+    cv::Mat f(height, width, CV_8UC3);
+    for (int r = 0; r < height; ++r)
+      for (int c = 0; c < width; ++c)
+        f.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<uchar>(60 + (r + c) / 4 + t % 3 + t),
+                                          static_cast<uchar>(90 + (2 * r + c) / 6 + t),
+                                          static_cast<uchar>(80 + (2 * c + r) / 8 + t));
+    const int x = (t * 3) % width;
+    cv::Mat shadow = f(cv::Rect(0, height / 2, width, height / 6));
+    shadow.convertTo(shadow, -1, 0.8);
+    paint_rect(f, x, height / 3, 10, 10, cv::Vec3b(20, 200, 240));
+    paint_rect(f, 2, 2, 8, 6, t % 2 == 0 ? cv::Vec3b(200, 40, 40) : cv::Vec3b(40, 40, 200));
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+cv::Mat first_frame_background(const std::vector<cv::Mat>& frames) {
+  return frames.front().clone();
+}
+
+// Every mask of the sequence and the final model, as bytes.
+std::vector<unsigned char> outcome(const Parameters& p, const PassExecution& run,
+                                   const std::vector<cv::Mat>& frames) {
+  FastModel model(p, run);
+  model.seed(first_frame_background(frames));
+  std::vector<unsigned char> bytes;
+  const int N = model.width() * model.height();
+  for (const cv::Mat& f : frames) {
+    model.apply(f);
+    bytes.insert(bytes.end(), model.labels(), model.labels() + N);
+  }
+  for (int r = 0; r < model.height(); ++r)
+    for (int c = 0; c < model.width(); ++c)
+      for (int j = 0; j < p.layers; ++j)
+        for (int k = 0; k < 3; ++k) {
+          const short v = model.layer_value(r, c, j, k);
+          bytes.push_back(static_cast<unsigned char>(v & 0xFF));
+          bytes.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+        }
+  return bytes;
+}
+
+TEST(FastModel, SameMasksAndModelWhateverTheThreadsAndTheVectorBuild) {
+  const std::vector<cv::Mat> frames = scene(24, 61, 47);
+  strellix::WorkerPool three(3);
+  // Window half-widths 1 (separable sums) and 2 (direct sums); 9 layers
+  // take the general table lookups.
+  for (const Parameters& p : {Parameters{}, Parameters{5, 1, 2}, Parameters{9, 2, 1}}) {
+    const std::vector<unsigned char> one = outcome(p, PassExecution{nullptr, false}, frames);
+    EXPECT_EQ(one, outcome(p, PassExecution{&three, false}, frames)) << p.layers << " " << p.width_2d;
+    EXPECT_EQ(one, outcome(p, PassExecution{&three, true}, frames)) << p.layers << " " << p.width_2d;
+  }
+}
+
+// The fast mode computes differently, so masks may differ at a few pixels
+// near the threshold, never by much: a fault in the conversion, the
+// matching or the learning shows as thousands of pixels.
+TEST(FastModel, MasksStayCloseToTheExactMode) {
+  const std::vector<cv::Mat> frames = scene(90, 96, 72);
+  Parameters p;
+  p.threads = 1;
+  strellix::Subtractor exact(p);
+  exact.initialize_background(first_frame_background(frames));
+  FastModel fast(p, PassExecution{nullptr, true});
+  fast.seed(first_frame_background(frames));
+  long long differ = 0, foreground = 0;
+  cv::Mat exact_mask;
+  for (const cv::Mat& f : frames) {
+    exact.apply(f, exact_mask);
+    fast.apply(f);
+    for (int i = 0; i < fast.width() * fast.height(); ++i) {
+      const bool a = exact_mask.data[i] == 255, b = fast.labels()[i] == 255;
+      differ += a != b;
+      foreground += a;
+    }
+  }
+  ASSERT_GT(foreground, 60 * 80);  // the block is found
+  EXPECT_LE(differ, foreground / 1000);
+}
+
+// The conversion by polynomials against the exact one, over a grid of
+// colours and every grey: within a twentieth of a model unit, a few
+// roundings of a float.
+TEST(FastModel, ConversionGivesTheExactConeCoordinates) {
+  std::vector<cv::Vec3b> list;
+  for (int b = 0; b < 256; b += 15)
+    for (int g = 0; g < 256; g += 15)
+      for (int r = 0; r < 256; r += 15) list.emplace_back(b, g, r);
+  for (int v = 0; v < 256; ++v) list.emplace_back(v, v, v);
+  list.emplace_back(0, 0, 255);
+  list.emplace_back(255, 0, 255);
+  const cv::Mat row(1, static_cast<int>(list.size()), CV_8UC3, list.data());
+  const int W = row.cols;
+  std::vector<unsigned char> search(W, 255);
+  strellix::ModelSettings s;
+  s.search_mask = search.data();
+  strellix::Planes<float> exact(3, W);
+  strellix::frame_to_model(s, row, W, exact.get());
+  const int stride = (W + 15) / 16 * 16;
+  for (bool wide : {false, true}) {
+    std::vector<float> x(stride), y(stride), z(stride);
+    strellix::fast::row_kernels(wide).convert(row.ptr<unsigned char>(0), W, x.data(), y.data(), z.data());
+    for (int i = 0; i < W; ++i) {
+      const float* got[3] = {&x[i], &y[i], &z[i]};
+      for (int k = 0; k < 3; ++k)
+        ASSERT_NEAR(*got[k], exact[k][i] * strellix::fast::UNIT, 0.05)
+            << "colour " << i << " coordinate " << k;
+    }
+  }
+}
+
+// The segmentation against the exact search, on pixels whose layers are
+// near copies, darker copies and hue or saturation shifts of them: the
+// same labels and layers but where a distance or a bound falls within a
+// rounding of its limit (a bound off by a few hundredths shows as dozens).
+TEST(FastModel, SegmentationDecidesAsTheExactSearch) {
+  constexpr int layers = 5, width = 4096;
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::vector<short> model(static_cast<std::size_t>(3 * layers) * width);
+  strellix::Planes<float> frame(3, width);
+  std::vector<strellix::Planes<float>> exact_layers;
+  for (int j = 0; j < layers; ++j) exact_layers.emplace_back(3, width);
+  std::vector<strellix::PlaneSet<float>> exact_model;
+  for (auto& l : exact_layers) exact_model.push_back(l.get());
+  auto cone = [](float hue, float saturation, float value, float* out) {
+    const double h = hue * 3.14159265358979 / 180.0;
+    out[0] = static_cast<float>(std::cos(h) * saturation * value);
+    out[1] = static_cast<float>(std::sin(h) * saturation * value);
+    out[2] = value;
+  };
+  for (int i = 0; i < width; ++i) {
+    const float hue = 360.0f * unit(random), saturation = unit(random), value = 0.1f + 0.9f * unit(random);
+    float p[3];
+    cone(hue, saturation, value, p);
+    for (int k = 0; k < 3; ++k) frame[k][i] = p[k];
+    for (int j = 0; j < layers; ++j) {
+      float l[3];
+      cone(hue + 24.0f * (unit(random) - 0.5f), std::min(1.0f, saturation + 0.24f * (unit(random) - 0.5f)),
+           std::min(1.0f, value * (0.6f + 0.8f * unit(random))), l);
+      for (int k = 0; k < 3; ++k) {
+        const float near = unit(random) < 0.3f ? 0.0f : 0.1f * (unit(random) - 0.5f);
+        const short units = static_cast<short>(std::lround((l[k] + near) * strellix::fast::UNIT));
+        model[strellix::fast::model_offset(layers, 3 * j + k, i)] = units;
+        exact_layers[j][k][i] = units / strellix::fast::UNIT;
+      }
+    }
+  }
+  std::vector<float> units[3];
+  for (int k = 0; k < 3; ++k)
+    for (int i = 0; i < width; ++i) units[k].push_back(frame[k][i] * strellix::fast::UNIT);
+  std::vector<unsigned char> labels(width);
+  std::vector<signed char> match(width);
+  const float threshold = 0.005f;
+  strellix::fast::SegmentRow row{model.data(),
+                                 units[0].data(),
+                                 units[1].data(),
+                                 units[2].data(),
+                                 width,
+                                 layers,
+                                 threshold * strellix::fast::UNIT * strellix::fast::UNIT,
+                                 labels.data(),
+                                 match.data()};
+  strellix::ModelSettings s;
+  int agree = 0, matched = 0, shadows = 0;
+  for (bool wide : {false, true}) {
+    strellix::fast::row_kernels(wide).segment(row);
+    for (int i = 0; i < width; ++i) {
+      int layer = -1;
+      const int result = strellix::find_best_match(s, frame[0][i], frame[1][i], frame[2][i],
+                                                   exact_model.data(), i, layers, threshold, layer);
+      const unsigned char label = result == strellix::MATCH_FOUND    ? 0
+                                  : result == strellix::MATCH_SHADOW ? 85
+                                                                     : 255;
+      agree += labels[i] == label && match[i] == layer;
+      matched += label == 0;
+      shadows += label == 85;
+    }
+  }
+  EXPECT_GT(matched, width / 10);  // the cases all occur
+  EXPECT_GT(shadows, width / 10);
+  EXPECT_GE(agree, 2 * width - 8);
+}
+
+TEST(FastModel, TakesFramesOfAnySizeAndRefusesWhatDoesNotFit) {
+  for (const cv::Size size :
+       {cv::Size(1, 1), cv::Size(2, 3), cv::Size(5, 4), cv::Size(17, 9), cv::Size(33, 2)}) {
+    const std::vector<cv::Mat> frames = scene(9, size.width, size.height);
+    FastModel model(Parameters{}, PassExecution{nullptr, true});
+    model.seed(frames[0]);
+    for (const cv::Mat& f : frames) model.apply(f);
+    EXPECT_EQ(model.frames_applied(), 9);
+  }
+  FastModel model(Parameters{}, PassExecution{});
+  EXPECT_THROW(model.apply(solid_frame(8, 8, cv::Vec3b(1, 2, 3))), std::logic_error);
+  model.seed(solid_frame(8, 8, cv::Vec3b(1, 2, 3)));
+  EXPECT_THROW(model.apply(solid_frame(9, 8, cv::Vec3b(1, 2, 3))), std::invalid_argument);
+  EXPECT_THROW(model.apply(cv::Mat(8, 8, CV_8UC1, cv::Scalar(0))), std::invalid_argument);
+  Parameters many;
+  many.layers = strellix::fast::MAX_LAYERS + 1;
+  EXPECT_THROW(FastModel(many, PassExecution{}), std::invalid_argument);
+}
+
+}  // namespace
