@@ -46,11 +46,13 @@ struct Padded {
 struct RingRow {
   PaddedFloats cone[3];
   Padded<short> coarse[3];
+  Padded<short> units[3];
   Padded<unsigned char> labels;
   Padded<signed char> teach;
   void resize(int stride) {
     for (PaddedFloats& c : cone) c.resize(stride);
     for (Padded<short>& c : coarse) c.resize(stride, 0);
+    for (Padded<short>& c : units) c.resize(stride, 0);
     labels.resize(stride, LABEL_FOREGROUND);
     teach.resize(stride, -1);
   }
@@ -308,6 +310,7 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float thr
     for (int i = 0; i < 3; ++i) {
       c.cone[i] = r.cone[i].at0();
       c.coarse[i] = r.coarse[i].at0();
+      c.units[i] = r.units[i].at0();
     }
     c.out_labels = r.labels.at0();
     c.teach = r.teach.at0();
@@ -362,13 +365,18 @@ void FastModel::update_target_row(Band& band, int row, int next_segmented) {
     const int y = row - half_ + r;
     u.centre_present[r] = y >= 0 && y < height_;
     u.kernel_row[r] = nullptr;
-    u.centre[r] = CentreRow{nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr}, nullptr, nullptr};
+    u.centre[r] =
+        CentreRow{nullptr, nullptr, nullptr, {nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr},
+                  nullptr, nullptr};
     if (!u.centre_present[r]) continue;
     RingRow& ring = band.slot(y);
-    u.centre[r] =
-        CentreRow{ring.cone[0].at0(), ring.cone[1].at0(),
-                  ring.cone[2].at0(), {ring.coarse[0].at0(), ring.coarse[1].at0(), ring.coarse[2].at0()},
-                  ring.teach.at0(),   ring.labels.at0()};
+    u.centre[r] = CentreRow{ring.cone[0].at0(),
+                            ring.cone[1].at0(),
+                            ring.cone[2].at0(),
+                            {ring.coarse[0].at0(), ring.coarse[1].at0(), ring.coarse[2].at0()},
+                            {ring.units[0].at0(), ring.units[1].at0(), ring.units[2].at0()},
+                            ring.teach.at0(),
+                            ring.labels.at0()};
     u.kernel_row[r] =
         weights_.kernel.data() + static_cast<std::size_t>(kernel_row_for(half_, row, y)) * width;
   }
@@ -378,6 +386,10 @@ void FastModel::update_target_row(Band& band, int row, int next_segmented) {
   u.grow_polynomial = weights_.grow_polynomial;
   for (int i = 0; i < 4; ++i) u.grow_coefficients[i] = weights_.grow_coefficients[i];
   u.grow = weights_.grow.data();
+  u.fixed_point = weights_.fixed_point;
+  u.grow_fraction = weights_.grow_fraction.data();
+  u.inverse_fraction = weights_.inverse_fraction.data();
+  u.one_d_fraction = weights_.one_d_fraction.data();
   u.grow_size = weights_.grow_size;
   u.one_d = weights_.one_d.data();
   u.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;

@@ -43,7 +43,8 @@ struct CentreRow {
   const float* x;
   const float* y;
   const float* z;
-  const short* coarse[3];
+  const short* coarse[3];  // within +-1023
+  const short* units[3];   // rounded to whole model units
   const signed char* teach;
   const unsigned char* labels;
 };
@@ -60,6 +61,7 @@ struct CentreSource {
   unsigned char* out_labels;
   signed char* teach;
   short* coarse[3];
+  short* units[3];
 };
 
 // A model row holds groups of ROW_ALIGN columns, each group the values of
@@ -115,7 +117,16 @@ struct UpdateRow {
   bool grow_polynomial;
   float grow_coefficients[4];  // K^0 .. K^3
   const float* grow;
-  int grow_size;       // entries of grow
+  int grow_size;  // entries of grow
+  // Separable windows whose blends all weigh less than 1 take the last
+  // steps in 16-bit fixed point, sixteen lanes at a time, with these tables
+  // of 15-bit fractions: by K, the share grow * K and 1 / K (32 entries);
+  // by layer j and taught layer + 1, the blend across layers (eight
+  // entries a layer).
+  bool fixed_point;
+  const short* grow_fraction;
+  const short* inverse_fraction;
+  const short* one_d_fraction;
   const float* one_d;  // layer j: layers + 1 weights, by taught layer + 1
   short* model;        // the target row, see model_offset()
   // The model row segmented next (null: none), whose lines the update asks

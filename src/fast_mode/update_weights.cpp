@@ -69,25 +69,6 @@ void fill_one_d(UpdateWeights& w, int layers, int width_1d, const float* kernel_
   }
 }
 
-}  // namespace
-
-UpdateWeights make_update_weights(int layers, int width_1d, const float* kernel_1d, int width_2d,
-                                  const float* const* kernel_2d, float learning_rate) {
-  UpdateWeights w;
-  w.half = width_2d / 2;
-  w.width = 2 * w.half + 1;
-  w.kernel.assign(static_cast<std::size_t>(w.width) * w.width, 0.0f);
-  for (int r = 0; r < w.width && r < width_2d; ++r)
-    for (int c = 0; c < w.width && c < width_2d; ++c)
-      w.kernel[static_cast<std::size_t>(r) * w.width + c] = kernel_2d[r][c];
-  w.separable = separates(w);
-  fill_edge(w);
-  fill_one_d(w, layers, width_1d, kernel_1d, learning_rate);
-  return w;
-}
-
-namespace {
-
 // The most weight units one target can gather: every centre of its window
 // teaching one layer. Near the top left edge the anchored kernels give the
 // first rows and columns more than the interior.
@@ -107,7 +88,44 @@ int most_gathered(const UpdateWeights& w) {
   return most;
 }
 
+// A share of at most 1 as a 15-bit fraction (1 itself just below).
+short fraction(double share) {
+  return static_cast<short>(std::min(32767L, std::lround(share * 32768.0)));
+}
+
+void fill_fixed_point(UpdateWeights& w, int layers) {
+  w.inverse_fraction.assign(32, 0);
+  for (int k = 1; k < 32; ++k) w.inverse_fraction[k] = fraction(1.0 / k);
+  bool blends_below_one = true;
+  const int slots = layers + 1;
+  w.one_d_fraction.assign(static_cast<std::size_t>(layers) * 8, 0);
+  for (int j = 0; j < layers && slots <= 8; ++j) {
+    for (int m = 0; m < slots; ++m) {
+      const float weight = w.one_d[static_cast<std::size_t>(j) * slots + m];
+      blends_below_one = blends_below_one && weight >= 0.0f && weight < 1.0f;
+      w.one_d_fraction[static_cast<std::size_t>(j) * 8 + m] = fraction(weight);
+    }
+  }
+  w.fixed_point_possible = w.separable && slots <= 8 && blends_below_one && most_gathered(w) <= 31;
+}
+
 }  // namespace
+
+UpdateWeights make_update_weights(int layers, int width_1d, const float* kernel_1d, int width_2d,
+                                  const float* const* kernel_2d, float learning_rate) {
+  UpdateWeights w;
+  w.half = width_2d / 2;
+  w.width = 2 * w.half + 1;
+  w.kernel.assign(static_cast<std::size_t>(w.width) * w.width, 0.0f);
+  for (int r = 0; r < w.width && r < width_2d; ++r)
+    for (int c = 0; c < w.width && c < width_2d; ++c)
+      w.kernel[static_cast<std::size_t>(r) * w.width + c] = kernel_2d[r][c];
+  w.separable = separates(w);
+  fill_edge(w);
+  fill_one_d(w, layers, width_1d, kernel_1d, learning_rate);
+  fill_fixed_point(w, layers);
+  return w;
+}
 
 void set_rate(UpdateWeights& w, float rate) {
   if (rate == w.grow_rate && !w.grow.empty()) return;
@@ -128,6 +146,9 @@ void set_rate(UpdateWeights& w, float rate) {
   const double c[4] = {lambda, -lambda * lambda / 2.0, lambda * lambda * lambda / 6.0,
                        -lambda * lambda * lambda * lambda / 24.0};
   for (int i = 0; i < 4; ++i) w.grow_coefficients[i] = static_cast<float>(c[i]);
+  w.grow_fraction.assign(32, 0);
+  for (int k = 1; k < 32; ++k) w.grow_fraction[k] = fraction(1.0 - std::pow(keep, k));
+  w.fixed_point = w.fixed_point_possible && rate >= 0.0f && rate < 1.0f;
   w.grow_rate = rate;
 }
 

@@ -41,6 +41,13 @@ struct UpdateWeights {
   bool grow_polynomial = false;
   float grow_coefficients[4] = {0.0f, 0.0f, 0.0f, 0.0f};
   float grow_rate = -1.0f;  // the rate grow holds
+  // The fixed-point tables of UpdateRow, and whether they hold: separable
+  // windows, at most 7 layers, at most 31 weight units, every blend below 1.
+  bool fixed_point = false;
+  bool fixed_point_possible = false;
+  std::vector<short> grow_fraction;     // 32 entries
+  std::vector<short> inverse_fraction;  // 32 entries
+  std::vector<short> one_d_fraction;    // 8 a layer
 };
 
 // kernel_2d: the width_2d x width_2d whole-number kernel; kernel_1d:
