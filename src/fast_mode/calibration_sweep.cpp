@@ -1,11 +1,16 @@
 #include "fast_mode/calibration_sweep.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <memory>
 
 #include <emmintrin.h>
 
 #include "model/settings.h"
+#include "model/worker_pool.h"
 
 namespace strellix {
 namespace fast {
@@ -70,52 +75,111 @@ void learn(const SweepTarget& t, const Pixel& p, int m) {
   }
 }
 
-// The label of an unmatched pixel: the segmentation of its eight columns,
-// whose shadow test it takes.
+// The label of an unmatched pixel by the segmentation's shadow test, run
+// on a group of columns that all hold this pixel (and are only this
+// thread's: the rows beside it may be changing their own).
 unsigned char unmatched_label(const SweepTarget& t, const RowKernels& kernels, const short* row_model,
-                              const float* const* cone, int column, signed char& match) {
-  const int first = column / 8 * 8;
+                              int column, const float value[3], std::vector<short>& group,
+                              signed char& match) {
+  group.resize(static_cast<std::size_t>(3 * t.layers) * ROW_ALIGN);
+  for (int plane = 0; plane < 3 * t.layers; ++plane)
+    std::fill_n(group.begin() + plane * ROW_ALIGN, 8, row_model[model_offset(t.layers, plane, column)]);
+  float frame[3][8];
+  for (int k = 0; k < 3; ++k) std::fill_n(frame[k], 8, value[k]);
   unsigned char labels[8];
   signed char layers[8];
   SegmentRow s;
-  s.model = row_model + model_offset(t.layers, 0, first);
-  s.x = cone[0] + first;
-  s.y = cone[1] + first;
-  s.z = cone[2] + first;
+  s.model = group.data();
+  s.x = frame[0];
+  s.y = frame[1];
+  s.z = frame[2];
   s.stride = 8;
   s.layers = t.layers;
   s.threshold = t.threshold;
   s.labels = labels;
   s.match = layers;
   kernels.segment(s);
-  match = layers[column - first];
-  return labels[column - first];
+  match = layers[0];
+  return labels[0];
 }
 
-}  // namespace
+// Waits until `done` reaches `needed`; yields the core now and then, since
+// the thread being waited for may need it.
+void wait_for(const std::atomic<int>& done, int needed) {
+  for (int spins = 0; done.load(std::memory_order_acquire) < needed; ++spins) {
+    if (spins % 64 == 63)
+      sched_yield();
+    else
+      cpu_relax();
+  }
+}
 
-void calibration_sweep(const SweepTarget& t, const RowKernels& kernels, const cv::Mat& bgr,
-                       std::vector<float>& row) {
-  row.assign(3 * static_cast<std::size_t>(t.stride), 0.0f);
+// What one sweep shares between its threads: how far each row has got.
+struct Wavefront {
+  const SweepTarget* target;
+  const RowKernels* kernels;
+  const cv::Mat* bgr;
+  int lag;  // columns a row keeps behind the row above
+  std::unique_ptr<std::atomic<int>[]> progress;
+  std::atomic<int> next_row{0};
+};
+
+// Row r, pixel by pixel, never nearer than `lag` columns to the row above
+// (when it runs beside it): every value a pixel reads or writes is then as
+// the sweep in raster order leaves it.
+void sweep_row(Wavefront& f, int r, std::vector<float>& row, std::vector<short>& group) {
+  const SweepTarget& t = *f.target;
+  row.resize(3 * static_cast<std::size_t>(t.stride));
   float* cone[3] = {row.data(), row.data() + t.stride, row.data() + 2 * static_cast<std::size_t>(t.stride)};
+  f.kernels->convert(f.bgr->ptr<unsigned char>(r), t.width, cone[0], cone[1], cone[2]);
   const std::size_t block = static_cast<std::size_t>(3 * t.layers) * t.stride;
-  for (int r = 0; r < t.height; ++r) {
-    kernels.convert(bgr.ptr<unsigned char>(r), t.width, cone[0], cone[1], cone[2]);
-    short* row_model = t.model + r * block;
-    unsigned char* labels = t.labels + static_cast<std::size_t>(r) * t.width;
-    signed char* match = t.match + static_cast<std::size_t>(r) * t.width;
-    for (int c = 0; c < t.width; ++c) {
-      const float value[3] = {cone[0][c], cone[1][c], cone[2][c]};
-      const int m = nearest_layer(row_model, t.layers, c, value, t.threshold);
-      if (m < 0) {
-        labels[c] = unmatched_label(t, kernels, row_model, cone, c, match[c]);
-        continue;
-      }
+  short* row_model = t.model + r * block;
+  unsigned char* labels = t.labels + static_cast<std::size_t>(r) * t.width;
+  signed char* match = t.match + static_cast<std::size_t>(r) * t.width;
+  const std::atomic<int>* above = f.progress && r > 0 ? &f.progress[r - 1] : nullptr;
+  for (int c = 0; c < t.width; ++c) {
+    if (above != nullptr) wait_for(*above, std::min(t.width, c + f.lag));
+    const float value[3] = {cone[0][c], cone[1][c], cone[2][c]};
+    const int m = nearest_layer(row_model, t.layers, c, value, t.threshold);
+    if (m < 0) {
+      labels[c] = unmatched_label(t, *f.kernels, row_model, c, value, group, match[c]);
+    } else {
       labels[c] = LABEL_BACKGROUND;
       match[c] = static_cast<signed char>(m);
       learn(t, Pixel{r, c, value}, m);
     }
+    if (f.progress) f.progress[r].store(c + 1, std::memory_order_release);
   }
+}
+
+// Rows are claimed in order, one at a time, by whichever thread is free: a
+// thread only ever waits for a row that another thread is working on.
+void sweep_rows(Wavefront& f) {
+  std::vector<float> row;
+  std::vector<short> group;
+  for (int r = f.next_row.fetch_add(1); r < f.target->height; r = f.next_row.fetch_add(1))
+    sweep_row(f, r, row, group);
+}
+
+}  // namespace
+
+void calibration_sweep(const SweepTarget& t, const RowKernels& kernels, WorkerPool* workers,
+                       const cv::Mat& bgr) {
+  Wavefront f;
+  f.target = &t;
+  f.kernels = &kernels;
+  f.bgr = &bgr;
+  f.lag = 2 * t.half + 1;
+  const int threads = workers != nullptr ? workers->threads() : 1;
+  if (threads < 2 || t.height < 2) {
+    sweep_rows(f);
+    return;
+  }
+  f.progress.reset(new std::atomic<int>[static_cast<std::size_t>(t.height)]);
+  for (int r = 0; r < t.height; ++r) f.progress[r].store(0, std::memory_order_relaxed);
+  run_split(workers, threads, 1, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) sweep_rows(f);
+  });
 }
 
 }  // namespace fast

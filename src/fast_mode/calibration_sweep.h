@@ -8,11 +8,12 @@
 
 #include <opencv2/core.hpp>
 
-#include <vector>
-
 #include "fast_mode/row_kernels.h"
 
 namespace strellix {
+
+class WorkerPool;
+
 namespace fast {
 
 // What the sweep works on: the fast model's rows and labels.
@@ -30,9 +31,12 @@ struct SweepTarget {
   float threshold;              // squared distance, model units
 };
 
-// Sweeps one 8-bit BGR frame of the target's size. `row` is scratch.
-void calibration_sweep(const SweepTarget& t, const RowKernels& kernels, const cv::Mat& bgr,
-                       std::vector<float>& row);
+// Sweeps one 8-bit BGR frame of the target's size, on the pool's threads
+// (null: the calling thread alone) as a wavefront: a row runs as soon as
+// the row above is 2 half + 1 columns ahead, which gives every pixel the
+// model and labels of the sweep in raster order, whatever the threads.
+void calibration_sweep(const SweepTarget& t, const RowKernels& kernels, WorkerPool* workers,
+                       const cv::Mat& bgr);
 
 }  // namespace fast
 }  // namespace strellix

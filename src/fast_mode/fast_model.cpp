@@ -199,7 +199,7 @@ void FastModel::calibrate(const cv::Mat& bgr) {
   t.window_weights = weights_.window.data();
   t.one_d = weights_.one_d.data();
   t.threshold = calibration_threshold * UNIT * UNIT;
-  calibration_sweep(t, row_kernels(run_.wide), bgr, sweep_row_);
+  calibration_sweep(t, row_kernels(run_.wide), run_.workers, bgr);
   current_ = segmented_;
 }
 

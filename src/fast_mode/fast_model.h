@@ -104,7 +104,6 @@ class FastModel {
   ModelSettings settings_;                  // for the filter
   long long frames_applied_ = 0;
   std::vector<std::unique_ptr<Band>> bands_;
-  std::vector<float> sweep_row_;  // the calibration's frame row
 };
 
 }  // namespace fast
