@@ -94,6 +94,7 @@ unsigned char unmatched_label(const SweepTarget& t, const RowKernels& kernels, c
   s.y = frame[1];
   s.z = frame[2];
   s.stride = 8;
+  s.width = 8;
   s.layers = t.layers;
   s.threshold = t.threshold;
   s.labels = labels;

@@ -70,8 +70,6 @@ struct FastModel::Band {
   std::vector<unsigned char> column_sums;
   std::vector<float> scratch;
   PaddedFloats cone[3];  // a boundary row's frame while it is segmented
-  std::vector<unsigned char> row_labels;
-  std::vector<signed char> row_match;
   const cv::Mat* frame = nullptr;
   bool online = true;
 
@@ -217,8 +215,6 @@ void FastModel::prepare_bands(int count) {
     band->column_sums.assign(static_cast<std::size_t>(width_), 0);
     band->scratch.assign(update_scratch_floats(layers_), 0.0f);
     for (PaddedFloats& c : band->cone) c.resize(stride_);
-    band->row_labels.assign(static_cast<std::size_t>(stride_), 0);
-    band->row_match.assign(static_cast<std::size_t>(stride_), -1);
     bands_.push_back(std::move(band));
   }
 }
@@ -252,21 +248,20 @@ void FastModel::run_frame(const cv::Mat& bgr, bool online, float threshold) {
   }
 }
 
-void FastModel::segment_into(const float* const* cone, int row, float threshold, Band& band) {
+void FastModel::segment_into(const float* const* cone, int row, float threshold) {
   SegmentRow s;
   s.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
   s.x = cone[0];
   s.y = cone[1];
   s.z = cone[2];
   s.stride = stride_;
+  s.width = width_;
   s.layers = layers_;
   s.threshold = threshold * UNIT * UNIT;
-  s.labels = band.row_labels.data();
-  s.match = band.row_match.data();
-  row_kernels(run_.wide).segment(s);
   const std::size_t at = static_cast<std::size_t>(row) * width_;
-  std::memcpy(segmented_ + at, band.row_labels.data(), static_cast<std::size_t>(width_));
-  std::memcpy(match_.data() + at, band.row_match.data(), static_cast<std::size_t>(width_));
+  s.labels = segmented_ + at;
+  s.match = match_.data() + at;
+  row_kernels(run_.wide).segment(s);
 }
 
 void FastModel::segment_boundary_rows(const cv::Mat& bgr, Band& band) {
@@ -276,7 +271,7 @@ void FastModel::segment_boundary_rows(const cv::Mat& bgr, Band& band) {
     if (!band.early(row, half_)) continue;
     row_kernels(run_.wide).convert(bgr.ptr<unsigned char>(row), width_, band.cone[0].at0(),
                                    band.cone[1].at0(), band.cone[2].at0());
-    segment_into(cone, row, threshold, band);
+    segment_into(cone, row, threshold);
   }
 }
 
@@ -334,7 +329,7 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float thr
       if (!band.early(s, h)) {
         RingRow& r = band.slot(s);
         const float* cone[3] = {r.cone[0].at0(), r.cone[1].at0(), r.cone[2].at0()};
-        segment_into(cone, s, threshold, band);
+        segment_into(cone, s, threshold);
       }
     } else if (s < below_end) {
       convert(s);

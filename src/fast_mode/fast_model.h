@@ -76,7 +76,7 @@ class FastModel {
   void calibrate(const cv::Mat& bgr);
   void segment_boundary_rows(const cv::Mat& bgr, Band& band);
   void work_band(const cv::Mat& bgr, Band& band, bool online, float threshold);
-  void segment_into(const float* const* cone, int row, float threshold, Band& band);
+  void segment_into(const float* const* cone, int row, float threshold);
   void update_target_row(Band& band, int row, int next_segmented);
 
   Parameters parameters_;

@@ -94,10 +94,11 @@ struct SegmentRow {
   const float* y;
   const float* z;
   int stride;
+  int width;  // columns written, at most stride
   int layers;
   float threshold;        // squared distance, model units
-  unsigned char* labels;  // stride bytes: 0 matched, 85 shadow, 255 foreground
-  signed char* match;     // stride bytes: matched or shadow layer, -1 none
+  unsigned char* labels;  // width bytes: 0 matched, 85 shadow, 255 foreground
+  signed char* match;     // width bytes: matched or shadow layer, -1 none
 };
 
 // The weights of the update for one target row; see update_weights.h.

@@ -184,15 +184,16 @@ TEST(FastModel, SegmentationDecidesAsTheExactSearch) {
   std::vector<unsigned char> labels(width);
   std::vector<signed char> match(width);
   const float threshold = 0.005f;
-  strellix::fast::SegmentRow row{model.data(),
-                                 units[0].data(),
-                                 units[1].data(),
-                                 units[2].data(),
-                                 width,
-                                 layers,
-                                 threshold * strellix::fast::UNIT * strellix::fast::UNIT,
-                                 labels.data(),
-                                 match.data()};
+  strellix::fast::SegmentRow row;
+  row.model = model.data();
+  row.x = units[0].data();
+  row.y = units[1].data();
+  row.z = units[2].data();
+  row.stride = row.width = width;
+  row.layers = layers;
+  row.threshold = threshold * strellix::fast::UNIT * strellix::fast::UNIT;
+  row.labels = labels.data();
+  row.match = match.data();
   strellix::ModelSettings s;
   int agree = 0, matched = 0, shadows = 0;
   for (bool wide : {false, true}) {
