@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "colour/model_space.h"
+#include "fast_mode/calibration_sweep.h"
 #include "fast_mode/fast_model.h"
 #include "fast_mode/row_kernels.h"
+#include "fast_mode/update_weights.h"
 #include "model/best_match.h"
+#include "model/calibration_pass.h"
+#include "model/model_store.h"
 #include "model/settings.h"
 #include "model/worker_pool.h"
 #include "strellix/strellix.hpp"
@@ -213,6 +217,103 @@ TEST(FastModel, SegmentationDecidesAsTheExactSearch) {
   EXPECT_GT(matched, width / 10);  // the cases all occur
   EXPECT_GT(shadows, width / 10);
   EXPECT_GE(agree, 2 * width - 8);
+}
+
+// The calibration sweep against the exact one, from the same model (five
+// different layers, so that no tie hides a difference) and the same last
+// labels: every pixel matched in place as the sweep leaves the model, its
+// window blended where the labels (this frame's so far, the last frame's
+// after) say background and cut at the edges as the exact window is, its
+// value blended across layers; on one thread and as a wavefront on three.
+TEST(FastModel, CalibrationSweepsAsTheExactPass) {
+  constexpr int W = 37, H = 23, N = W * H, layers = 5;
+  const float rate = 0.190625f, learning_rate = 0.05f;
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> byte(0, 255), noise(-3, 3), choice(0, 9);
+  // Layer colours at random, the frame near one of them, or darker, or far.
+  std::vector<cv::Mat> layer_colours;
+  for (int j = 0; j < layers; ++j) {
+    cv::Mat l(H, W, CV_8UC3);
+    for (int i = 0; i < N; ++i)
+      l.at<cv::Vec3b>(i / W, i % W) = cv::Vec3b(byte(random), byte(random), byte(random));
+    layer_colours.push_back(l);
+  }
+  cv::Mat frame(H, W, CV_8UC3);
+  std::vector<unsigned char> last_labels(N);
+  for (int i = 0; i < N; ++i) {
+    const int pick = choice(random);
+    cv::Vec3b v = layer_colours[pick % layers].at<cv::Vec3b>(i / W, i % W);
+    for (int k = 0; k < 3; ++k)
+      v[k] = cv::saturate_cast<uchar>(pick == 9   ? byte(random)
+                                      : pick == 8 ? v[k] * 4 / 5
+                                                  : v[k] + noise(random));
+    frame.at<cv::Vec3b>(i / W, i % W) = v;
+    last_labels[i] = choice(random) < 7 ? 0 : 255;
+  }
+  // The exact model and pass.
+  std::vector<unsigned char> search(N, 255);
+  float* kernel_1d = strellix::make_kernel_1d(3, 0);
+  strellix::PlaneSet<float> kernel_2d = strellix::make_kernel_2d(3, 0);
+  strellix::Planes<float> rates(3, 3);
+  strellix::scale_matrix(3, rate, kernel_2d, rates.get());
+  strellix::ModelSettings s;
+  s.search_mask = search.data();
+  s.kernel_1d = kernel_1d;
+  strellix::PlaneSet<float>* exact = strellix::alloc_model(layers, N);
+  for (int j = 0; j < layers; ++j) strellix::frame_to_model(s, layer_colours[j], N, exact[j]);
+  // The same layers in the fast model's units.
+  std::vector<short> start(static_cast<std::size_t>(3 * layers) * 48 * H);
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < layers; ++j)
+      for (int k = 0; k < 3; ++k)
+        start[static_cast<std::size_t>(i / W) * 3 * layers * 48 +
+              strellix::fast::model_offset(layers, 3 * j + k, i % W)] =
+            static_cast<short>(std::lround(exact[j][k][i] * strellix::fast::UNIT));
+  strellix::Planes<float> frame_planes(3, N);
+  strellix::frame_to_model(s, frame, N, frame_planes.get());
+  std::vector<unsigned char> exact_labels = last_labels;
+  strellix::calibration_pass(s, frame_planes.get(), H, W, exact, exact_labels.data(), rates.get(), layers, 3,
+                             strellix::calibration_threshold);
+  const strellix::fast::UpdateWeights weights =
+      strellix::fast::make_update_weights(layers, 3, kernel_1d, 3, kernel_2d, learning_rate);
+  std::vector<float> window(9);
+  for (int i = 0; i < 9; ++i) window[i] = static_cast<float>(static_cast<double>(rate) * weights.kernel[i]);
+  strellix::WorkerPool three(3);
+  for (strellix::WorkerPool* pool : {static_cast<strellix::WorkerPool*>(nullptr), &three}) {
+    std::vector<short> model = start;
+    std::vector<unsigned char> labels = last_labels;
+    std::vector<signed char> match(N);
+    const strellix::fast::SweepTarget t{
+        W,
+        H,
+        48,
+        layers,
+        1,
+        model.data(),
+        labels.data(),
+        match.data(),
+        window.data(),
+        weights.one_d.data(),
+        strellix::calibration_threshold * strellix::fast::UNIT * strellix::fast::UNIT};
+    strellix::fast::calibration_sweep(t, strellix::fast::row_kernels(true), pool, frame);
+    int same_labels = 0, close_values = 0, learnt = 0;
+    for (int i = 0; i < N; ++i) {
+      same_labels += labels[i] == exact_labels[i];
+      learnt += labels[i] == 0;
+      for (int j = 0; j < layers; ++j)
+        for (int k = 0; k < 3; ++k) {
+          const short v = model[static_cast<std::size_t>(i / W) * 3 * layers * 48 +
+                                strellix::fast::model_offset(layers, 3 * j + k, i % W)];
+          close_values += std::abs(v - exact[j][k][i] * strellix::fast::UNIT) <= 2.0f;
+        }
+    }
+    EXPECT_GT(learnt, N / 2);
+    EXPECT_GE(same_labels, N - 2);
+    EXPECT_GE(close_values, 15 * N - 30);
+  }
+  strellix::free_model(exact, layers);
+  strellix::free_planes(kernel_2d, 3);
+  std::free(kernel_1d);
 }
 
 TEST(FastModel, TakesFramesOfAnySizeAndRefusesWhatDoesNotFit) {
