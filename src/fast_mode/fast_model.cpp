@@ -27,13 +27,7 @@ int round_up_to_row_align(int n) {
   return (n + ROW_ALIGN - 1) / ROW_ALIGN * ROW_ALIGN;
 }
 
-// A float row with padding on either side, zero everywhere at first.
-struct PaddedFloats {
-  std::vector<float> data;
-  void resize(int stride) { data.assign(static_cast<std::size_t>(stride) + 2 * ROW_PAD, 0.0f); }
-  float* at0() { return data.data() + ROW_PAD; }
-};
-
+// A row with ROW_PAD columns of padding on either side.
 template <class T>
 struct Padded {
   std::vector<T> data;
@@ -44,13 +38,13 @@ struct Padded {
 // One row of the ring a band keeps: the frame in model units and, once
 // its labels are final, the labels and the layer each pixel teaches.
 struct RingRow {
-  PaddedFloats cone[3];
+  Padded<float> cone[3];
   Padded<short> coarse[3];
   Padded<short> units[3];
   Padded<unsigned char> labels;
   Padded<signed char> teach;
   void resize(int stride) {
-    for (PaddedFloats& c : cone) c.resize(stride);
+    for (Padded<float>& c : cone) c.resize(stride, 0.0f);
     for (Padded<short>& c : coarse) c.resize(stride, 0);
     for (Padded<short>& c : units) c.resize(stride, 0);
     labels.resize(stride, LABEL_FOREGROUND);
@@ -69,14 +63,18 @@ struct FastModel::Band {
   std::vector<unsigned char> outside_labels;  // half rows above, then half rows below
   std::vector<unsigned char> column_sums;
   std::vector<float> scratch;
-  PaddedFloats cone[3];  // a boundary row's frame while it is segmented
-  const cv::Mat* frame = nullptr;
-  bool online = true;
+  Padded<float> cone[3];  // a boundary row's frame while it is segmented
 
   // Whether the band segments the row before the others start: rows near
   // its edges, which its neighbours read.
   bool early(int row, int half) const { return row - first < half + 2 || end - 1 - row < half + 2; }
   RingRow& slot(int row) { return ring[static_cast<std::size_t>(row) % ring.size()]; }
+  // The band's copy of the filtered labels of a row within half rows
+  // outside it (rows above first, then rows below), width bytes.
+  unsigned char* outside(int row, int half, int width) {
+    const int at = row < first ? row - (first - half) : half + row - end;
+    return outside_labels.data() + static_cast<std::size_t>(at) * width;
+  }
 };
 
 FastModel::FastModel(const Parameters& parameters, const PassExecution& run)
@@ -131,8 +129,8 @@ void FastModel::seed(const cv::Mat& bgr) {
   const std::size_t N = static_cast<std::size_t>(W) * H;
   std::vector<short> model(static_cast<std::size_t>(H) * 3 * layers_ * stride, 0);
   const RowKernels& k = row_kernels(run_.wide);
-  PaddedFloats cone[3];
-  for (PaddedFloats& c : cone) c.resize(stride);
+  Padded<float> cone[3];
+  for (Padded<float>& c : cone) c.resize(stride, 0.0f);
   for (int r = 0; r < H; ++r) {
     k.convert(bgr.ptr<unsigned char>(r), W, cone[0].at0(), cone[1].at0(), cone[2].at0());
     short* block = model.data() + static_cast<std::size_t>(r) * 3 * layers_ * stride;
@@ -172,7 +170,7 @@ void FastModel::apply(const cv::Mat& bgr) {
   check_frame(bgr);
   const long long t = frames_applied_;
   if (t >= layers_) {
-    run_frame(bgr, true, threshold_);
+    run_online(bgr);
   } else if (t > 0) {
     // Calibration frame t: the rate falls linearly from A to B.
     const double a = rate_a_;
@@ -214,41 +212,33 @@ void FastModel::prepare_bands(int count) {
     band->outside_labels.assign(static_cast<std::size_t>(2 * half_) * width_, LABEL_FOREGROUND);
     band->column_sums.assign(static_cast<std::size_t>(width_), 0);
     band->scratch.assign(update_scratch_floats(layers_), 0.0f);
-    for (PaddedFloats& c : band->cone) c.resize(stride_);
+    for (Padded<float>& c : band->cone) c.resize(stride_, 0.0f);
     bands_.push_back(std::move(band));
   }
 }
 
-// One frame: first every band segments the rows near its edges, which its
-// neighbours read; then every band segments, filters and updates its own
-// rows, a few rows apart, reading its neighbours' rows only where they
-// were segmented in the first step. Every update reads the model as it
-// was before the frame, so the bands never wait on each other.
-void FastModel::run_frame(const cv::Mat& bgr, bool online, float threshold) {
+// An online frame: first every band segments the rows near its edges,
+// which its neighbours read; then every band segments, filters and updates
+// its own rows, a few rows apart, reading its neighbours' rows only where
+// they were segmented in the first step. Every update reads the model as
+// it was before the frame, so the bands never wait on each other.
+void FastModel::run_online(const cv::Mat& bgr) {
   set_rate(weights_, rate_);
   const int threads = run_.workers != nullptr ? run_.workers->threads() : 1;
   prepare_bands(std::max(1, std::min(threads, height_ / MIN_BAND_ROWS)));
-  for (std::unique_ptr<Band>& band : bands_) {
-    band->frame = &bgr;
-    band->online = online;
-  }
   run_split(run_.workers, static_cast<int>(bands_.size()), 1, [&](int begin, int end) {
     for (int k = begin; k < end; ++k) segment_boundary_rows(bgr, *bands_[k]);
   });
   run_split(run_.workers, static_cast<int>(bands_.size()), 1, [&](int begin, int end) {
-    for (int k = begin; k < end; ++k) work_band(bgr, *bands_[k], online, threshold);
+    for (int k = begin; k < end; ++k) work_band(bgr, *bands_[k]);
   });
-  if (online) {
-    current_ = filtered_;
-    // This frame's filtered labels are where the next frame is segmented;
-    // pixels the filter does not write keep this frame's unfiltered label.
-    std::swap(segmented_, filtered_);
-  } else {
-    current_ = segmented_;
-  }
+  current_ = filtered_;
+  // This frame's filtered labels are where the next frame is segmented;
+  // pixels the filter does not write keep this frame's unfiltered label.
+  std::swap(segmented_, filtered_);
 }
 
-void FastModel::segment_into(const float* const* cone, int row, float threshold) {
+void FastModel::segment_into(const float* const* cone, int row) {
   SegmentRow s;
   s.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
   s.x = cone[0];
@@ -257,7 +247,7 @@ void FastModel::segment_into(const float* const* cone, int row, float threshold)
   s.stride = stride_;
   s.width = width_;
   s.layers = layers_;
-  s.threshold = threshold * UNIT * UNIT;
+  s.threshold = threshold_ * UNIT * UNIT;
   const std::size_t at = static_cast<std::size_t>(row) * width_;
   s.labels = segmented_ + at;
   s.match = match_.data() + at;
@@ -265,17 +255,16 @@ void FastModel::segment_into(const float* const* cone, int row, float threshold)
 }
 
 void FastModel::segment_boundary_rows(const cv::Mat& bgr, Band& band) {
-  const float threshold = band.online ? threshold_ : calibration_threshold;
   const float* cone[3] = {band.cone[0].at0(), band.cone[1].at0(), band.cone[2].at0()};
   for (int row = band.first; row < band.end; ++row) {
     if (!band.early(row, half_)) continue;
     row_kernels(run_.wide).convert(bgr.ptr<unsigned char>(row), width_, band.cone[0].at0(),
                                    band.cone[1].at0(), band.cone[2].at0());
-    segment_into(cone, row, threshold);
+    segment_into(cone, row);
   }
 }
 
-void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float threshold) {
+void FastModel::work_band(const cv::Mat& bgr, Band& band) {
   const int h = half_;
   const int H = height_;
   const int W = width_;
@@ -284,14 +273,10 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float thr
     RingRow& r = band.slot(row);
     k.convert(bgr.ptr<unsigned char>(row), W, r.cone[0].at0(), r.cone[1].at0(), r.cone[2].at0());
   };
-  // The labels a centre row teaches with: this frame's filtered labels
-  // online (the band's own copy for rows outside it), its segmentation in
-  // the calibration stretch.
+  // The labels a centre row teaches with: this frame's filtered labels,
+  // the band's own copy for rows outside it.
   auto centre_labels = [&](int row) -> const unsigned char* {
-    if (!online) return segmented_ + static_cast<std::size_t>(row) * W;
-    if (row < band.first)
-      return band.outside_labels.data() + static_cast<std::size_t>(row - (band.first - h)) * W;
-    if (row >= band.end) return band.outside_labels.data() + static_cast<std::size_t>(h + row - band.end) * W;
+    if (row < band.first || row >= band.end) return band.outside(row, h, W);
     return filtered_ + static_cast<std::size_t>(row) * W;
   };
   // A centre row: the labels it teaches with and the layers it teaches.
@@ -311,12 +296,10 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float thr
     c.teach = r.teach.at0();
     k.centre(c);
   };
-  if (online) {
-    for (int row = band.first - h; row < band.end + h; ++row) {
-      if (row < 0 || row >= H || (row >= band.first && row < band.end)) continue;
-      unsigned char* out = const_cast<unsigned char*>(centre_labels(row));
-      coherence_filter_row_fast(settings_, H, W, segmented_, out, row, band.column_sums.data());
-    }
+  for (int row = band.first - h; row < band.end + h; ++row) {
+    if (row < 0 || row >= H || (row >= band.first && row < band.end)) continue;
+    coherence_filter_row_fast(settings_, H, W, segmented_, band.outside(row, h, W), row,
+                              band.column_sums.data());
   }
   for (int row = std::max(0, band.first - h); row < band.first; ++row) {
     convert(row);
@@ -329,16 +312,15 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band, bool online, float thr
       if (!band.early(s, h)) {
         RingRow& r = band.slot(s);
         const float* cone[3] = {r.cone[0].at0(), r.cone[1].at0(), r.cone[2].at0()};
-        segment_into(cone, s, threshold);
+        segment_into(cone, s);
       }
     } else if (s < below_end) {
       convert(s);
     }
     const int f = s - 2;
     if (f >= band.first && f < band.end) {
-      if (online)
-        coherence_filter_row_fast(settings_, H, W, segmented_, filtered_ + static_cast<std::size_t>(f) * W, f,
-                                  band.column_sums.data());
+      coherence_filter_row_fast(settings_, H, W, segmented_, filtered_ + static_cast<std::size_t>(f) * W, f,
+                                band.column_sums.data());
       make_centre(f);
     } else if (f >= band.end && f < below_end) {
       make_centre(f);
