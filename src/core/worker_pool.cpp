@@ -1,5 +1,7 @@
 #include "core/worker_pool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cerrno>
 #ifdef __linux__
@@ -189,6 +191,15 @@ int WorkerPool::threads() const {
 int core_count() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores >= 1 ? static_cast<int>(cores) : 1;
+}
+
+void wait_for(const std::atomic<int>& done, int needed) {
+  for (int spins = 0; done.load(std::memory_order_acquire) < needed; ++spins) {
+    if (spins % 64 == 63)
+      sched_yield();
+    else
+      cpu_relax();
+  }
 }
 
 void run_split_pieces(WorkerPool* pool, int count, int min_piece, void (*part)(const void*, int, int),

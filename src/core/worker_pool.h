@@ -5,6 +5,7 @@
 // timing.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 namespace strellix {
@@ -43,6 +44,11 @@ inline void cpu_relax() {
   __builtin_ia32_pause();
 #endif
 }
+
+// Waits until `done` reaches `needed` (a wavefront's row waiting for the
+// row above); yields the core now and then, since the thread being waited
+// for may need it.
+void wait_for(const std::atomic<int>& done, int needed);
 
 // Runs a job on `pool`, or on the calling thread alone when pool is null.
 void run_split_pieces(WorkerPool* pool, int count, int min_piece,

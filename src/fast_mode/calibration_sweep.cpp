@@ -1,7 +1,5 @@
 #include "fast_mode/calibration_sweep.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -9,8 +7,8 @@
 
 #include <emmintrin.h>
 
-#include "model/settings.h"
-#include "model/worker_pool.h"
+#include "core/settings.h"
+#include "core/worker_pool.h"
 
 namespace strellix {
 namespace fast {
@@ -102,17 +100,6 @@ unsigned char unmatched_label(const SweepTarget& t, const RowKernels& kernels, c
   kernels.segment(s);
   match = layers[0];
   return labels[0];
-}
-
-// Waits until `done` reaches `needed`; yields the core now and then, since
-// the thread being waited for may need it.
-void wait_for(const std::atomic<int>& done, int needed) {
-  for (int spins = 0; done.load(std::memory_order_acquire) < needed; ++spins) {
-    if (spins % 64 == 63)
-      sched_yield();
-    else
-      cpu_relax();
-  }
 }
 
 // What one sweep shares between its threads: how far each row has got.

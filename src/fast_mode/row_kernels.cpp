@@ -4,8 +4,8 @@
 
 #include <immintrin.h>
 
-#include "model/settings.h"
-#include "model/vector_width.h"
+#include "core/settings.h"
+#include "core/vector_width.h"
 
 namespace strellix {
 namespace fast {

@@ -8,8 +8,6 @@
 // reads or writes. Rows are claimed in order, one at a time, by whichever
 // thread is free; a thread only ever waits for a row that another thread
 // is already working on.
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -21,17 +19,6 @@
 namespace strellix {
 
 namespace {
-
-// Waits until `done` reaches `needed`; yields the core now and then, since
-// the thread being waited for may need it.
-void wait_for(const std::atomic<int>& done, int needed) {
-  for (int spins = 0; done.load(std::memory_order_acquire) < needed; ++spins) {
-    if (spins % 64 == 63)
-      sched_yield();
-    else
-      cpu_relax();
-  }
-}
 
 struct Wavefront {
   const ModelSettings* s;
