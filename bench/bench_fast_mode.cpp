@@ -46,11 +46,11 @@
 #include "bench_timing.h"
 #include "cli/evaluate_metrics.h"
 #include "contention.h"
+#include "core/worker_pool.h"
 #include "engine/engine.h"
 #include "engine/median_builder.h"
+#include "engine/pass_table.h"
 #include "fast_mode/fast_model.h"
-#include "io/plane_convert.h"
-#include "model/worker_pool.h"
 
 namespace fs = std::filesystem;
 using namespace strellix;
@@ -115,7 +115,7 @@ class ExactMode : public Mode {
   explicit ExactMode(int threads) {
     Parameters p;
     p.threads = threads;
-    engine_.reset(new Engine(p, fastest_passes()));
+    engine_.reset(new Engine(p, pass_set_named("auto")));
   }
   void seed(const cv::Mat& background) override { engine_->initialize_background(background); }
   void apply(const cv::Mat& frame, cv::Mat& mask) override {
@@ -130,25 +130,21 @@ class ExactMode : public Mode {
 class FastMode : public Mode {
  public:
   FastMode(int threads, bool wide) {
-    PassExecution run;
-    if (threads > 1) {
-      pool_.reset(new WorkerPool(threads));
-      run.workers = pool_.get();
-    }
-    run.wide = wide;
-    model_.reset(new fast::FastModel(Parameters(), run));
+    Parameters p;
+    p.threads = threads;
+    p.numerics = Numerics::fast;
+    engine_.reset(new Engine(p, pass_set_named(wide ? "avx2" : "baseline", Numerics::fast)));
   }
-  void seed(const cv::Mat& background) override { model_->seed(background); }
+  void seed(const cv::Mat& background) override { engine_->initialize_background(background); }
   void apply(const cv::Mat& frame, cv::Mat& mask) override {
-    model_->apply(frame);
-    mask.create(model_->height(), model_->width(), CV_8UC1);
-    labels_to_image(model_->labels(), model_->width() * model_->height(), mask);
+    engine_->apply(frame);
+    engine_->mask(mask);
   }
-  const fast::FastModel& model() const { return *model_; }
+  const fast::FastModel& model() const { return engine_->fast_model(); }
+  const char* implementation() const { return engine_->passes().name; }
 
  private:
-  std::unique_ptr<WorkerPool> pool_;
-  std::unique_ptr<fast::FastModel> model_;
+  std::unique_ptr<Engine> engine_;
 };
 
 cv::Mat median_of(const std::vector<cv::Mat>& frames) {
@@ -415,8 +411,7 @@ int main(int argc, char** argv) {
     std::printf("bench_fast_mode: no shared data under %s: skipped\n", o.data.c_str());
     return 0;
   }
-  std::printf("machine: %d cores; fast mode in the %s build\n", core_count(),
-              fast::FastModel(Parameters(), PassExecution{nullptr, true}).vector_build());
+  std::printf("machine: %d cores; fast mode as %s\n", core_count(), FastMode(1, true).implementation());
   bool ok = true;
   if (o.accuracy) run_accuracy(o);
   if (o.speed) ok = run_speed(o);

@@ -42,6 +42,15 @@ class Engine;  // the model behind a Subtractor; not part of the interface
 // "MAJOR.MINOR.PATCH" of the library.
 STRELLIX_API const char* version();
 
+// How a model computes. `exact` gives the same bits on every build and
+// thread count, and the same as the reference passes: 32-bit stored
+// values, double arithmetic, passes in raster order. `fast` is the same
+// method in 32-bit floats with 16-bit layers and data-parallel online
+// passes: several times faster, masks within a small measured distance of
+// the exact ones, the same for any thread count and vector build. A state
+// file keeps its mode.
+enum class Numerics { exact, fast };
+
 // The parameters of a model, with their defaults. The command line, the
 // Python module and the Strellixplus program take their defaults from here.
 struct Parameters {
@@ -55,6 +64,7 @@ struct Parameters {
   // What the masks show; neither changes what the model learns.
   int shadow_value = 0;  // the masks' value on shadow, 0 to 255 (0: background; 127: as OpenCV marks it)
   int post_median = 0;   // a k x k median filter of the masks, k odd from 3 to 255; 0 = none
+  Numerics numerics = Numerics::exact;  // how the model computes (see Numerics)
 };
 
 // An inclusive range of values; nothing that is not a number is in one.
@@ -80,7 +90,18 @@ inline constexpr Range<int> shadow_value{0, 255};  // a mask value is one byte
 // 0 (off) or odd: a median needs a centre (validate() checks that too);
 // the aperture is kept in one byte of the state file.
 inline constexpr Range<int> post_median{0, 255};
+// The fast numerics keep a pixel's layer number in a signed byte.
+inline constexpr Range<int> fast_layers{1, 127};
+// The names of the numeric modes, in the order of Numerics: what the
+// command line, the Python module and run.json say.
+inline constexpr const char* numerics[] = {"exact", "fast"};
 }  // namespace ranges
+
+// "exact" or "fast"; "unknown" for a value that is neither.
+STRELLIX_API const char* numerics_name(Numerics numerics);
+// The mode of that name; throws std::invalid_argument naming the accepted
+// names for any other.
+STRELLIX_API Numerics numerics_named(const std::string& name);
 
 // Throws std::invalid_argument, naming the parameter and its value, when a
 // parameter is out of its range (a threshold or rate that is not a finite
@@ -174,7 +195,7 @@ class STRELLIX_API Subtractor {
   // Throws std::invalid_argument on parameters out of range (see
   // validate()), and when the environment variable STRELLIX_PASSES names
   // no implementation (it may be "auto", "reference", "baseline" or
-  // "avx2"; all give the same masks).
+  // "avx2"; within a numeric mode all give the same masks).
   explicit Subtractor(const Parameters& parameters = Parameters());
   ~Subtractor();
   Subtractor(Subtractor&& other) noexcept;
@@ -248,13 +269,18 @@ class STRELLIX_API Subtractor {
   // std::runtime_error for a file that is missing, truncated, damaged, of
   // another kind or written by a newer version.
   static Subtractor load(const std::string& path);
+  // The same, refusing (std::runtime_error) a state of another numeric
+  // mode than `numerics`: a fast state does not load as exact, nor the
+  // other way round.
+  static Subtractor load(const std::string& path, Numerics numerics);
 
   const Parameters& parameters() const;
   bool initialized() const;
   cv::Size frame_size() const;       // the model's, (0, 0) before initialization
   long long frames_applied() const;  // since initialization, not counting those with learning rate 0
   // Which implementation of the passes runs: "reference", "baseline" or
-  // "avx2".
+  // "avx2" (exact numerics); "fast-serial", "fast-baseline" or "fast-avx2"
+  // (fast numerics).
   std::string implementation() const;
 
  private:

@@ -9,10 +9,8 @@ namespace strellix {
 
 std::uint64_t estimate_memory(const Parameters& parameters, int width, int height, bool with_median) {
   validate(parameters);
-  const double pixels =
-      static_cast<double>(width > 0 ? width : 0) * static_cast<double>(height > 0 ? height : 0);
-  return saturated_bytes(estimate_memory_bytes(parameters.layers, static_cast<std::size_t>(pixels),
-                                               with_median, parameters.median_frames));
+  return saturated_bytes(
+      estimate_memory_bytes(parameters, width > 0 ? width : 0, height > 0 ? height : 0, with_median));
 }
 
 std::uint64_t physical_memory() {

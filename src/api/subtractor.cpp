@@ -17,7 +17,7 @@ const char* version() {
 }
 
 struct PreparedFrame::Data {
-  FramePlanes planes;
+  ReadyFrame frame;
   cv::Size size;
   bool ready = false;
 };
@@ -74,7 +74,7 @@ void Subtractor::prepare(const cv::Mat& frame, PreparedFrame& into) const {
   if (!into.data_) into.data_.reset(new PreparedFrame::Data);
   const cv::Mat bgr = require_bgr8(frame, "frame");
   into.data_->ready = false;
-  engine.convert(bgr, into.data_->planes);
+  engine.prepare(bgr, into.data_->frame);
   into.data_->size = bgr.size();
   into.data_->ready = true;
 }
@@ -88,7 +88,7 @@ void Subtractor::apply(PreparedFrame& frame, cv::Mat& mask, double learning_rate
   if (!frame.ready()) throw std::invalid_argument("strellix: apply() was given a frame that is not prepared");
   if (frame.data_->size != cv::Size(engine.width(), engine.height()))
     throw std::invalid_argument("strellix: the prepared frame is of another size than the model");
-  engine.apply(frame.data_->planes, learning_rate);
+  engine.apply(frame.data_->frame, learning_rate);
   frame.data_->ready = false;
   engine.mask(mask);
 }
@@ -107,6 +107,12 @@ void Subtractor::save(const std::function<bool(const unsigned char* data, std::s
 
 Subtractor Subtractor::load(const std::string& path) {
   return Subtractor(Engine::load(path));
+}
+
+Subtractor Subtractor::load(const std::string& path, Numerics numerics) {
+  Parameters mode;
+  mode.numerics = numerics;
+  return Subtractor(Engine::load(path, &choose_passes(mode)));
 }
 
 const Parameters& Subtractor::parameters() const {

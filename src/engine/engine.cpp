@@ -17,7 +17,9 @@
 #include "engine/memory_estimate.h"
 #include "engine/parameters.h"
 #include "engine/state_file.h"
+#include "fast_mode/fast_model.h"
 #include "model/model_store.h"
+#include "model/parallel_passes.h"
 
 namespace strellix {
 
@@ -130,6 +132,10 @@ FramePlanes::~FramePlanes() {
 Engine::Engine(const Parameters& parameters, const PassSet& passes)
     : parameters_(parameters), passes_(&passes) {
   check_model_parameters(parameters_);
+  if (passes.numerics != parameters_.numerics)
+    throw std::invalid_argument(std::string("strellix: the passes ") + passes.name + " compute in the " +
+                                numerics_name(passes.numerics) + " numerics, the parameters ask for " +
+                                numerics_name(parameters_.numerics));
   width_1d_ = 2 * parameters_.width_1d + 1;
   width_2d_ = 2 * parameters_.width_2d + 1;
   // The run's numbers are 32-bit floats, rounded once here.
@@ -142,12 +148,15 @@ Engine::Engine(const Parameters& parameters, const PassSet& passes)
 Engine::~Engine() = default;
 
 int Engine::width() const {
+  if (fast_) return fast_->width();
   return model_ ? model_->W : 0;
 }
 int Engine::height() const {
+  if (fast_) return fast_->height();
   return model_ ? model_->H : 0;
 }
 long long Engine::frames_applied() const {
+  if (fast_) return fast_->frames_applied();
   return model_ ? model_->frames_applied : 0;
 }
 
@@ -183,27 +192,39 @@ LabelView Engine::label_view() const {
 }
 
 const ModelSettings& Engine::settings() const {
-  require_model("settings");
+  require_exact("settings");
   return model_->settings;
 }
 
 PlaneSet<float>* Engine::layers() const {
-  require_model("layers");
+  require_exact("layers");
   return model_->layers;
 }
 
+const fast::FastModel& Engine::fast_model() const {
+  require_model("fast_model");
+  if (!fast_) throw std::logic_error("strellix: fast_model needs the fast numerics");
+  return *fast_;
+}
+
 void Engine::require_model(const char* what) const {
-  if (!model_)
+  if (!initialized())
     throw std::logic_error(std::string("strellix: ") + what +
                            " needs an initialized model: call initialize(frames) or "
                            "initialize_background(image) first");
 }
 
+// What only the exact numerics' own model has.
+void Engine::require_exact(const char* what) const {
+  require_model(what);
+  if (!model_) throw std::logic_error(std::string("strellix: ") + what + " needs the exact numerics");
+}
+
 void Engine::check_frame_size(const cv::Mat& bgr) const {
-  if (bgr.cols == model_->W && bgr.rows == model_->H) return;
+  if (bgr.cols == width() && bgr.rows == height()) return;
   throw std::invalid_argument("strellix: the frame is " + std::to_string(bgr.cols) + "x" +
-                              std::to_string(bgr.rows) + " pixels, the model " + std::to_string(model_->W) +
-                              "x" + std::to_string(model_->H));
+                              std::to_string(bgr.rows) + " pixels, the model " + std::to_string(width()) +
+                              "x" + std::to_string(height()));
 }
 
 namespace {
@@ -217,7 +238,8 @@ void check_model_size(const Parameters& p, int width, int height) {
                                 " pixels are more than the " + std::to_string(MAX_FRAME_PIXELS) +
                                 " a frame may have");
   }
-  const double needed = estimate_memory_bytes(p.layers, static_cast<std::size_t>(width) * height, false, 0);
+  const double needed =
+      estimate_memory_bytes(p, static_cast<std::size_t>(width), static_cast<std::size_t>(height), false);
   if (!fits_in_memory(needed)) throw AllocationFailure(static_cast<std::size_t>(saturated_bytes(needed)));
 }
 
@@ -246,9 +268,44 @@ float Engine::end_rate(float learning_rate) const {
   return static_cast<float>(1.0 / (width_2d_ + 1) * static_cast<double>(learning_rate));
 }
 
+namespace {
+
+// The fast numerics learn at the configured rate alone.
+void require_configured_rate(double learning_rate) {
+  if (learning_rate < 0.0) return;
+  throw std::invalid_argument("strellix: a frame's own learning rate needs the exact numerics");
+}
+
+}  // namespace
+
+// A fresh fast model seeded with the image, in place of the old one only
+// once it stands. It takes the update's kernels and the coherence filter
+// from the exact mode's passes.
+void Engine::seed_fast(const cv::Mat& bgr) {
+  std::vector<float> kernel_1d(static_cast<std::size_t>(width_1d_));
+  float* kernel = make_kernel_1d(width_1d_);
+  std::copy(kernel, kernel + width_1d_, kernel_1d.begin());
+  std::free(kernel);
+  Planes<float> kernel_2d(width_2d_, static_cast<std::size_t>(width_2d_));
+  PlaneSet<float> gaussian = make_kernel_2d(width_2d_);
+  for (int r = 0; r < width_2d_; ++r) std::copy(gaussian[r], gaussian[r] + width_2d_, kernel_2d[r]);
+  free_planes(gaussian, width_2d_);
+  fast::ExactPieces pieces;
+  pieces.kernel_1d = kernel_1d.data();
+  pieces.kernel_2d = kernel_2d.get();
+  pieces.filter_row = coherence_filter_row_parallel;
+  std::unique_ptr<fast::FastModel> fresh(new fast::FastModel(parameters_, execution(), pieces));
+  fresh->seed(bgr);
+  fast_ = std::move(fresh);
+}
+
 void Engine::initialize_background(const cv::Mat& background) {
   const cv::Mat bgr = require_bgr8(background, "background");
   check_model_size(parameters_, bgr.cols, bgr.rows);
+  if (fast_numerics()) {
+    seed_fast(bgr);
+    return;
+  }
   std::unique_ptr<Model> fresh(new Model(bgr.cols, bgr.rows, parameters_.layers, width_1d_, width_2d_));
   fresh->settings = settings_for(*fresh);
   const ModelSettings& s = fresh->settings;
@@ -281,11 +338,30 @@ void Engine::initialize(const std::vector<cv::Mat>& frames) {
   initialize_background(median.result(execution()));
 }
 
+// A frame of the fast numerics, timed as the stage it is; a failure drops
+// the model, as run_frame() does.
+template <class Apply>
+void Engine::run_fast_frame(const Apply& apply) {
+  const bool online = fast_->frames_applied() >= parameters_.layers;
+  const StageScope scope(observer_, online ? Stage::online : Stage::calibrate);
+  try {
+    apply(*fast_);
+  } catch (...) {
+    fast_.reset();
+    throw;
+  }
+}
+
 void Engine::apply(const cv::Mat& frame, double learning_rate) {
   require_model("apply()");
   check_frame_learning_rate(learning_rate);
   const cv::Mat bgr = require_bgr8(frame, "frame");
   check_frame_size(bgr);
+  if (fast_) {
+    require_configured_rate(learning_rate);
+    run_fast_frame([&](fast::FastModel& model) { model.apply(bgr); });
+    return;
+  }
   Model& m = *model_;
   {
     const StageScope scope(observer_, Stage::convert);
@@ -295,7 +371,7 @@ void Engine::apply(const cv::Mat& frame, double learning_rate) {
 }
 
 void Engine::apply(FramePlanes& frame, double learning_rate) {
-  require_model("apply()");
+  require_exact("apply()");
   check_frame_learning_rate(learning_rate);
   if (frame.empty() || frame.count != model_->N)
     throw std::invalid_argument("strellix: apply() was given no frame planes of the model's size");
@@ -305,13 +381,34 @@ void Engine::apply(FramePlanes& frame, double learning_rate) {
 }
 
 void Engine::convert(const cv::Mat& bgr, FramePlanes& into) const {
-  require_model("convert()");
+  require_exact("convert()");
   check_frame_size(bgr);
   // Planes made for another size are replaced; the new ones hold 0 outside
   // the search area, as the model's own do.
   if (into.empty() || into.count != model_->N) into = FramePlanes(model_->N);
   const PlaneSet<float> planes = into.plane;
   passes_->convert_on_caller(model_->settings, bgr, planes);
+}
+
+void Engine::prepare(const cv::Mat& bgr, ReadyFrame& into) const {
+  if (!fast_) {
+    convert(bgr, into.planes);
+    return;
+  }
+  check_frame_size(bgr);
+  bgr.copyTo(into.bgr);
+}
+
+void Engine::apply(ReadyFrame& frame, double learning_rate) {
+  if (!fast_) {
+    apply(frame.planes, learning_rate);
+    return;
+  }
+  check_frame_learning_rate(learning_rate);
+  require_configured_rate(learning_rate);
+  if (frame.bgr.cols != fast_->width() || frame.bgr.rows != fast_->height() || frame.bgr.type() != CV_8UC3)
+    throw std::invalid_argument("strellix: apply() was given no frame of the model's size");
+  run_fast_frame([&](fast::FastModel& model) { model.apply_keeping(frame.bgr); });
 }
 
 // A failure inside the passes (memory, threads) leaves the model half
@@ -437,20 +534,25 @@ void Engine::look(long long t) {
 
 void Engine::end_calibration() {
   require_model("end_calibration()");
+  if (fast_) {
+    fast_->end_calibration();
+    return;
+  }
   model_->frames_applied = std::max<long long>(model_->frames_applied, parameters_.layers);
 }
 
 const unsigned char* Engine::labels() const {
   require_model("labels()");
+  if (fast_) return fast_->labels();
   return model_->showing_look ? model_->look_out.data() : model_->seg_mask;
 }
 
 void Engine::mask(cv::Mat& into) const {
-  labels_to_mask(labels(), model_->W, model_->H, parameters_.shadow_value, parameters_.post_median, into);
+  labels_to_mask(labels(), width(), height(), parameters_.shadow_value, parameters_.post_median, into);
 }
 
 PlaneSet<unsigned char> Engine::render() {
-  require_model("render()");
+  require_exact("render()");
   Model& m = *model_;
   render_background(m.settings, m.frame_planes.get(), m.H, m.W, m.layers, m.layer_count,
                     m.render_planes.get());
@@ -460,6 +562,8 @@ PlaneSet<unsigned char> Engine::render() {
 }
 
 cv::Mat Engine::background() {
+  require_model("background()");
+  if (fast_) return fast_->background();
   const PlaneSet<unsigned char> rgb = render();
   cv::Mat image(model_->H, model_->W, CV_8UC3);
   planes_to_image(rgb, static_cast<int>(model_->N), image);
@@ -485,33 +589,79 @@ StateBuffers state_buffers(const Engine::Model& m) {
 StateHeader Engine::state_header() const {
   StateHeader header;
   header.parameters = parameters_;
-  header.width = model_->W;
-  header.height = model_->H;
-  header.frames_applied = model_->frames_applied;
+  header.width = width();
+  header.height = height();
+  header.frames_applied = frames_applied();
   return header;
+}
+
+// The fast model's state to `write` or, without it, to the file at `path`.
+void Engine::save_fast(const std::function<bool(const unsigned char* data, std::size_t size)>* write,
+                       const std::string* path) const {
+  fast::FastModel& model = *fast_;
+  const fast::FastModel::StateView state = model.state();
+  // The state file takes the last frame as packed rows.
+  const cv::Mat frame = state.last_frame->isContinuous() ? *state.last_frame : state.last_frame->clone();
+  FastStateBuffers from;
+  from.rate = state.rate;
+  from.seg_mask = state.labels;
+  from.filtered_mask = state.other_labels;
+  from.last_frame = frame.data;
+  from.get = [&model](int plane, std::int16_t* values) { model.read_plane(plane, values); };
+  if (path != nullptr) {
+    write_state(*path, state_header(), from);
+  } else if (!write_state(*write, state_header(), from)) {
+    throw std::runtime_error("strellix: the state could not be written");
+  }
 }
 
 void Engine::save(const std::string& path) const {
   require_model("save()");
+  if (fast_) return save_fast(nullptr, &path);
   write_state(path, state_header(), state_buffers(*model_));
 }
 
 void Engine::save(const std::function<bool(const unsigned char* data, std::size_t size)>& write) const {
   require_model("save()");
+  if (fast_) return save_fast(&write, nullptr);
   if (!write_state(write, state_header(), state_buffers(*model_)))
     throw std::runtime_error("strellix: the state could not be written");
+}
+
+// The tables of a fast state into this engine's fast model, seeded to the
+// state's size.
+void Engine::load_fast(StateReader& reader) {
+  fast::FastModel& model = *fast_;
+  const fast::FastModel::StateView state = model.state();
+  FastStateBuffers to;
+  to.rate = state.rate;
+  to.seg_mask = state.labels;
+  to.filtered_mask = state.other_labels;
+  to.last_frame = state.last_frame->data;
+  to.put = [&model](int plane, const std::int16_t* values) { model.write_plane(plane, values); };
+  reader.read_fast_tables(to);
+  model.set_frames_applied(reader.header().frames_applied);
 }
 
 std::unique_ptr<Engine> Engine::load(const std::string& path, const PassSet* passes) {
   FileByteSource source(path);
   StateReader reader(source, "strellix: " + path);
   const StateHeader& header = reader.header();
+  if (passes != nullptr && passes->numerics != header.parameters.numerics) {
+    throw std::runtime_error("strellix: " + path + ": a state of the " +
+                             numerics_name(header.parameters.numerics) + " numerics, not of the " +
+                             numerics_name(passes->numerics));
+  }
   std::unique_ptr<Engine> engine(
       new Engine(header.parameters, passes != nullptr ? *passes : choose_passes(header.parameters)));
   check_model_size(header.parameters, header.width, header.height);
   // A plain grey seed gives every buffer its size; the tables read next
   // replace everything the seed set.
   engine->initialize_background(cv::Mat(header.height, header.width, CV_8UC3, cv::Scalar::all(0)));
+  if (engine->fast_) {
+    engine->load_fast(reader);
+    return engine;
+  }
   Model& m = *engine->model_;
   reader.read_tables(state_buffers(m));
   m.frames_applied = header.frames_applied;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "strellix/strellix.hpp"
+
 namespace strellix {
 
 // Bytes for `layers` layers over pixel_count pixels with every buffer of a
@@ -12,6 +14,10 @@ namespace strellix {
 // frames. In double: layers and frames may be any int, far beyond what
 // size_t products hold.
 double estimate_memory_bytes(int layers, std::size_t pixel_count, bool with_median, int median_frames);
+
+// The same for a model of these parameters, in either numeric mode, over
+// width x height pixels (any counts: the product is taken in double).
+double estimate_memory_bytes(const Parameters& parameters, double width, double height, bool with_median);
 
 // The machine's memory in bytes, 0 when unknown.
 double physical_memory_bytes();

@@ -34,7 +34,33 @@ void require(const Range<double>& range, double value, const char* name) {
            number_text(value));
 }
 
+// The numeric mode is one of the two, whatever integer a caller cast into
+// it; the fast mode's layer numbers fit a signed byte.
+void require_numerics(const Parameters& p) {
+  if (p.numerics != Numerics::exact && p.numerics != Numerics::fast)
+    refuse("numerics", "exact or fast", std::to_string(static_cast<int>(p.numerics)));
+  if (p.numerics == Numerics::fast && !ranges::fast_layers.contains(p.layers))
+    refuse("layers", range_text(ranges::fast_layers) + " with the fast numerics", std::to_string(p.layers));
+}
+
 }  // namespace
+
+const char* numerics_name(Numerics numerics) {
+  switch (numerics) {
+    case Numerics::exact:
+      return ranges::numerics[0];
+    case Numerics::fast:
+      return ranges::numerics[1];
+  }
+  return "unknown";
+}
+
+Numerics numerics_named(const std::string& name) {
+  if (name == ranges::numerics[0]) return Numerics::exact;
+  if (name == ranges::numerics[1]) return Numerics::fast;
+  throw std::invalid_argument("strellix: numerics must be " + std::string(ranges::numerics[0]) + " or " +
+                              ranges::numerics[1] + " (got \"" + name + "\")");
+}
 
 void check_model_parameters(const Parameters& p) {
   require(ranges::layers, p.layers, "layers");
@@ -50,6 +76,7 @@ void check_model_parameters(const Parameters& p) {
       (p.post_median != 0 && (p.post_median < 3 || p.post_median % 2 == 0)))
     refuse("post_median", "0 (off) or odd from 3 to " + std::to_string(ranges::post_median.most),
            std::to_string(p.post_median));
+  require_numerics(p);
 }
 
 void validate(const Parameters& p) {

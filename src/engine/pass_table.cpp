@@ -23,13 +23,15 @@ void convert_reference(const ModelSettings& s, const cv::Mat& bgr, PlaneSet<floa
 // The passes as the method states them, one pixel after another on the
 // calling thread: what every other entry must equal.
 constexpr PassSet REFERENCE = {
-    "reference",      true,    false,   false,         convert_reference, convert_reference,
-    calibration_pass, nullptr, nullptr, segment_frame, coherence_filter,  selective_update};
+    "reference",       Numerics::exact,  true,    false,   false,         convert_reference,
+    convert_reference, calibration_pass, nullptr, nullptr, segment_frame, coherence_filter,
+    selective_update};
 
 // The same bits from the vector and thread builds: the baseline vector
 // instructions, and AVX2 where the processor has it.
 constexpr PassSet parallel_passes(const char* name, bool wide) {
   return PassSet{name,
+                 Numerics::exact,
                  true,
                  true,
                  wide,
@@ -46,7 +48,20 @@ constexpr PassSet parallel_passes(const char* name, bool wide) {
 constexpr PassSet BASELINE = parallel_passes("baseline", false);
 constexpr PassSet AVX2 = parallel_passes("avx2", true);
 
-const PassSet& fastest() {
+// The fast numerics: the engine runs fast::FastModel in the entry's vector
+// build, on its threads where the entry is threaded. Any of them gives the
+// same masks; none gives the reference's bits.
+constexpr PassSet fast_passes(const char* name, bool threaded, bool wide) {
+  return PassSet{name,    Numerics::fast, false,   threaded, wide,    nullptr, nullptr,
+                 nullptr, nullptr,        nullptr, nullptr,  nullptr, nullptr};
+}
+
+constexpr PassSet FAST_SERIAL = fast_passes("fast-serial", false, false);
+constexpr PassSet FAST_BASELINE = fast_passes("fast-baseline", true, false);
+constexpr PassSet FAST_AVX2 = fast_passes("fast-avx2", true, true);
+
+const PassSet& fastest(Numerics numerics) {
+  if (numerics == Numerics::fast) return processor_has_avx2() ? FAST_AVX2 : FAST_BASELINE;
   return processor_has_avx2() ? AVX2 : BASELINE;
 }
 
@@ -64,21 +79,24 @@ const std::string& passes_asked_for() {
 std::vector<const PassSet*> pass_sets() {
   std::vector<const PassSet*> sets = {&REFERENCE, &BASELINE};
   if (processor_has_avx2()) sets.push_back(&AVX2);
+  sets.push_back(&FAST_SERIAL);
+  sets.push_back(&FAST_BASELINE);
+  if (processor_has_avx2()) sets.push_back(&FAST_AVX2);
   return sets;
 }
 
-const PassSet& pass_set_named(const std::string& name) {
-  if (name == "auto" || name == "avx2") return fastest();
-  if (name == "reference") return REFERENCE;
-  if (name == "baseline") return BASELINE;
+const PassSet& pass_set_named(const std::string& name, Numerics numerics) {
+  const bool fast = numerics == Numerics::fast;
+  if (name == "auto" || name == "avx2") return fastest(numerics);
+  if (name == "reference") return fast ? FAST_SERIAL : REFERENCE;
+  if (name == "baseline") return fast ? FAST_BASELINE : BASELINE;
   throw std::invalid_argument("strellix: STRELLIX_PASSES is \"" + name +
                               "\"; it may be auto, reference, baseline or avx2");
 }
 
 const PassSet& choose_passes(const Parameters& parameters) {
-  (void)parameters;  // every parameter set runs the exact passes
   const std::string& asked = passes_asked_for();
-  return asked.empty() ? fastest() : pass_set_named(asked);
+  return pass_set_named(asked.empty() ? "auto" : asked, parameters.numerics);
 }
 
 }  // namespace strellix

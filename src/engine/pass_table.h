@@ -5,9 +5,12 @@
 // conversion of a frame to the model space, the calibration pass, and an
 // online frame (in one fused pass where the entry has one and it applies,
 // else segmentation, filter and update in turn), with how they run
-// (threads, vector build). Every entry today is exact: it gives the
-// reference passes' bits, and the golden outputs are checked on each.
-// docs/architecture.md says how an entry is added.
+// (threads, vector build). The entries of the exact numerics give the
+// reference passes' bits, and the golden outputs are checked on each. The
+// entries of the fast numerics run fast::FastModel, which keeps its own
+// model layout behind its own functions: the engine hands it whole frames,
+// and their pass pointers are null. docs/architecture.md says how an entry
+// is added.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -22,10 +25,12 @@
 namespace strellix {
 
 struct PassSet {
-  const char* name;  // what Subtractor::implementation() says: "reference", "baseline", "avx2"
-  bool exact;        // the reference passes' bits, to the last one
-  bool threaded;     // runs on the engine's worker threads
-  bool wide;         // its AVX2 builds (an entry offered only where the processor has AVX2)
+  const char*
+      name;  // what Subtractor::implementation() says: "reference", "baseline", "avx2", "fast-avx2", ...
+  Numerics numerics;  // the numeric mode it computes in
+  bool exact;         // the reference passes' bits, to the last one
+  bool threaded;      // runs on the engine's worker threads
+  bool wide;          // its AVX2 builds (an entry offered only where the processor has AVX2)
 
   // An 8-bit BGR frame of the model's size into the model space: on the
   // engine's threads, or on the calling thread alone (for a reading thread
@@ -50,18 +55,24 @@ struct PassSet {
                  const LabelView& labels);
 };
 
-// Every entry this processor can run, the reference first.
+// Every entry this processor can run, the reference first, then those of
+// the fast numerics.
 std::vector<const PassSet*> pass_sets();
 
-// The entry of that name; "auto" is the fastest, and "avx2" on a processor
-// without AVX2 gives the baseline build. Throws std::invalid_argument for
-// a name that is none of auto, reference, baseline, avx2.
-const PassSet& pass_set_named(const std::string& name);
+// The entry of that name within a numeric mode; "auto" is the fastest, and
+// "avx2" on a processor without AVX2 gives the baseline build. In the fast
+// numerics, which have no reference passes of their own, "reference" is
+// their baseline build on the calling thread alone (fast-serial);
+// "baseline" and "avx2" run on the engine's threads. Throws
+// std::invalid_argument for a name that is none of auto, reference,
+// baseline, avx2.
+const PassSet& pass_set_named(const std::string& name, Numerics numerics = Numerics::exact);
 
-// The entry an engine with these parameters runs: the one the environment
-// variable STRELLIX_PASSES names (read once per process, here and nowhere
-// else; unset or empty is "auto"), else the fastest this processor has.
-// Throws std::invalid_argument when STRELLIX_PASSES names none.
+// The entry an engine with these parameters runs: within the parameters'
+// numeric mode, the one the environment variable STRELLIX_PASSES names
+// (read once per process, here and nowhere else; unset or empty is
+// "auto"), else the fastest this processor has. Throws
+// std::invalid_argument when STRELLIX_PASSES names none.
 const PassSet& choose_passes(const Parameters& parameters);
 
 }  // namespace strellix

@@ -83,12 +83,18 @@ int mask_options(const Parameters& p) {
   return p.shadow_value + 256 * p.post_median;
 }
 
+bool is_fast(const StateHeader& h) {
+  return h.parameters.numerics == Numerics::fast;
+}
+
 std::array<unsigned char, HEADER_BYTES> encode_header(const StateHeader& h) {
   std::array<unsigned char, HEADER_BYTES> b{};
   std::memcpy(b.data(), MAGIC, sizeof MAGIC);
   const Parameters& p = h.parameters;
   const int options = mask_options(p);
-  put_u32(&b[12], options == 0 ? 1 : STATE_FORMAT);
+  put_u32(&b[12], is_fast(h)     ? STATE_FORMAT_FAST
+                  : options == 0 ? STATE_FORMAT_EXACT
+                                 : STATE_FORMAT_MASK_OPTIONS);
   const int fields[8] = {p.layers,  p.width_1d, p.width_2d, p.median_frames,
                          p.threads, h.width,    h.height,   options};
   for (int i = 0; i < 8; ++i) put_u32(&b[16 + 4 * i], static_cast<std::uint32_t>(fields[i]));
@@ -119,6 +125,14 @@ class ChunkWriter {
       bytes(four, 4);
     }
   }
+  void shorts(const std::int16_t* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint16_t v = static_cast<std::uint16_t>(values[i]);
+      const unsigned char two[2] = {static_cast<unsigned char>(v & 0xFFu),
+                                    static_cast<unsigned char>(v >> 8)};
+      bytes(two, 2);
+    }
+  }
   bool finish() {
     unsigned char four[4];
     put_u32(four, Crc32::update(crc_, chunk_.data(), chunk_.size()));
@@ -147,6 +161,7 @@ std::uint64_t state_file_bytes(const StateHeader& h) {
   const std::uint64_t w2 = static_cast<std::uint64_t>(full_width(h.parameters.width_2d));
   const std::uint64_t layers = static_cast<std::uint64_t>(h.parameters.layers);
   if (layers + 1 > (UINT64_MAX / 16) / (pixels > 0 ? pixels : 1)) return 0;
+  if (is_fast(h)) return HEADER_BYTES + 4 + 5 * pixels + 6 * layers * pixels + 4;
   return HEADER_BYTES + 4 * w2 * w2 + 2 * pixels + 12 * (layers + 1) * pixels + 4;
 }
 
@@ -165,7 +180,28 @@ bool write_state(const StateSink& sink, const StateHeader& header, const StateBu
   return out.finish();
 }
 
-void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from) {
+bool write_state(const StateSink& sink, const StateHeader& header, const FastStateBuffers& from) {
+  const std::size_t pixels = pixel_count(header);
+  ChunkWriter out(sink);
+  const std::array<unsigned char, HEADER_BYTES> head = encode_header(header);
+  out.bytes(head.data(), head.size());
+  out.floats(from.rate, 1);
+  out.bytes(from.seg_mask, pixels);
+  out.bytes(from.filtered_mask, pixels);
+  out.bytes(from.last_frame, 3 * pixels);
+  std::vector<std::int16_t> plane(pixels);
+  for (int p = 0; p < 3 * header.parameters.layers; ++p) {
+    from.get(p, plane.data());
+    out.shorts(plane.data(), pixels);
+  }
+  return out.finish();
+}
+
+namespace {
+
+// The state's bytes into the file at `path`, atomically.
+template <class Buffers>
+void write_state_file(const std::string& path, const StateHeader& header, const Buffers& from) {
   const bool written = write_file_atomic(
       path,
       [&](int fd) {
@@ -175,6 +211,16 @@ void write_state(const std::string& path, const StateHeader& header, const State
       },
       true, nullptr);
   if (!written) throw std::runtime_error("strellix: cannot write the state file " + path);
+}
+
+}  // namespace
+
+void write_state(const std::string& path, const StateHeader& header, const StateBuffers& from) {
+  write_state_file(path, header, from);
+}
+
+void write_state(const std::string& path, const StateHeader& header, const FastStateBuffers& from) {
+  write_state_file(path, header, from);
 }
 
 StateReader::StateReader(ByteSource& source, const std::string& name) : source_(source), name_(name) {
@@ -203,14 +249,18 @@ StateReader::StateReader(ByteSource& source, const std::string& name) : source_(
   header_.width = fields[5];
   header_.height = fields[6];
   header_.frames_applied = static_cast<long long>(get_u64(&b[64]));
-  // Only format 2 has mask options, and always some; the word's value
-  // range is checked with the other parameters.
-  const bool options_fit = format == 1 ? fields[7] == 0 : fields[7] > 0 && fields[7] < 65536;
+  // Format 1 has no mask options, format 2 always some, the fast format
+  // either; the word's value range is checked with the other parameters.
+  const bool options_fit = format == STATE_FORMAT_EXACT          ? fields[7] == 0
+                           : format == STATE_FORMAT_MASK_OPTIONS ? fields[7] > 0 && fields[7] < 65536
+                                                                 : fields[7] >= 0 && fields[7] < 65536;
   if (!options_fit)
     throw std::runtime_error(name_ + ": damaged header: mask options " + std::to_string(fields[7]) +
                              " in format " + std::to_string(format));
   p.shadow_value = fields[7] % 256;
   p.post_median = fields[7] / 256;
+  // The format says the numeric mode.
+  p.numerics = format == STATE_FORMAT_FAST ? Numerics::fast : Numerics::exact;
   try {
     validate(p);
   } catch (const std::invalid_argument& e) {
@@ -232,20 +282,34 @@ StateReader::StateReader(ByteSource& source, const std::string& name) : source_(
   crc_ = Crc32::update(0, b, sizeof b);
 }
 
+// Exactly `size` bytes into `into`, into the checksum as they come.
+void StateReader::take(unsigned char* into, std::size_t size) {
+  while (size > 0) {
+    const std::size_t want = size < CHUNK_BYTES ? size : CHUNK_BYTES;
+    const std::size_t got = source_.read(into, want);
+    if (got != want) throw std::runtime_error(name_ + ": truncated while it was read");
+    crc_ = Crc32::update(crc_, into, got);
+    into += got;
+    size -= got;
+  }
+}
+
+void StateReader::check_sum() {
+  const std::uint32_t computed = crc_;
+  unsigned char stored[4];
+  if (source_.read(stored, 4) != 4) throw std::runtime_error(name_ + ": truncated before its checksum");
+  if (get_u32(stored) != computed)
+    throw std::runtime_error(name_ + ": damaged: its checksum does not match its content");
+}
+
+void StateReader::expect_numerics(Numerics numerics) const {
+  if (header_.parameters.numerics != numerics)
+    throw std::runtime_error(name_ + ": a state of the " + numerics_name(header_.parameters.numerics) +
+                             " numerics, not of the " + numerics_name(numerics));
+}
+
 void StateReader::read_tables(const StateBuffers& to) {
-  std::vector<unsigned char> chunk(CHUNK_BYTES);
-  // Exactly `size` bytes into `to`, into the checksum as they come.
-  auto take = [&](unsigned char* into, std::size_t size) {
-    while (size > 0) {
-      const std::size_t want = size < CHUNK_BYTES ? size : CHUNK_BYTES;
-      const std::size_t got = source_.read(chunk.data(), want);
-      if (got != want) throw std::runtime_error(name_ + ": truncated while it was read");
-      crc_ = Crc32::update(crc_, chunk.data(), got);
-      std::memcpy(into, chunk.data(), got);
-      into += got;
-      size -= got;
-    }
-  };
+  expect_numerics(Numerics::exact);
   auto take_floats = [&](float* into, std::size_t count) {
     take(reinterpret_cast<unsigned char*>(into), 4 * count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -262,11 +326,28 @@ void StateReader::read_tables(const StateBuffers& to) {
   for (int c = 0; c < 3; ++c) take_floats(to.frame_planes[c], pixels);
   for (int k = 0; k < header_.parameters.layers; ++k)
     for (int c = 0; c < 3; ++c) take_floats(to.layers[k][c], pixels);
-  const std::uint32_t computed = crc_;
-  unsigned char stored[4];
-  if (source_.read(stored, 4) != 4) throw std::runtime_error(name_ + ": truncated before its checksum");
-  if (get_u32(stored) != computed)
-    throw std::runtime_error(name_ + ": damaged: its checksum does not match its content");
+  check_sum();
+}
+
+void StateReader::read_fast_tables(const FastStateBuffers& to) {
+  expect_numerics(Numerics::fast);
+  const std::size_t pixels = pixel_count(header_);
+  unsigned char four[4];
+  take(four, 4);
+  *to.rate = same_bits<float>(get_u32(four));
+  take(to.seg_mask, pixels);
+  take(to.filtered_mask, pixels);
+  take(to.last_frame, 3 * pixels);
+  std::vector<unsigned char> bytes(2 * pixels);
+  std::vector<std::int16_t> plane(pixels);
+  for (int p = 0; p < 3 * header_.parameters.layers; ++p) {
+    take(bytes.data(), bytes.size());
+    for (std::size_t i = 0; i < pixels; ++i)
+      plane[i] =
+          static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    to.put(p, plane.data());
+  }
+  check_sum();
 }
 
 FileByteSource::FileByteSource(const std::string& path) : path_(path) {

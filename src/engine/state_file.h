@@ -1,20 +1,28 @@
 // The state file of a model: its parameters, frame size and frame count,
-// the current rate table, both label buffers, the last frame and every
-// layer, in one versioned little-endian file that ends with a CRC-32 of
-// all it holds.
+// the current rate, both label buffers, the last frame and every layer, in
+// one versioned little-endian file that ends with a CRC-32 of all it
+// holds. Formats 1 and 2 hold a model of the exact numerics, format 3 one
+// of the fast numerics.
 //
-//   "STRELLIX" "STAT"  u32 format (1 or 2)
+//   "STRELLIX" "STAT"  u32 format (1, 2 or 3)
 //   i32 layers, width_1d, width_2d, median_frames, threads, frame width, frame height, mask options
 //   f64 threshold, learning_rate   i64 frames applied
+// formats 1 and 2:
 //   f32 rate table [(2 width_2d + 1)^2]   u8 seg_mask [N]   u8 filtered_mask [N]
 //   f32 last frame plane c [N] for c = 0, 1, 2
 //   f32 layer k plane c [N] for k = 0 .. layers-1, c = 0, 1, 2
+// format 3:
+//   f32 rate   u8 seg_mask [N]   u8 filtered_mask [N]   u8 last frame, B G R [3 N]
+//   i16 layer k coordinate c [N] for k = 0 .. layers-1, c = 0, 1, 2 (units of 1/32767)
+// and then
 //   u32 CRC-32 of everything before it
 //
-// The mask options are shadow_value + 256 * post_median. A state that has
-// none (the word is 0) is written in format 1, which every version reads;
-// format 2, the same layout, is a state with mask options, which versions
-// that know no mask options refuse as newer.
+// The mask options are shadow_value + 256 * post_median. An exact state
+// that has none (the word is 0) is written in format 1, which every
+// version reads; format 2, the same layout, is an exact state with mask
+// options, which versions that know no mask options refuse as newer. A
+// fast state is format 3, with or without mask options, which versions
+// without the fast numerics refuse as newer.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +35,11 @@
 
 namespace strellix {
 
-constexpr std::uint32_t STATE_FORMAT = 2;
+constexpr std::uint32_t STATE_FORMAT_EXACT = 1;
+constexpr std::uint32_t STATE_FORMAT_MASK_OPTIONS = 2;
+constexpr std::uint32_t STATE_FORMAT_FAST = 3;
+// The newest format this version reads.
+constexpr std::uint32_t STATE_FORMAT = STATE_FORMAT_FAST;
 
 struct StateHeader {
   Parameters parameters;
@@ -43,6 +55,19 @@ struct StateBuffers {
   unsigned char* filtered_mask = nullptr;
   PlaneSet<float> frame_planes = nullptr;
   PlaneSet<float>* layers = nullptr;
+};
+
+// The same for a model of the fast numerics, whose layers live in the
+// model's own layout: `get` fills `values` with layer plane p (3 layer +
+// coordinate, width * height values in raster order) for writing, `put`
+// takes one as it is read.
+struct FastStateBuffers {
+  float* rate = nullptr;
+  unsigned char* seg_mask = nullptr;
+  unsigned char* filtered_mask = nullptr;
+  unsigned char* last_frame = nullptr;  // width * height pixels of B, G, R
+  std::function<void(int plane, std::int16_t* values)> get;
+  std::function<void(int plane, const std::int16_t* values)> put;
 };
 
 // The bytes of a state, from a file or from memory.
@@ -66,9 +91,16 @@ class StateReader {
  public:
   StateReader(ByteSource& source, const std::string& name);
   const StateHeader& header() const { return header_; }
+  // The tables of the header's numeric mode (header().parameters.numerics):
+  // read_tables() refuses a fast state, read_fast_tables() an exact one.
   void read_tables(const StateBuffers& to);
+  void read_fast_tables(const FastStateBuffers& to);
 
  private:
+  void expect_numerics(Numerics numerics) const;
+  void take(unsigned char* into, std::size_t size);
+  void check_sum();
+
   ByteSource& source_;
   std::string name_;
   StateHeader header_;
@@ -87,6 +119,9 @@ void write_state(const std::string& path, const StateHeader& header, const State
 // take them; false then.
 using StateSink = std::function<bool(const unsigned char* data, std::size_t size)>;
 bool write_state(const StateSink& sink, const StateHeader& header, const StateBuffers& from);
+// A state of the fast numerics (header.parameters.numerics is fast).
+void write_state(const std::string& path, const StateHeader& header, const FastStateBuffers& from);
+bool write_state(const StateSink& sink, const StateHeader& header, const FastStateBuffers& from);
 
 // Reads the state from the file `path` (see StateReader).
 class FileByteSource : public ByteSource {

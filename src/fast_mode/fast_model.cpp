@@ -7,12 +7,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "colour/model_space.h"
+#include "core/worker_pool.h"
 #include "fast_mode/calibration_sweep.h"
 #include "fast_mode/row_kernels.h"
-#include "io/plane_set.h"
-#include "model/fast_passes.h"
-#include "model/model_store.h"
-#include "model/worker_pool.h"
 
 namespace strellix {
 namespace fast {
@@ -77,8 +75,8 @@ struct FastModel::Band {
   }
 };
 
-FastModel::FastModel(const Parameters& parameters, const PassExecution& run)
-    : parameters_(parameters), run_(run) {
+FastModel::FastModel(const Parameters& parameters, const PassExecution& run, const ExactPieces& pieces)
+    : parameters_(parameters), run_(run), filter_row_(pieces.filter_row) {
   validate(parameters_);
   if (parameters_.layers > MAX_LAYERS)
     throw std::invalid_argument("strellix: the fast numerics take at most " + std::to_string(MAX_LAYERS) +
@@ -89,11 +87,8 @@ FastModel::FastModel(const Parameters& parameters, const PassExecution& run)
   threshold_ = static_cast<float>(parameters_.threshold);
   learning_rate_ = static_cast<float>(parameters_.learning_rate);
   const int width_1d = 2 * parameters_.width_1d + 1;
-  float* kernel_1d = make_kernel_1d(width_1d, 0);
-  PlaneSet<float> kernel_2d = make_kernel_2d(width_2d_, 0);
-  weights_ = make_update_weights(layers_, width_1d, kernel_1d, width_2d_, kernel_2d, learning_rate_);
-  free_planes(kernel_2d, width_2d_);
-  std::free(kernel_1d);
+  weights_ =
+      make_update_weights(layers_, width_1d, pieces.kernel_1d, width_2d_, pieces.kernel_2d, learning_rate_);
   // A = 1 / (width_2d + 1) and B = A * lr, each worked out in double.
   const double a = 1.0 / (width_2d_ + 1);
   rate_a_ = static_cast<float>(a);
@@ -156,6 +151,7 @@ void FastModel::seed(const cv::Mat& bgr) {
   settings_ = ModelSettings();
   settings_.layer_count = layers_;
   settings_.search_mask = search_mask_.data();
+  last_frame_ = bgr.clone();
   frames_applied_ = 0;
   rate_ = rate_b_;
   bands_.clear();
@@ -166,6 +162,16 @@ void FastModel::end_calibration() {
 }
 
 void FastModel::apply(const cv::Mat& bgr) {
+  run_frame(bgr);
+  bgr.copyTo(last_frame_);
+}
+
+void FastModel::apply_keeping(cv::Mat& bgr) {
+  run_frame(bgr);
+  cv::swap(bgr, last_frame_);
+}
+
+void FastModel::run_frame(const cv::Mat& bgr) {
   if (!seeded()) throw std::logic_error("strellix: apply() needs a seeded model");
   check_frame(bgr);
   const long long t = frames_applied_;
@@ -298,8 +304,7 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band) {
   };
   for (int row = band.first - h; row < band.end + h; ++row) {
     if (row < 0 || row >= H || (row >= band.first && row < band.end)) continue;
-    coherence_filter_row_fast(settings_, H, W, segmented_, band.outside(row, h, W), row,
-                              band.column_sums.data());
+    filter_row_(settings_, H, W, segmented_, band.outside(row, h, W), row, band.column_sums.data());
   }
   for (int row = std::max(0, band.first - h); row < band.first; ++row) {
     convert(row);
@@ -319,8 +324,8 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band) {
     }
     const int f = s - 2;
     if (f >= band.first && f < band.end) {
-      coherence_filter_row_fast(settings_, H, W, segmented_, filtered_ + static_cast<std::size_t>(f) * W, f,
-                                band.column_sums.data());
+      filter_row_(settings_, H, W, segmented_, filtered_ + static_cast<std::size_t>(f) * W, f,
+                  band.column_sums.data());
       make_centre(f);
     } else if (f >= band.end && f < below_end) {
       make_centre(f);
@@ -375,6 +380,65 @@ void FastModel::update_target_row(Band& band, int row, int next_segmented) {
                      : model_.data() + static_cast<std::size_t>(next_segmented) * 3 * layers_ * stride_;
   u.scratch = band.scratch.data();
   row_kernels(run_.wide).update(u);
+}
+
+cv::Mat FastModel::background() const {
+  if (!seeded()) throw std::logic_error("strellix: background() needs a seeded model");
+  const RowKernels& k = row_kernels(run_.wide);
+  const std::size_t block = static_cast<std::size_t>(3 * layers_) * stride_;
+  Padded<float> cone[3];
+  for (Padded<float>& c : cone) c.resize(stride_, 0.0f);
+  std::vector<float> nearest(3 * static_cast<std::size_t>(width_));
+  std::vector<unsigned char> rgb(3 * static_cast<std::size_t>(width_));
+  float* nearest_planes[3] = {nearest.data(), nearest.data() + width_, nearest.data() + 2 * width_};
+  unsigned char* rgb_planes[3] = {rgb.data(), rgb.data() + width_, rgb.data() + 2 * width_};
+  cv::Mat image(height_, width_, CV_8UC3);
+  for (int r = 0; r < height_; ++r) {
+    k.convert(last_frame_.ptr<unsigned char>(r), width_, cone[0].at0(), cone[1].at0(), cone[2].at0());
+    const short* row = model_.data() + r * block;
+    for (int c = 0; c < width_; ++c) {
+      // The first of the nearest layers, as the exact rendering picks it.
+      float best = 0.0f;
+      int best_layer = 0;
+      for (int j = 0; j < layers_; ++j) {
+        float d = 0.0f;
+        for (int i = 0; i < 3; ++i) {
+          const float e = static_cast<float>(row[model_offset(layers_, 3 * j + i, c)]) - cone[i].at0()[c];
+          d += e * e;
+        }
+        if (j == 0 || d < best) {
+          best = d;
+          best_layer = j;
+        }
+      }
+      for (int i = 0; i < 3; ++i)
+        nearest_planes[i][c] = static_cast<float>(row[model_offset(layers_, 3 * best_layer + i, c)]) / UNIT;
+    }
+    model_to_rgb_planes(3, nearest_planes, width_, rgb_planes);
+    unsigned char* out = image.ptr<unsigned char>(r);
+    for (int c = 0; c < width_; ++c) {
+      out[3 * c] = rgb_planes[2][c];
+      out[3 * c + 1] = rgb_planes[1][c];
+      out[3 * c + 2] = rgb_planes[0][c];
+    }
+  }
+  return image;
+}
+
+FastModel::StateView FastModel::state() {
+  return StateView{&rate_, segmented_, filtered_, &last_frame_};
+}
+
+void FastModel::read_plane(int plane, short* to) const {
+  const std::size_t block = static_cast<std::size_t>(3 * layers_) * stride_;
+  for (int r = 0; r < height_; ++r)
+    for (int c = 0; c < width_; ++c) *to++ = model_[r * block + model_offset(layers_, plane, c)];
+}
+
+void FastModel::write_plane(int plane, const short* from) {
+  const std::size_t block = static_cast<std::size_t>(3 * layers_) * stride_;
+  for (int r = 0; r < height_; ++r)
+    for (int c = 0; c < width_; ++c) model_[r * block + model_offset(layers_, plane, c)] = *from++;
 }
 
 }  // namespace fast

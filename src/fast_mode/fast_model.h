@@ -30,22 +30,38 @@
 #include <memory>
 #include <vector>
 
+#include "core/settings.h"
 #include "fast_mode/update_weights.h"
-#include "model/settings.h"
 #include "strellix/strellix.hpp"
 
 namespace strellix {
 namespace fast {
 
 // Layers the fast mode keeps at most: a pixel's layer is a signed byte.
-constexpr int MAX_LAYERS = 127;
+constexpr int MAX_LAYERS = ranges::fast_layers.most;
+
+// Row x of the coherence filter over `in` (height x width labels) into
+// out_row, with width bytes of scratch: the exact mode's, which works on
+// labels alone and so serves both modes.
+using FilterRow = void (*)(const ModelSettings& s, int height, int width, const unsigned char* in,
+                           unsigned char* out_row, int x, unsigned char* column_sums);
+
+// What the fast mode takes from the exact mode's passes, which it does not
+// include (the engine, which includes both, hands them in): the update's
+// whole-number kernels and the filter.
+struct ExactPieces {
+  const float* kernel_1d = nullptr;         // 2 width_1d + 1 weights across layers
+  const float* const* kernel_2d = nullptr;  // 2 width_2d + 1 rows of as many weights
+  FilterRow filter_row = nullptr;
+};
 
 class FastModel {
  public:
   // Throws std::invalid_argument on parameters out of range (validate())
   // or more layers than MAX_LAYERS. `run` says on which threads and in
-  // which vector build the passes run; neither changes a result.
-  FastModel(const Parameters& parameters, const PassExecution& run);
+  // which vector build the passes run; neither changes a result. The
+  // pieces' kernels are read here, the filter kept.
+  FastModel(const Parameters& parameters, const PassExecution& run, const ExactPieces& pieces);
   ~FastModel();
   FastModel(const FastModel&) = delete;
   FastModel& operator=(const FastModel&) = delete;
@@ -56,8 +72,12 @@ class FastModel {
   // The next frame (8-bit BGR of the model's size): the first frame after
   // the seed teaches nothing, the next layers - 1 calibrate, later ones are
   // online. Throws std::invalid_argument for a frame of another size or
-  // type, std::logic_error before the seed.
+  // type, std::logic_error before the seed. The frame is copied: the
+  // rendering looks for the layers nearest to it.
   void apply(const cv::Mat& bgr);
+  // The same for a frame the model may keep: it changes places with the
+  // last one, which `bgr` then holds, so that nothing is copied.
+  void apply_keeping(cv::Mat& bgr);
   // The next frame is online, at the last calibration rate.
   void end_calibration();
 
@@ -72,10 +92,32 @@ class FastModel {
   // One layer coordinate (0 x, 1 y, 2 z) of one pixel, in model units.
   short layer_value(int row, int column, int layer, int coordinate) const;
 
+  // The rendering of the model, 8-bit BGR: per pixel the layer nearest to
+  // the last frame (the seed before any frame).
+  cv::Mat background() const;
+
+  // What a state holds besides the layers, for the state file: the rate
+  // of the last frame that learnt, both label buffers (the last frame's
+  // labels first: the next frame is segmented there) and the last frame.
+  // Valid once seeded; the sizes are the model's.
+  struct StateView {
+    float* rate;
+    unsigned char* labels;
+    unsigned char* other_labels;
+    cv::Mat* last_frame;
+  };
+  StateView state();
+  // Plane 3 layer + coordinate of the layers as width * height values in
+  // raster order, out of the model or into it.
+  void read_plane(int plane, short* to) const;
+  void write_plane(int plane, const short* from);
+  void set_frames_applied(long long count) { frames_applied_ = count; }
+
   struct Band;
 
  private:
   void check_frame(const cv::Mat& bgr) const;
+  void run_frame(const cv::Mat& bgr);
   void run_online(const cv::Mat& bgr);
   void prepare_bands(int count);
   void calibrate(const cv::Mat& bgr);
@@ -86,6 +128,7 @@ class FastModel {
 
   Parameters parameters_;
   PassExecution run_;
+  FilterRow filter_row_;
   int layers_;
   int width_2d_;
   int half_;  // of the 2D window
@@ -107,6 +150,7 @@ class FastModel {
   std::vector<signed char> match_;
   std::vector<unsigned char> search_mask_;  // 255 everywhere: the filter's rows read it
   ModelSettings settings_;                  // for the filter
+  cv::Mat last_frame_;                      // 8-bit BGR, for the rendering
   long long frames_applied_ = 0;
   std::vector<std::unique_ptr<Band>> bands_;
 };

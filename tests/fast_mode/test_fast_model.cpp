@@ -1,14 +1,22 @@
-// The fast numeric mode: the same masks and model whatever the threads and
-// the vector build, masks close to the exact mode's, its colour conversion
-// against the exact one, and frames it must take or refuse.
+// The fast numeric mode: the same masks, state and rendering whatever the
+// threads and the vector build, masks close to the exact mode's, states
+// that resume exactly and refuse the other mode, its colour conversion,
+// segmentation and calibration against the exact ones, and frames it must
+// take or refuse.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "colour/model_space.h"
+#include "core/settings.h"
+#include "core/worker_pool.h"
+#include "engine/engine.h"
+#include "engine/pass_table.h"
 #include "fast_mode/calibration_sweep.h"
 #include "fast_mode/fast_model.h"
 #include "fast_mode/row_kernels.h"
@@ -16,14 +24,12 @@
 #include "model/best_match.h"
 #include "model/calibration_pass.h"
 #include "model/model_store.h"
-#include "model/settings.h"
-#include "model/worker_pool.h"
 #include "strellix/strellix.hpp"
 #include "support/frames.h"
+#include "support/scratch_dir.h"
 
+using strellix::Numerics;
 using strellix::Parameters;
-using strellix::PassExecution;
-using strellix::fast::FastModel;
 
 namespace {
 
@@ -50,74 +56,136 @@ std::vector<cv::Mat> scene(int count, int width, int height) {
   return frames;
 }
 
-cv::Mat first_frame_background(const std::vector<cv::Mat>& frames) {
-  return frames.front().clone();
+Parameters fast_parameters(Parameters p = {}) {
+  p.numerics = Numerics::fast;
+  return p;
 }
 
-// Every mask of the sequence and the final model, as bytes.
-std::vector<unsigned char> outcome(const Parameters& p, const PassExecution& run,
-                                   const std::vector<cv::Mat>& frames) {
-  FastModel model(p, run);
-  model.seed(first_frame_background(frames));
+// Every mask of the sequence, the rendering, and the state's tables (the
+// layers, labels, rate and last frame: the saved state after its header,
+// which records the threads), as bytes.
+std::vector<unsigned char> outcome(strellix::Engine& engine, const std::vector<cv::Mat>& frames) {
+  engine.initialize_background(frames.front());
   std::vector<unsigned char> bytes;
-  const int N = model.width() * model.height();
+  cv::Mat mask;
   for (const cv::Mat& f : frames) {
-    model.apply(f);
-    bytes.insert(bytes.end(), model.labels(), model.labels() + N);
+    engine.apply(f);
+    engine.mask(mask);
+    bytes.insert(bytes.end(), mask.datastart, mask.dataend);
   }
-  for (int r = 0; r < model.height(); ++r)
-    for (int c = 0; c < model.width(); ++c)
-      for (int j = 0; j < p.layers; ++j)
-        for (int k = 0; k < 3; ++k) {
-          const short v = model.layer_value(r, c, j, k);
-          bytes.push_back(static_cast<unsigned char>(v & 0xFF));
-          bytes.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
-        }
+  const cv::Mat background = engine.background();
+  bytes.insert(bytes.end(), background.datastart, background.dataend);
+  std::vector<unsigned char> state;
+  engine.save([&](const unsigned char* data, std::size_t size) {
+    state.insert(state.end(), data, data + size);
+    return true;
+  });
+  bytes.insert(bytes.end(), state.begin() + 72, state.end() - 4);
   return bytes;
 }
 
-TEST(FastModel, SameMasksAndModelWhateverTheThreadsAndTheVectorBuild) {
+TEST(FastNumerics, SameMasksStateAndRenderingWhateverTheThreadsAndTheVectorBuild) {
   const std::vector<cv::Mat> frames = scene(24, 61, 47);
-  strellix::WorkerPool three(3);
   // Window half-widths 1 (separable sums) and 2 (direct sums); 9 layers
   // take the general table lookups.
-  for (const Parameters& p : {Parameters{}, Parameters{5, 1, 2}, Parameters{9, 2, 1}}) {
-    const std::vector<unsigned char> one = outcome(p, PassExecution{nullptr, false}, frames);
-    EXPECT_EQ(one, outcome(p, PassExecution{&three, false}, frames)) << p.layers << " " << p.width_2d;
-    EXPECT_EQ(one, outcome(p, PassExecution{&three, true}, frames)) << p.layers << " " << p.width_2d;
+  for (const Parameters& base : {Parameters{}, Parameters{5, 1, 2}, Parameters{9, 2, 1}}) {
+    std::vector<unsigned char> first;
+    for (const strellix::PassSet* set : strellix::pass_sets()) {
+      if (set->numerics != Numerics::fast) continue;
+      for (int threads : {1, 3}) {
+        Parameters p = fast_parameters(base);
+        p.threads = threads;
+        strellix::Engine engine(p, *set);
+        const std::vector<unsigned char> got = outcome(engine, frames);
+        if (first.empty()) first = got;
+        EXPECT_EQ(got, first) << set->name << ", " << threads << " threads, " << p.layers << " layers, "
+                              << p.width_2d;
+      }
+    }
   }
 }
 
 // The fast mode computes differently, so masks may differ at a few pixels
 // near the threshold, never by much: a fault in the conversion, the
 // matching or the learning shows as thousands of pixels.
-TEST(FastModel, MasksStayCloseToTheExactMode) {
+TEST(FastNumerics, MasksStayCloseToTheExactMode) {
   const std::vector<cv::Mat> frames = scene(90, 96, 72);
   Parameters p;
   p.threads = 1;
-  strellix::Subtractor exact(p);
-  exact.initialize_background(first_frame_background(frames));
-  FastModel fast(p, PassExecution{nullptr, true});
-  fast.seed(first_frame_background(frames));
+  strellix::Subtractor exact(p), fast(fast_parameters(p));
+  exact.initialize_background(frames.front());
+  fast.initialize_background(frames.front());
   long long differ = 0, foreground = 0;
-  cv::Mat exact_mask;
+  cv::Mat exact_mask, fast_mask;
   for (const cv::Mat& f : frames) {
     exact.apply(f, exact_mask);
-    fast.apply(f);
-    for (int i = 0; i < fast.width() * fast.height(); ++i) {
-      const bool a = exact_mask.data[i] == 255, b = fast.labels()[i] == 255;
-      differ += a != b;
-      foreground += a;
-    }
+    fast.apply(f, fast_mask);
+    differ += cv::countNonZero(exact_mask != fast_mask);
+    foreground += cv::countNonZero(exact_mask);
   }
   ASSERT_GT(foreground, 60 * 80);  // the block is found
   EXPECT_LE(differ, foreground / 1000);
+  // The renderings differ by a rounding, and where the two modes' layers
+  // have learnt the moving block and the flickering patch differently.
+  cv::Mat difference;
+  cv::absdiff(exact.background(), fast.background(), difference);
+  const cv::Mat values = difference.reshape(1);
+  EXPECT_LE(cv::countNonZero(values > 2), static_cast<int>(values.total()) / 20);
+}
+
+std::vector<cv::Mat> masks_of(strellix::Subtractor& s, const std::vector<cv::Mat>& frames, std::size_t from,
+                              std::size_t to) {
+  std::vector<cv::Mat> masks;
+  cv::Mat mask;
+  for (std::size_t i = from; i < to; ++i) {
+    s.apply(frames[i], mask);
+    masks.push_back(mask.clone());
+  }
+  return masks;
+}
+
+// Saved in the calibration stretch and in the online stretch, loaded and
+// carried on (frames prepared ahead): the masks and the rendering of the
+// run that never stopped. A fast state does not load as exact, nor an
+// exact one as fast.
+TEST(FastNumerics, StatesResumeExactlyAndRefuseTheOtherMode) {
+  ScratchDir dir("fast_state");
+  const std::vector<cv::Mat> frames = scene(40, 33, 21);
+  strellix::Subtractor straight(fast_parameters());
+  straight.initialize_background(frames.front());
+  const std::vector<cv::Mat> expected = masks_of(straight, frames, 0, frames.size());
+  for (std::size_t stop : {std::size_t{3}, std::size_t{20}}) {
+    strellix::Subtractor first(fast_parameters());
+    first.initialize_background(frames.front());
+    masks_of(first, frames, 0, stop);
+    const std::string path = dir.path("fast" + std::to_string(stop));
+    first.save(path);
+    strellix::Subtractor resumed = strellix::Subtractor::load(path, Numerics::fast);
+    EXPECT_EQ(resumed.parameters().numerics, Numerics::fast);
+    EXPECT_EQ(resumed.implementation().compare(0, 5, "fast-"), 0) << resumed.implementation();
+    EXPECT_EQ(resumed.frames_applied(), static_cast<long long>(stop));
+    EXPECT_TRUE(same_pixels(resumed.background(), first.background()));
+    strellix::PreparedFrame ahead;
+    cv::Mat mask;
+    for (std::size_t k = stop; k < frames.size(); ++k) {
+      resumed.prepare(frames[k], ahead);
+      resumed.apply(ahead, mask);
+      EXPECT_TRUE(same_pixels(mask, expected[k])) << "frame " << k << " after a stop at " << stop;
+    }
+  }
+  strellix::Subtractor exact;
+  exact.initialize_background(frames.front());
+  exact.save(dir.path("exact"));
+  EXPECT_THROW(strellix::Subtractor::load(dir.path("fast3"), Numerics::exact), std::runtime_error);
+  EXPECT_THROW(strellix::Subtractor::load(dir.path("exact"), Numerics::fast), std::runtime_error);
+  EXPECT_EQ(strellix::Subtractor::load(dir.path("exact"), Numerics::exact).parameters().numerics,
+            Numerics::exact);
 }
 
 // The conversion by polynomials against the exact one, over a grid of
 // colours and every grey: within a twentieth of a model unit, a few
 // roundings of a float.
-TEST(FastModel, ConversionGivesTheExactConeCoordinates) {
+TEST(FastNumerics, ConversionGivesTheExactConeCoordinates) {
   std::vector<cv::Vec3b> list;
   for (int b = 0; b < 256; b += 15)
     for (int g = 0; g < 256; g += 15)
@@ -149,7 +217,7 @@ TEST(FastModel, ConversionGivesTheExactConeCoordinates) {
 // near copies, darker copies and hue or saturation shifts of them: the
 // same labels and layers but where a distance or a bound falls within a
 // rounding of its limit (a bound off by a few hundredths shows as dozens).
-TEST(FastModel, SegmentationDecidesAsTheExactSearch) {
+TEST(FastNumerics, SegmentationDecidesAsTheExactSearch) {
   constexpr int layers = 5, width = 4096;
   std::mt19937 random(7);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -225,7 +293,7 @@ TEST(FastModel, SegmentationDecidesAsTheExactSearch) {
 // window blended where the labels (this frame's so far, the last frame's
 // after) say background and cut at the edges as the exact window is, its
 // value blended across layers; on one thread and as a wavefront on three.
-TEST(FastModel, CalibrationSweepsAsTheExactPass) {
+TEST(FastNumerics, CalibrationSweepsAsTheExactPass) {
   constexpr int W = 37, H = 23, N = W * H, layers = 5;
   const float rate = 0.190625f, learning_rate = 0.05f;
   std::mt19937 random(11);
@@ -252,8 +320,8 @@ TEST(FastModel, CalibrationSweepsAsTheExactPass) {
   }
   // The exact model and pass.
   std::vector<unsigned char> search(N, 255);
-  float* kernel_1d = strellix::make_kernel_1d(3, 0);
-  strellix::PlaneSet<float> kernel_2d = strellix::make_kernel_2d(3, 0);
+  float* kernel_1d = strellix::make_kernel_1d(3);
+  strellix::PlaneSet<float> kernel_2d = strellix::make_kernel_2d(3);
   strellix::Planes<float> rates(3, 3);
   strellix::scale_matrix(3, rate, kernel_2d, rates.get());
   strellix::ModelSettings s;
@@ -272,7 +340,8 @@ TEST(FastModel, CalibrationSweepsAsTheExactPass) {
   strellix::Planes<float> frame_planes(3, N);
   strellix::frame_to_model(s, frame, N, frame_planes.get());
   std::vector<unsigned char> exact_labels = last_labels;
-  strellix::calibration_pass(s, frame_planes.get(), H, W, exact, exact_labels.data(), rates.get(), layers, 3,
+  strellix::calibration_pass(s, strellix::FrameView{frame_planes.get(), H, W},
+                             strellix::ModelView{exact, layers, rates.get(), 3}, exact_labels.data(),
                              strellix::calibration_threshold);
   const strellix::fast::UpdateWeights weights =
       strellix::fast::make_update_weights(layers, 3, kernel_1d, 3, kernel_2d, learning_rate);
@@ -316,23 +385,25 @@ TEST(FastModel, CalibrationSweepsAsTheExactPass) {
   std::free(kernel_1d);
 }
 
-TEST(FastModel, TakesFramesOfAnySizeAndRefusesWhatDoesNotFit) {
+TEST(FastNumerics, TakesFramesOfAnySizeAndRefusesWhatDoesNotFit) {
   for (const cv::Size size :
        {cv::Size(1, 1), cv::Size(2, 3), cv::Size(5, 4), cv::Size(17, 9), cv::Size(33, 2)}) {
     const std::vector<cv::Mat> frames = scene(9, size.width, size.height);
-    FastModel model(Parameters{}, PassExecution{nullptr, true});
-    model.seed(frames[0]);
-    for (const cv::Mat& f : frames) model.apply(f);
-    EXPECT_EQ(model.frames_applied(), 9);
+    strellix::Subtractor s(fast_parameters());
+    s.initialize_background(frames[0]);
+    masks_of(s, frames, 0, frames.size());
+    EXPECT_EQ(s.frames_applied(), 9);
+    EXPECT_EQ(s.background().size(), size);
   }
-  FastModel model(Parameters{}, PassExecution{});
-  EXPECT_THROW(model.apply(solid_frame(8, 8, cv::Vec3b(1, 2, 3))), std::logic_error);
-  model.seed(solid_frame(8, 8, cv::Vec3b(1, 2, 3)));
-  EXPECT_THROW(model.apply(solid_frame(9, 8, cv::Vec3b(1, 2, 3))), std::invalid_argument);
-  EXPECT_THROW(model.apply(cv::Mat(8, 8, CV_8UC1, cv::Scalar(0))), std::invalid_argument);
-  Parameters many;
+  strellix::Subtractor s(fast_parameters());
+  cv::Mat mask;
+  EXPECT_THROW(s.apply(solid_frame(8, 8, cv::Vec3b(1, 2, 3)), mask), std::logic_error);
+  s.initialize_background(solid_frame(8, 8, cv::Vec3b(1, 2, 3)));
+  EXPECT_THROW(s.apply(solid_frame(9, 8, cv::Vec3b(1, 2, 3)), mask), std::invalid_argument);
+  EXPECT_EQ(s.frames_applied(), 0);
+  Parameters many = fast_parameters();
   many.layers = strellix::fast::MAX_LAYERS + 1;
-  EXPECT_THROW(FastModel(many, PassExecution{}), std::invalid_argument);
+  EXPECT_THROW(strellix::Subtractor{many}, std::invalid_argument);
 }
 
 }  // namespace
