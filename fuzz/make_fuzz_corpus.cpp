@@ -143,8 +143,8 @@ bool write_frame_seeds(const fs::path& dir) {
 }
 
 // Small states of a few frames each: one layer on 3x2 pixels, two layers
-// with the widest windows saved in the online stretch, and the same with
-// mask options (the format that holds them).
+// with the widest windows saved in the online stretch, the same with mask
+// options (the format that holds them), and then in the fast numerics.
 bool write_state_seeds(const fs::path& dir) {
   try {
     const cv::Mat frame = sample_picture(CV_8UC3);
@@ -169,6 +169,11 @@ bool write_state_seeds(const fs::path& dir) {
     marked.initialize({frame});
     for (int k = 0; k < 3; ++k) marked.apply(frame, mask);
     marked.save((dir / "mask_options").string());
+    two.numerics = Numerics::fast;
+    Subtractor fast(two);
+    fast.initialize({frame});
+    for (int k = 0; k < 3; ++k) fast.apply(frame, mask);
+    fast.save((dir / "fast_online").string());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_fuzz_corpus: %s\n", e.what());
     return false;

@@ -28,20 +28,39 @@ inline const char* state_input_problem(const std::uint8_t* data, std::size_t siz
     const StateHeader& h = reader.header();
     if (state_file_bytes(h) != size) return "header accepted for another length";
     const std::size_t pixels = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
-    const int w2 = 2 * h.parameters.width_2d + 1;
-    Planes<float> rates(w2, static_cast<std::size_t>(w2));
-    std::vector<unsigned char> seg(pixels), filtered(pixels);
-    Planes<float> frame(3, pixels);
-    std::vector<Planes<float>> layers;
-    std::vector<PlaneSet<float>> layer_sets;
-    for (int k = 0; k < h.parameters.layers; ++k) {
-      layers.emplace_back(3, pixels);
-      layer_sets.push_back(layers.back().get());
-    }
-    const StateBuffers to{rates.get(), seg.data(), filtered.data(), frame.get(), layer_sets.data()};
-    reader.read_tables(to);
     const std::string& path = scratch_path("state");
-    write_state(path, h, to);
+    if (h.parameters.numerics == Numerics::fast) {
+      float rate = 0.0f;
+      std::vector<unsigned char> seg(pixels), filtered(pixels), frame(3 * pixels);
+      std::vector<std::int16_t> layers(3 * static_cast<std::size_t>(h.parameters.layers) * pixels);
+      FastStateBuffers to;
+      to.rate = &rate;
+      to.seg_mask = seg.data();
+      to.filtered_mask = filtered.data();
+      to.last_frame = frame.data();
+      to.put = [&](int plane, const std::int16_t* values) {
+        std::memcpy(&layers[plane * pixels], values, 2 * pixels);
+      };
+      to.get = [&](int plane, std::int16_t* values) {
+        std::memcpy(values, &layers[plane * pixels], 2 * pixels);
+      };
+      reader.read_fast_tables(to);
+      write_state(path, h, to);
+    } else {
+      const int w2 = 2 * h.parameters.width_2d + 1;
+      Planes<float> rates(w2, static_cast<std::size_t>(w2));
+      std::vector<unsigned char> seg(pixels), filtered(pixels);
+      Planes<float> frame(3, pixels);
+      std::vector<Planes<float>> layers;
+      std::vector<PlaneSet<float>> layer_sets;
+      for (int k = 0; k < h.parameters.layers; ++k) {
+        layers.emplace_back(3, pixels);
+        layer_sets.push_back(layers.back().get());
+      }
+      const StateBuffers to{rates.get(), seg.data(), filtered.data(), frame.get(), layer_sets.data()};
+      reader.read_tables(to);
+      write_state(path, h, to);
+    }
     std::vector<std::uint8_t> again(size);
     std::FILE* file = std::fopen(path.c_str(), "rb");
     const bool read_back = file != nullptr && std::fread(again.data(), 1, size, file) == size;
