@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
 #include <tuple>
 
 #include "strellix/strellix.hpp"
@@ -25,27 +26,29 @@ inline auto parameter_args() {
                          py::arg("width_2d") = d.width_2d, py::arg("threshold") = d.threshold,
                          py::arg("learning_rate") = d.learning_rate,
                          py::arg("median_frames") = d.median_frames, py::arg("threads") = d.threads,
-                         py::arg("shadow_value") = d.shadow_value, py::arg("post_median") = d.post_median);
+                         py::arg("shadow_value") = d.shadow_value, py::arg("post_median") = d.post_median,
+                         py::arg("numerics") = strellix::numerics_name(d.numerics));
 }
 
 // make(parameters) as a function of the keyword arguments above.
 template <class Make>
 auto with_parameters(Make make) {
-  return
-      [make](long long layers, long long width_1d, long long width_2d, double threshold, double learning_rate,
-             long long median_frames, long long threads, long long shadow_value, long long post_median) {
-        strellix::Parameters p;
-        p.layers = int_parameter("layers", layers);
-        p.width_1d = int_parameter("width_1d", width_1d);
-        p.width_2d = int_parameter("width_2d", width_2d);
-        p.threshold = threshold;
-        p.learning_rate = learning_rate;
-        p.median_frames = int_parameter("median_frames", median_frames);
-        p.threads = int_parameter("threads", threads);
-        p.shadow_value = int_parameter("shadow_value", shadow_value);
-        p.post_median = int_parameter("post_median", post_median);
-        return make(p);
-      };
+  return [make](long long layers, long long width_1d, long long width_2d, double threshold,
+                double learning_rate, long long median_frames, long long threads, long long shadow_value,
+                long long post_median, const std::string& numerics) {
+    strellix::Parameters p;
+    p.layers = int_parameter("layers", layers);
+    p.width_1d = int_parameter("width_1d", width_1d);
+    p.width_2d = int_parameter("width_2d", width_2d);
+    p.threshold = threshold;
+    p.learning_rate = learning_rate;
+    p.median_frames = int_parameter("median_frames", median_frames);
+    p.threads = int_parameter("threads", threads);
+    p.shadow_value = int_parameter("shadow_value", shadow_value);
+    p.post_median = int_parameter("post_median", post_median);
+    p.numerics = strellix::numerics_named(numerics);
+    return make(p);
+  };
 }
 
 // Defines `name` on `target` (a class or the module) as make(parameters),

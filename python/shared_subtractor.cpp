@@ -13,12 +13,14 @@ SharedSubtractor::SharedSubtractor(strellix::Subtractor&& loaded)
     : parameters_(loaded.parameters()), subtractor_(std::move(loaded)) {}
 
 std::unique_ptr<SharedSubtractor> SharedSubtractor::load(const std::string& path) {
-  std::unique_ptr<SharedSubtractor> loaded;
-  {
-    py::gil_scoped_release no_gil;
-    loaded.reset(new SharedSubtractor(strellix::Subtractor::load(path)));
-  }
-  return loaded;
+  py::gil_scoped_release no_gil;
+  return std::unique_ptr<SharedSubtractor>(new SharedSubtractor(strellix::Subtractor::load(path)));
+}
+
+std::unique_ptr<SharedSubtractor> SharedSubtractor::load(const std::string& path,
+                                                         strellix::Numerics numerics) {
+  py::gil_scoped_release no_gil;
+  return std::unique_ptr<SharedSubtractor>(new SharedSubtractor(strellix::Subtractor::load(path, numerics)));
 }
 
 void SharedSubtractor::initialize(const py::object& frames) {

@@ -25,6 +25,8 @@ class SharedSubtractor {
   explicit SharedSubtractor(const strellix::Parameters& parameters);
   // std::runtime_error (RuntimeError) for a file load() refuses.
   static std::unique_ptr<SharedSubtractor> load(const std::string& path);
+  // The same, refusing a state of another numeric mode.
+  static std::unique_ptr<SharedSubtractor> load(const std::string& path, strellix::Numerics numerics);
 
   // Fixed at construction, so read without the lock.
   const strellix::Parameters& parameters() const { return parameters_; }

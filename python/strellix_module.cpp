@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -47,7 +48,7 @@ std::string repr_of(SharedSubtractor& s) {
   text << "<strellix.Subtractor layers=" << p.layers << " width_1d=" << p.width_1d
        << " width_2d=" << p.width_2d << " threshold=" << number_text(p.threshold)
        << " learning_rate=" << number_text(p.learning_rate) << " median_frames=" << p.median_frames
-       << " threads=" << p.threads;
+       << " threads=" << p.threads << " numerics=" << strellix::numerics_name(p.numerics);
   // The mask options, which change no model, only when they are set.
   if (p.shadow_value != 0) text << " shadow_value=" << p.shadow_value;
   if (p.post_median != 0) text << " post_median=" << p.post_median;
@@ -119,6 +120,10 @@ Parameters (readable as attributes):
        << "  post_median    a k x k median filter of the masks, k odd from 3 to " << r::post_median.most
        << ", or 0 for\n                 none (default " << d.post_median
        << "); shadow is marked where the filtered\n                 mask is not moving\n"
+       << "  numerics       '" << r::numerics[0] << "' (the same masks on every machine and build) or '"
+       << r::numerics[1] << "' (32-bit floats, data-parallel passes: several times faster, masks\n"
+       << "                 within a measured distance of the exact ones; layers at most "
+       << r::fast_layers.most << ") (default '" << strellix::numerics_name(d.numerics) << "')\n"
        << R"(
 apply() releases the GIL: subtractors in several Python threads run in
 parallel. One subtractor shared by threads serves one call at a time.)";
@@ -136,8 +141,8 @@ PYBIND11_MODULE(strellix, m) {
   py::class_<SharedSubtractor> subtractor(m, "Subtractor", class_help.c_str());
   strellix_python::def_init_with_parameters(
       subtractor, &make_subtractor,
-      "Raises ValueError for a parameter out of its range, or a threshold or learning rate that\n"
-      "is not a finite number.");
+      "Raises ValueError for a parameter out of its range, a threshold or learning rate that\n"
+      "is not a finite number, or numerics that is neither 'exact' nor 'fast'.");
   subtractor
       .def("initialize", &SharedSubtractor::initialize, py::arg("frames"),
            R"(Seeds the model with the per-pixel temporal median of the first
@@ -171,10 +176,16 @@ GIL.)")
           "Writes the whole state to one versioned file with a checksum (it appears complete or\n"
           "not at all). RuntimeError when it cannot be written or before initialization.")
       .def_static(
-          "load", [](const py::object& path) { return SharedSubtractor::load(path_of(path)); },
-          py::arg("path"),
-          "A new Subtractor in the state save() wrote: the same frames give the same masks.\n"
-          "RuntimeError for a file that is missing, truncated, damaged, foreign or newer.")
+          "load",
+          [](const py::object& path, const std::optional<std::string>& numerics) {
+            if (!numerics) return SharedSubtractor::load(path_of(path));
+            return SharedSubtractor::load(path_of(path), strellix::numerics_named(*numerics));
+          },
+          py::arg("path"), py::kw_only(), py::arg("numerics") = py::none(),
+          "A new Subtractor in the state save() wrote, in the numerics it was saved in: the same\n"
+          "frames give the same masks. With numerics='exact' or 'fast', a state of the other mode\n"
+          "is refused. RuntimeError for a file that is missing, truncated, damaged, foreign, newer\n"
+          "or of the other mode.")
       .def_property_readonly("layers", [](const SharedSubtractor& s) { return s.parameters().layers; })
       .def_property_readonly("width_1d", [](const SharedSubtractor& s) { return s.parameters().width_1d; })
       .def_property_readonly("width_2d", [](const SharedSubtractor& s) { return s.parameters().width_2d; })
@@ -188,6 +199,9 @@ GIL.)")
                              [](const SharedSubtractor& s) { return s.parameters().shadow_value; })
       .def_property_readonly("post_median",
                              [](const SharedSubtractor& s) { return s.parameters().post_median; })
+      .def_property_readonly(
+          "numerics",
+          [](const SharedSubtractor& s) { return strellix::numerics_name(s.parameters().numerics); })
       .def_property_readonly("initialized", &SharedSubtractor::initialized,
                              "True once initialize() or initialize_background() has seeded the model.")
       .def_property_readonly("frame_size", &SharedSubtractor::frame_size,
@@ -195,8 +209,9 @@ GIL.)")
       .def_property_readonly("frames_applied", &SharedSubtractor::frames_applied,
                              "Frames applied since the model was seeded.")
       .def_property_readonly("implementation", &SharedSubtractor::implementation,
-                             "Which build of the passes runs: 'reference', 'baseline' or 'avx2' (all give "
-                             "the same masks).")
+                             "Which build of the passes runs: 'reference', 'baseline' or 'avx2' (exact "
+                             "numerics), 'fast-serial', 'fast-baseline' or 'fast-avx2' (fast numerics); "
+                             "within a mode all give the same masks.")
       .def("__repr__", &repr_of);
 
   strellix_python::add_opencv_style(m);

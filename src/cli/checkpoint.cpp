@@ -71,9 +71,10 @@ struct LaterOption {
   const char* unset;
 };
 constexpr LaterOption LATER_OPTIONS[] = {
-    {"--shadow-value", "0"}, {"--post-median", "0"}, {"--cold-start", "no"}};
+    {"--shadow-value", "0"}, {"--post-median", "0"}, {"--cold-start", "no"}, {"--numerics", "exact"}};
 
 std::string later_value(const SegmentOptions& o, const std::string& name) {
+  if (name == "--numerics") return numerics_name(o.parameters.numerics);
   if (name == "--shadow-value") return std::to_string(o.parameters.shadow_value);
   if (name == "--post-median") return std::to_string(o.parameters.post_median);
   return o.cold_start ? "yes" : "no";
@@ -199,7 +200,7 @@ std::string save_checkpoint(const Subtractor& subtractor, const SegmentOptions& 
 Subtractor load_checkpoint(const SegmentOptions& o) {
   const std::string path = output_path(o, CHECKPOINT_STATE_FILE);
   try {
-    return Subtractor::load(path);
+    return Subtractor::load(path, o.parameters.numerics);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {

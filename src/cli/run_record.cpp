@@ -53,6 +53,7 @@ std::string parameters_json(const SegmentOptions& o) {
   parameters.add("median_frames", p.median_frames).add("threads", p.threads);
   parameters.add("shadow_value", p.shadow_value).add("post_median", p.post_median);
   parameters.add("cold_start", std::string(o.cold_start ? "true" : "false"));
+  parameters.add_text("numerics", numerics_name(p.numerics));
   parameters.add_optional_text("background", o.background_file);
   return parameters.str();
 }

@@ -30,6 +30,25 @@ const CLI::Validator odd_aperture(
              std::to_string(ranges::post_median.most) + ", or 0 for none";
     },
     "");
+// --numerics NAME: one of the library's names for its numeric modes.
+CLI::Option* add_numerics_option(CLI::App& c, Numerics& numerics) {
+  std::string names;
+  for (const char* name : ranges::numerics) names += (names.empty() ? "" : "|") + std::string(name);
+  return c
+      .add_option_function<std::string>(
+          "--numerics",
+          [&numerics, names](const std::string& text) {
+            try {
+              numerics = numerics_named(text);
+            } catch (const std::invalid_argument&) {
+              throw CLI::ValidationError("--numerics", "needs one of " + names + ", not \"" + text + "\"");
+            }
+          },
+          "Numeric mode: exact (the same masks on every machine and build) or fast (32-bit floats and "
+          "data-parallel passes: several times faster, masks within a measured distance of exact)")
+      ->type_name(names)
+      ->default_str(numerics_name(numerics));
+}
 
 }  // namespace
 
@@ -59,6 +78,7 @@ void add_model_options(CLI::App& c, Parameters& p, std::string& background_file)
       ->group(model);
   add_whole_number(c, "--threads", p.threads, ranges::threads, "Worker threads; 0: one per core")
       ->group(model);
+  add_numerics_option(c, p.numerics)->group(model);
 
   const std::string masks = "Masks";
   add_whole_number(c, "--shadow-value", p.shadow_value, ranges::shadow_value,

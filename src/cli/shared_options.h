@@ -13,7 +13,8 @@
 namespace strellix::cli {
 
 // --layers, --width-1d, --width-2d, --threshold, --learning-rate,
-// --median-frames, --background FILE and --threads, in the group "Model".
+// --median-frames, --background FILE, --threads and --numerics, in the
+// group "Model".
 void add_model_options(CLI::App& command, Parameters& parameters, std::string& background_file);
 
 // --start and --end, in the group "Frames".

@@ -62,8 +62,13 @@ TEST(Checkpoint, StateComesBackExactlyAndNothingElseIsLeft) {
     resumed.apply(frames[k], again);
     EXPECT_TRUE(same_pixels(mask, again)) << k;
   }
-  std::ofstream(output_path(o, CHECKPOINT_STATE_FILE), std::ios::app) << "x";
+  // A state of the exact numerics does not resume a run of the fast ones.
+  SegmentOptions fast = o;
+  fast.parameters.numerics = strellix::Numerics::fast;
   std::string message;
+  EXPECT_EQ(failure_code([&] { load_checkpoint(fast); }, message), EXIT_NO_INPUT);
+  EXPECT_NE(message.find("not of the fast"), std::string::npos) << message;
+  std::ofstream(output_path(o, CHECKPOINT_STATE_FILE), std::ios::app) << "x";
   EXPECT_EQ(failure_code([&] { load_checkpoint(o); }, message), EXIT_NO_INPUT);
   EXPECT_NE(message.find("cannot resume from"), std::string::npos) << message;
 
@@ -116,6 +121,15 @@ TEST(Checkpoint, ResumeNamesTheFirstOptionThatDiffers) {
       << message;
   EXPECT_EQ(failure_code([&] { check_run_description(o, describe_run(o, 2)); }, message), EXIT_USAGE);
   EXPECT_NE(message.find("--start 1, this command 2"), std::string::npos) << message;
+
+  // A run of a version before the numeric modes was exact.
+  const std::string older = description.substr(0, description.find("--numerics="));
+  std::ofstream(output_path(o, CHECKPOINT_RUN_FILE)) << older;
+  EXPECT_EQ(failure_code([&] { check_run_description(o, description); }, message), EXIT_DONE) << message;
+  SegmentOptions fast = o;
+  fast.parameters.numerics = strellix::Numerics::fast;
+  EXPECT_EQ(failure_code([&] { check_run_description(fast, describe_run(fast, 1)); }, message), EXIT_USAGE);
+  EXPECT_NE(message.find("had --numerics exact, this command fast"), std::string::npos) << message;
 
   // A description without a line this version writes is not a run of it.
   std::ofstream(output_path(o, CHECKPOINT_RUN_FILE)) << description.substr(0, description.find("--layers"));

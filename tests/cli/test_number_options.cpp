@@ -60,6 +60,9 @@ TEST(NumberOptions, ModelOptionsTakeTheLibrarysRangesAndDefaults) {
         p);
   EXPECT_EQ(p.learning_rate, r::learning_rate.most);
   EXPECT_EQ(p.threshold, r::threshold.most);
+  EXPECT_EQ(p.numerics, strellix::Numerics::exact);
+  parse({"--numerics", r::numerics[1]}, p);
+  EXPECT_EQ(p.numerics, strellix::Numerics::fast);
   const std::vector<std::vector<std::string>> refused = {
       {"--learning-rate", std::to_string(r::learning_rate.most * 1.01)},
       {"--learning-rate", "-0.01"},
@@ -69,6 +72,7 @@ TEST(NumberOptions, ModelOptionsTakeTheLibrarysRangesAndDefaults) {
       {"--layers", std::to_string(r::layers.least - 1)},
       {"--median-frames", std::to_string(r::median_frames.least - 1)},
       {"--threads", std::to_string(r::threads.most + 1)},
+      {"--numerics", "Fast"},
   };
   for (const auto& args : refused) {
     strellix::Parameters q;

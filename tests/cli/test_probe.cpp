@@ -38,6 +38,13 @@ TEST(Probe, SizesARunAsSegmentCountsIt) {
   p.median_frames = 27;
   EXPECT_EQ(json_value(r.out, "per_median_frame"),
             strellix::estimate_memory(p, 48, 32, true) + 27.0 * 48 * 32 * 3 - json_value(r.out, "bytes"));
+  // The fast numerics keep a smaller model.
+  const RunResult fast = run_cli(
+      {"probe", pattern, "--layers", "3", "--background", "seed.png", "--numerics", "fast", "--json"});
+  ASSERT_EQ(fast.exit_code, 0) << fast.err;
+  p.numerics = strellix::Numerics::fast;
+  EXPECT_EQ(json_value(fast.out, "bytes"), static_cast<double>(strellix::estimate_memory(p, 48, 32, false)));
+  EXPECT_LT(json_value(fast.out, "bytes"), model);
 
   const RunResult text = run_cli({"probe", pattern});
   ASSERT_EQ(text.exit_code, 0) << text.err;

@@ -45,13 +45,14 @@ bool write_sample_clip(const std::string& path, int fourcc) {
 }
 
 // The masks a Subtractor gives for the frames the video library decodes
-// from `path`, with a median of `median_frames`, compared with the run's.
-void expect_masks_of_decoded_frames(const std::string& path, const std::string& out, int median_frames) {
+// from `path`, with a median of `median_frames` (and the parameters `p`
+// otherwise), compared with the run's.
+void expect_masks_of_decoded_frames(const std::string& path, const std::string& out, int median_frames,
+                                    strellix::Parameters p = {}) {
   cv::VideoCapture capture(path, cv::CAP_FFMPEG);
   std::vector<cv::Mat> frames;
   for (cv::Mat f; capture.read(f);) frames.push_back(f.clone());
   ASSERT_FALSE(frames.empty());
-  strellix::Parameters p;
   p.median_frames = median_frames;
   strellix::Subtractor s(p);
   s.initialize(frames);
@@ -170,6 +171,25 @@ TEST(SegmentInputs, VideosGiveTheMasksOfTheirOwnDecodedFrames) {
         << record;
     EXPECT_NE(record.find("\"mask_video_codec\": \"ffv1\""), std::string::npos) << record;
   }
+}
+
+// --numerics fast reaches the library, frames prepared ahead and all, and
+// run.json says so.
+TEST(SegmentInputs, FastNumericsGiveTheMasksOfTheLibrarysFastMode) {
+  const std::string& scene = sample_scene(40, 48, 32);
+  ScratchDir s("cli-fast");
+  if (!write_video(s.path("clip.mkv"), cv::VideoWriter::fourcc('F', 'F', 'V', '1'), scene, 40,
+                   cv::Size(48, 32)))
+    GTEST_SKIP() << "no lossless encoder";
+  const RunResult r = run_cli(
+      {"segment", s.path("clip.mkv"), "-o", s.path("out"), "--median-frames", "12", "--numerics", "fast"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  strellix::Parameters fast;
+  fast.numerics = strellix::Numerics::fast;
+  expect_masks_of_decoded_frames(s.path("clip.mkv"), s.path("out"), 12, fast);
+  const std::string record = read_file(s.path("out/run.json"));
+  EXPECT_NE(record.find("\"numerics\": \"fast\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"fast-"), std::string::npos) << record;
 }
 
 // --start s on a video starts at its s-th frame and takes the median from

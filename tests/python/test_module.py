@@ -190,6 +190,9 @@ def test_refused_input_raises_and_leaves_the_model_as_it_was(
         ({"learning_rate": 5}, ValueError),
         ({"layers": "5"}, TypeError),
         ({"median_frames": 2.5}, TypeError),
+        ({"numerics": "Fast"}, ValueError),
+        ({"numerics": "fast", "layers": 128}, ValueError),
+        ({"numerics": 1}, TypeError),
     ],
 )
 def test_parameters_out_of_range_or_of_another_type_are_refused(parameters, error):
@@ -233,7 +236,7 @@ def test_attributes_repr_results_and_help():
         s.layers = 4
     assert repr(s) == (
         "<strellix.Subtractor layers=3 width_1d=0 width_2d=2 threshold=0.01 "
-        "learning_rate=0.1 median_frames=7 threads=2: not initialized>"
+        "learning_rate=0.1 median_frames=7 threads=2 numerics=exact: not initialized>"
     )
     frames = scene(7)
     s.initialize(frames)
@@ -246,6 +249,7 @@ def test_attributes_repr_results_and_help():
     assert repr(s).endswith(": 40x30, 2 frames applied>")
     assert s.initialized and s.frame_size == (40, 30) and s.frames_applied == 2
     assert s.implementation in ("reference", "baseline", "avx2")
+    assert s.numerics == "exact"
     assert re.fullmatch(r"\d+\.\d+\.\d+", strellix.__version__)
     assert (
         "median" in strellix.Subtractor.__doc__
@@ -267,6 +271,20 @@ def test_a_saved_state_resumes_exactly(tmp_path):
     )
     assert_same_masks(masks_of(t, frames[15:]), masks_of(s, frames[15:]))
     assert np.array_equal(t.background(), s.background())
+
+
+def test_the_fast_numerics_resume_exactly_and_keep_to_their_mode(tmp_path):
+    frames = scene(40)
+    s = seeded(frames, numerics="fast")
+    assert s.numerics == "fast" and s.implementation.startswith("fast-")
+    masks_of(s, frames[:15])
+    s.save(tmp_path / "fast.bin")
+    t = strellix.Subtractor.load(tmp_path / "fast.bin", numerics="fast")
+    assert (t.numerics, t.frames_applied) == ("fast", 15)
+    assert_same_masks(masks_of(t, frames[15:]), masks_of(s, frames[15:]))
+    assert np.array_equal(t.background(), s.background())
+    with pytest.raises(RuntimeError, match="fast numerics, not of the exact"):
+        strellix.Subtractor.load(tmp_path / "fast.bin", numerics="exact")
 
 
 @pytest.mark.parametrize(
