@@ -16,7 +16,14 @@
 //
 //   bench_stages --frames PREFIX --video PATH --scratch DIR [--program PATH]
 //                [--baseline-program PATH] [--end LAST] [--frame-count K]
-//                [--video-frame-count K] [--reps R] [--runs R]
+//                [--video-frame-count K] [--reps R] [--runs R] [--contention]
+//                [--hd-frames PREFIX --hd-frame-count K] [--uhd-frames PREFIX --uhd-end LAST]
+//                [--strellix PATH --clip VIDEO]
+//
+// With --strellix and --clip it also times whole runs of `strellix segment
+// VIDEO --numerics fast` on all cores, writing the mask video and no mask
+// files, beside what bounds them: the clip's decoding alone, the mask
+// video's encoding alone, and the fast passes alone.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -67,6 +74,8 @@ struct Options {
   int hd_frame_count = 140;  // its frames, driven through the passes and run whole
   std::string uhd_prefix;    // a generated 3840x2160 scene: peak memory of a run only
   int uhd_end = 101;
+  std::string strellix;  // the command line, for whole runs of a clip in the fast numerics
+  std::string clip;      // a video, segmented whole by `strellix segment --numerics fast`
 };
 
 // One entry of the pass table, driven through the engine, and the names
@@ -100,7 +109,17 @@ std::vector<Passes> pass_variants() {
   Passes separate = one_thread;
   separate.label = "parallel, 1 worker thread, separate passes";
   separate.fused = false;
-  return {reference, parallel, one_thread, separate};
+  // The fast numerics: a frame is one stage, calibration or online.
+  const Passes fast{"fast",
+                    &pass_set_named("auto", Numerics::fast),
+                    0,
+                    true,
+                    {"-", "fast calibration frame", "-", "-", "-", "fast online frame"}};
+  Passes fast_one = fast;
+  fast_one.label = "fast, 1 worker thread";
+  fast_one.threads = 1;
+  for (std::string& name : fast_one.names) name += name == "-" ? "" : ", 1 worker thread";
+  return {reference, parallel, one_thread, separate, fast, fast_one};
 }
 
 // One frame source: decoded frames 0..count-1 are frames ini..ini+count-1.
@@ -117,9 +136,10 @@ using Rows = std::vector<std::pair<std::string, Figures>>;
 struct SequenceResult {
   std::string label;
   Rows rows;
-  std::vector<cv::Mat> masks;  // reference passes, frames 0..count-1
-  std::vector<float> model;    // reference passes, every layer after the last frame
-  cv::Mat background;          // the median of the first F frames
+  std::vector<cv::Mat> masks;       // reference passes, frames 0..count-1
+  std::vector<cv::Mat> fast_masks;  // the first variant of the fast numerics
+  std::vector<float> model;         // reference passes, every layer after the last frame
+  cv::Mat background;               // the median of the first F frames
   bool checks_passed = true;
 };
 
@@ -171,10 +191,11 @@ bool decode_frames(const Sequence& seq, int count, std::vector<cv::Mat>* keep, F
 
 // ---- the program's passes -------------------------------------------------
 
-// The program's parameters for a model (its defaults).
-Parameters program_parameters(int threads) {
+// The program's parameters for a model (its defaults), in a numeric mode.
+Parameters program_parameters(int threads, Numerics numerics = Numerics::exact) {
   Parameters p;
   p.threads = threads;
+  p.numerics = numerics;
   return p;
 }
 
@@ -198,7 +219,7 @@ std::string online_work_row(const Passes& passes) {
 StageTotals drive_passes(const Passes& passes, const std::vector<cv::Mat>& frames,
                          const cv::Mat& initial_background, std::vector<cv::Mat>* masks,
                          std::vector<float>* model) {
-  Engine engine(program_parameters(passes.threads), *passes.set);
+  Engine engine(program_parameters(passes.threads, passes.set->numerics), *passes.set);
   engine.fuse_online_passes(passes.fused);
   engine.initialize_background(initial_background);
   StageTotals totals;
@@ -212,7 +233,7 @@ StageTotals drive_passes(const Passes& passes, const std::vector<cv::Mat>& frame
     }
   }
   engine.observe_stages(nullptr);
-  if (model != nullptr) {
+  if (model != nullptr && passes.set->exact) {
     const std::size_t pixels = static_cast<std::size_t>(engine.width()) * engine.height();
     for (int l = 0; l < engine.parameters().layers; ++l) {
       for (int c = 0; c < 3; ++c) {
@@ -256,6 +277,27 @@ Figures per_item(const Figures& total, int count) {
   return Figures{per_item(total.wall, count), per_item(total.cpu, count)};
 }
 
+// The masks of a variant that does not give the reference's bits: how
+// many pixels agree with the reference masks (reported), and the same
+// masks for every variant of its numerics (checked).
+void check_inexact_masks(const Passes& passes, std::vector<cv::Mat> masks, SequenceResult& result) {
+  long long agree = 0, pixels = 0;
+  for (std::size_t i = 0; i < masks.size() && i < result.masks.size(); ++i) {
+    agree += static_cast<long long>(masks[i].total()) - cv::countNonZero(masks[i] != result.masks[i]);
+    pixels += static_cast<long long>(masks[i].total());
+  }
+  std::printf("  %s masks agree with the reference masks at %.3f%% of the pixels", passes.label.c_str(),
+              pixels > 0 ? 100.0 * static_cast<double>(agree) / static_cast<double>(pixels) : 0.0);
+  if (result.fast_masks.empty()) {
+    result.fast_masks = std::move(masks);
+    std::printf("\n");
+    return;
+  }
+  const bool same = first_different_mask(result.fast_masks, masks) < 0;
+  std::printf("; the same masks as the other threads and builds of its numerics: %s\n", same ? "yes" : "NO");
+  result.checks_passed = result.checks_passed && same;
+}
+
 // Times every pass of one variant; rows are per frame.
 void time_passes(const Passes& passes, const std::vector<cv::Mat>& frames, const cv::Mat& initial_background,
                  int reps, SequenceResult& result) {
@@ -284,6 +326,10 @@ void time_passes(const Passes& passes, const std::vector<cv::Mat>& frames, const
       result.rows.emplace_back(passes.names[i], figures_of(stage_timing[i]));
   }
   result.rows.emplace_back(online_work_row(passes), figures_of(online));
+  if (!passes.set->exact) {
+    check_inexact_masks(passes, std::move(masks), result);
+    return;
+  }
 
   if (result.masks.empty()) {
     result.masks = std::move(masks);
@@ -659,6 +705,94 @@ void print_memory_estimate(int W, int H) {
               static_cast<double>(estimate_memory(program_parameters(0), W, H, false)) / mib);
 }
 
+// ---- a clip through the command line, in the fast numerics ---------------
+
+// Frames of the clip, decoded as the command line decodes a video file
+// (OpenCV's FFmpeg reader), timed; the frames themselves are dropped.
+Figures time_clip_decoding(const std::string& clip, int& frames, cv::Size& size) {
+  cv::VideoCapture capture(clip, cv::CAP_FFMPEG);
+  cv::Mat frame;
+  frames = 0;
+  const Stamp start = now();
+  while (capture.read(frame)) {
+    size = frame.size();
+    ++frames;
+  }
+  Figures total;
+  add_since(start, total);
+  return total;
+}
+
+// `frames` masks (the given ones over and over) into the mask video the
+// command line writes (FFV1 in .mkv), timed.
+Figures time_mask_video(const std::vector<cv::Mat>& masks, int frames, const std::string& path) {
+  cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), 25.0,
+                         masks.front().size(), false);
+  Figures total;
+  if (!writer.isOpened()) return total;
+  const Stamp start = now();
+  for (int k = 0; k < frames; ++k) writer.write(masks[static_cast<std::size_t>(k) % masks.size()]);
+  writer.release();
+  add_since(start, total);
+  return total;
+}
+
+// Whole runs of the clip, and the three things a run of it cannot be faster
+// than. `masks` are 1920x1080 masks to encode (the generated scene's), and
+// `online` the fast passes' online frame on all cores at that size.
+bool time_clip_runs(const Options& opt, const std::vector<cv::Mat>& masks, const Figures* online) {
+  int frames = 0;
+  cv::Size size;
+  const Figures decode = time_clip_decoding(opt.clip, frames, size);
+  if (frames == 0) {
+    std::printf("\nclip %s: no frame could be read; its runs are left out\n", opt.clip.c_str());
+    return false;
+  }
+  RunFigures runs;
+  runs.program = opt.strellix;
+  runs.dir = opt.scratch + "/whole_run_clip";
+  runs.frames = frames;
+  std::printf("\nwhole runs: strellix segment %s OUT --numerics fast --mask-video masks.mkv --no-masks\n",
+              opt.clip.c_str());
+  for (int r = 0; r < opt.runs && runs.ok; ++r) {
+    std::filesystem::remove_all(runs.dir);
+    std::filesystem::create_directories(runs.dir);
+    const WholeRun w = run_program(opt.strellix,
+                                   {"segment", opt.clip, runs.dir + "/out", "--numerics", "fast",
+                                    "--mask-video", "masks.mkv", "--no-masks", "--quiet"},
+                                   runs.dir);
+    if (!w.ok || !file_exists(runs.dir + "/out/masks.mkv")) {
+      std::printf("  run %d failed: %s\n", r + 1, w.ok ? "no mask video" : w.failure.c_str());
+      runs.ok = false;
+      break;
+    }
+    std::printf("  run %d: %.2f s wall, %.2f s cpu, peak %.1f MB\n", r + 1, w.wall, w.cpu,
+                static_cast<double>(w.peak_rss_kb) / 1024.0);
+    std::fflush(stdout);
+    record(runs.timing, Figures{w.wall, w.cpu});
+    runs.peak_rss_kb = std::max(runs.peak_rss_kb, w.peak_rss_kb);
+  }
+  if (!runs.ok || runs.timing.wall.empty()) return false;
+  runs.time = figures_of(runs.timing);
+  const Figures encode = time_mask_video(masks, frames, opt.scratch + "/mask_video_alone.mkv");
+  std::printf("\nclip %dx%d, %d frames, median of %zu runs (all cores):\n", size.width, size.height, frames,
+              runs.timing.wall.size());
+  print_whole_runs("fast run", runs);
+  auto per_second = [frames](const Figures& f) { return f.wall > 0.0 ? frames / f.wall : 0.0; };
+  std::printf("  %-44s wall %7.2f s (%6.1f frames/s), cpu %7.2f s\n", "decoding alone (OpenCV, FFmpeg)",
+              decode.wall, per_second(decode), decode.cpu);
+  std::printf("  %-44s wall %7.2f s (%6.1f frames/s), cpu %7.2f s\n", "mask video alone (FFV1 .mkv)",
+              encode.wall, per_second(encode), encode.cpu);
+  if (online != nullptr) {
+    const Figures passes = scaled(*online, frames);
+    std::printf("  %-44s wall %7.2f s (%6.1f frames/s), cpu %7.2f s\n", "fast online passes alone, all cores",
+                passes.wall, per_second(passes), passes.cpu);
+    std::printf("  cpu of the three / cpu of the run: %.2f\n",
+                runs.time.cpu > 0.0 ? (decode.cpu + encode.cpu + passes.cpu) / runs.time.cpu : 0.0);
+  }
+  return true;
+}
+
 // ---- command line ------------------------------------------------------
 
 bool read_options(int argc, char** argv, Options& opt) {
@@ -701,6 +835,10 @@ bool read_options(int argc, char** argv, Options& opt) {
       opt.uhd_prefix = value;
     } else if (name == "--uhd-end") {
       opt.uhd_end = std::atoi(value.c_str());
+    } else if (name == "--strellix") {
+      opt.strellix = value;
+    } else if (name == "--clip") {
+      opt.clip = value;
     } else {
       std::fprintf(stderr, "bench_stages: unknown option %s\n", name.c_str());
       return false;
@@ -875,6 +1013,15 @@ int main(int argc, char** argv) {
       print_memory_estimate(first.cols, first.rows);
     }
     passed = passed && uhd_runs.ok;
+  }
+  if (!opt.strellix.empty() && !opt.clip.empty() && opt.runs > 0) {
+    if (hd_column > 0 && !results[hd_column].fast_masks.empty()) {
+      passed = time_clip_runs(opt, results[hd_column].fast_masks,
+                              find_row(results[hd_column], "fast online frame")) &&
+               passed;
+    } else {
+      std::printf("\nclip runs need the 1920x1080 scene (--hd-frames) for the masks they encode: left out\n");
+    }
   }
   std::printf("\nratios of the stages:\n");
   for (const SequenceResult& r : results) {

@@ -4,9 +4,13 @@
 # directory outside the project, then times the passes, OpenCV's
 # subtractors, the unavoidable I/O and whole runs of the program, and prints
 # the table and the ratios; the same for a generated 1920x1080 scene, and the
-# peak memory of runs at 1920x1080 and 3840x2160. Takes about ten minutes on
-# two cores, twice that with --contention (every sequence measured again
-# beside a process streaming through memory on the other core).
+# peak memory of runs at 1920x1080 and 3840x2160; the fast numerics beside
+# the exact ones at every size; and, where ffmpeg can make it, whole runs of
+# `strellix segment --numerics fast` on vtest.avi scaled to a 1920x1080
+# H.264 clip (made once in the scratch directory), writing a mask video.
+# Takes about a quarter of an hour on two cores, more with --contention
+# (every sequence measured again beside a process streaming through memory
+# on the other core).
 #
 #   bench/run_bench.sh [bench_stages options, e.g. --reps 3 --runs 1 --contention]
 #
@@ -37,7 +41,7 @@ mkdir -p "$scratch"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTRELLIX_BENCH=ON \
   -DSTRELLIX_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target Strellixplus convert_frames bench_stages bench_selfcheck \
+cmake --build "$build" -j2 --target Strellixplus strellix convert_frames bench_stages bench_selfcheck \
   make_sample_scene >/dev/null
 # The benchmark's own helpers first: its checks are only as good as they are.
 "$build/bench_selfcheck"
@@ -57,6 +61,19 @@ hd_args=(--hd-frames "$scratch/hd/frame" --hd-frame-count 140)
 if [ "${BENCH_UHD:-1}" != 0 ]; then
   scene "$scratch/uhd" 3840 2160 101
   hd_args+=(--uhd-frames "$scratch/uhd/frame" --uhd-end 101)
+fi
+
+# The clip of the fast numerics' whole runs: H.264, as cameras record.
+clip_args=()
+clip="$scratch/vtest_1080p.mp4"
+if [ ! -f "$clip" ] && [ -f "$data/vtest.avi" ] && command -v ffmpeg >/dev/null; then
+  ffmpeg -loglevel error -y -i "$data/vtest.avi" -vf scale=1920:1080 -c:v libx264 -pix_fmt yuv420p \
+    "$clip.tmp.mp4" && mv "$clip.tmp.mp4" "$clip"
+fi
+if [ -f "$clip" ]; then
+  clip_args=(--strellix "$build/strellix" --clip "$clip")
+else
+  echo "no ffmpeg with H.264 or no vtest.avi: the clip's whole runs are left out"
 fi
 
 baseline_args=()
@@ -83,7 +100,7 @@ fi
 status=0
 "$build/bench_stages" --frames "$scratch/highway/in" --video "$video" \
   --scratch "$scratch/work" --program "$build/Strellixplus" --end 1700 "${hd_args[@]}" \
-  "${baseline_args[@]}" "$@" \
+  "${clip_args[@]}" "${baseline_args[@]}" "$@" \
   | tee "$scratch/bench_stages.txt" || status=$?
 echo "(this output is also in $scratch/bench_stages.txt)"
 exit "$status"
