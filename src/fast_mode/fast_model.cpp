@@ -162,21 +162,25 @@ void FastModel::end_calibration() {
 }
 
 void FastModel::apply(const cv::Mat& bgr) {
-  run_frame(bgr);
-  bgr.copyTo(last_frame_);
+  run_frame(bgr, true);
 }
 
 void FastModel::apply_keeping(cv::Mat& bgr) {
-  run_frame(bgr);
+  run_frame(bgr, false);
   cv::swap(bgr, last_frame_);
 }
 
-void FastModel::run_frame(const cv::Mat& bgr) {
+// An online frame copies its rows into last_frame_ as its bands read them,
+// while they are in the cache; other frames copy it whole.
+void FastModel::run_frame(const cv::Mat& bgr, bool copy) {
   if (!seeded()) throw std::logic_error("strellix: apply() needs a seeded model");
   check_frame(bgr);
   const long long t = frames_applied_;
   if (t >= layers_) {
+    copy_rows_ = copy;
+    if (copy) last_frame_.create(height_, width_, CV_8UC3);
     run_online(bgr);
+    copy = false;
   } else if (t > 0) {
     // Calibration frame t: the rate falls linearly from A to B.
     const double a = rate_a_;
@@ -184,6 +188,7 @@ void FastModel::run_frame(const cv::Mat& bgr) {
     rate_ = static_cast<float>(a - static_cast<double>(t) * (a - b) / static_cast<double>(layers_ - 1));
     calibrate(bgr);
   }
+  if (copy) bgr.copyTo(last_frame_);
   ++frames_applied_;
 }
 
@@ -314,6 +319,7 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band) {
   for (int s = band.first;; ++s) {
     if (s < band.end) {
       convert(s);
+      if (copy_rows_) std::memcpy(last_frame_.ptr<unsigned char>(s), bgr.ptr<unsigned char>(s), 3 * W);
       if (!band.early(s, h)) {
         RingRow& r = band.slot(s);
         const float* cone[3] = {r.cone[0].at0(), r.cone[1].at0(), r.cone[2].at0()};

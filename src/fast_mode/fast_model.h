@@ -117,7 +117,7 @@ class FastModel {
 
  private:
   void check_frame(const cv::Mat& bgr) const;
-  void run_frame(const cv::Mat& bgr);
+  void run_frame(const cv::Mat& bgr, bool copy);
   void run_online(const cv::Mat& bgr);
   void prepare_bands(int count);
   void calibrate(const cv::Mat& bgr);
@@ -151,6 +151,7 @@ class FastModel {
   std::vector<unsigned char> search_mask_;  // 255 everywhere: the filter's rows read it
   ModelSettings settings_;                  // for the filter
   cv::Mat last_frame_;                      // 8-bit BGR, for the rendering
+  bool copy_rows_ = false;                  // the online pass copies the frame into last_frame_
   long long frames_applied_ = 0;
   std::vector<std::unique_ptr<Band>> bands_;
 };
