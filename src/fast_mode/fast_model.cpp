@@ -86,9 +86,12 @@ FastModel::FastModel(const Parameters& parameters, const PassExecution& run, con
   half_ = parameters_.width_2d;
   threshold_ = static_cast<float>(parameters_.threshold);
   learning_rate_ = static_cast<float>(parameters_.learning_rate);
-  const int width_1d = 2 * parameters_.width_1d + 1;
+  width_1d_ = 2 * parameters_.width_1d + 1;
+  kernel_1d_.assign(pieces.kernel_1d, pieces.kernel_1d + width_1d_);
+  for (int r = 0; r < width_2d_; ++r)
+    kernel_2d_.insert(kernel_2d_.end(), pieces.kernel_2d[r], pieces.kernel_2d[r] + width_2d_);
   weights_ =
-      make_update_weights(layers_, width_1d, pieces.kernel_1d, width_2d_, pieces.kernel_2d, learning_rate_);
+      make_update_weights(layers_, width_1d_, pieces.kernel_1d, width_2d_, pieces.kernel_2d, learning_rate_);
   // A = 1 / (width_2d + 1) and B = A * lr, each worked out in double.
   const double a = 1.0 / (width_2d_ + 1);
   rate_a_ = static_cast<float>(a);
@@ -154,6 +157,7 @@ void FastModel::seed(const cv::Mat& bgr) {
   last_frame_ = bgr.clone();
   frames_applied_ = 0;
   rate_ = rate_b_;
+  showing_look_ = false;
   bands_.clear();
 }
 
@@ -161,39 +165,122 @@ void FastModel::end_calibration() {
   frames_applied_ = std::max<long long>(frames_applied_, layers_);
 }
 
-void FastModel::apply(const cv::Mat& bgr) {
-  run_frame(bgr, true);
+void FastModel::apply(const cv::Mat& bgr, double learning_rate) {
+  run_frame(bgr, true, learning_rate);
 }
 
-void FastModel::apply_keeping(cv::Mat& bgr) {
-  run_frame(bgr, false);
+void FastModel::apply_keeping(cv::Mat& bgr, double learning_rate) {
+  run_frame(bgr, false, learning_rate);
   cv::swap(bgr, last_frame_);
 }
 
+namespace {
+
+// The rate of calibration frame t: it falls linearly from a towards b,
+// reaching b at the last one (t = layers - 1).
+float calibration_rate(double a, double b, long long t, int layers) {
+  return static_cast<float>(a - static_cast<double>(t) * (a - b) / static_cast<double>(layers - 1));
+}
+
+}  // namespace
+
 // An online frame copies its rows into last_frame_ as its bands read them,
 // while they are in the cache; other frames copy it whole.
-void FastModel::run_frame(const cv::Mat& bgr, bool copy) {
+void FastModel::run_frame(const cv::Mat& bgr, bool copy, double learning_rate) {
   if (!seeded()) throw std::logic_error("strellix: apply() needs a seeded model");
   check_frame(bgr);
+  if (learning_rate == 0.0) {
+    look(bgr);
+    if (copy) bgr.copyTo(last_frame_);
+    return;
+  }
+  showing_look_ = false;
   const long long t = frames_applied_;
+  // The model's rate follows the configured one whatever this frame
+  // learns with, as the online stretch goes on with the rate the last
+  // calibration frame left.
+  if (t > 0 && t < layers_) rate_ = calibration_rate(rate_a_, rate_b_, t, layers_);
+  frame_weights_in_use_ = &weights_for(learning_rate, t);
   if (t >= layers_) {
     copy_rows_ = copy;
     if (copy) last_frame_.create(height_, width_, CV_8UC3);
     run_online(bgr);
     copy = false;
   } else if (t > 0) {
-    // Calibration frame t: the rate falls linearly from A to B.
-    const double a = rate_a_;
-    const double b = rate_b_;
-    rate_ = static_cast<float>(a - static_cast<double>(t) * (a - b) / static_cast<double>(layers_ - 1));
     calibrate(bgr);
   }
   if (copy) bgr.copyTo(last_frame_);
   ++frames_applied_;
 }
 
+// The weights of frame t at its learning rate, at the rate of the frame:
+// the model's own for the configured rate (negative), else those a model
+// configured with that rate would use (online: the last calibration
+// frame's rate, or B with one layer).
+UpdateWeights& FastModel::weights_for(double learning_rate, long long t) {
+  if (learning_rate < 0.0) {
+    set_rate(weights_, rate_);
+    return weights_;
+  }
+  const float lr = static_cast<float>(learning_rate);
+  if (frame_weights_rate_ != learning_rate) {
+    std::vector<const float*> rows;
+    for (int r = 0; r < width_2d_; ++r)
+      rows.push_back(kernel_2d_.data() + static_cast<std::size_t>(r) * width_2d_);
+    frame_weights_ = make_update_weights(layers_, width_1d_, kernel_1d_.data(), width_2d_, rows.data(), lr);
+    frame_weights_rate_ = learning_rate;
+  }
+  const float b = static_cast<float>(1.0 / (width_2d_ + 1) * static_cast<double>(lr));
+  const float rate =
+      layers_ > 1 ? calibration_rate(rate_a_, b, std::min<long long>(t, layers_ - 1), layers_) : b;
+  set_rate(frame_weights_, rate);
+  return frame_weights_;
+}
+
+// Frame t segmented against the model as it stands, learning nothing: the
+// labels its stretch gives before any update (the first frame's are
+// background; a calibration frame's are the best match against the
+// calibration threshold; an online frame's are segmented and filtered).
+// Rows are worked in pieces on the threads, each with its own scratch.
+void FastModel::look(const cv::Mat& bgr) {
+  const std::size_t N = static_cast<std::size_t>(width_) * height_;
+  look_seg_.resize(N);
+  look_out_.resize(N);
+  look_match_.resize(N);
+  const long long t = frames_applied_;
+  showing_look_ = true;
+  if (t == 0) {
+    std::fill(look_out_.begin(), look_out_.end(), LABEL_BACKGROUND);
+    return;
+  }
+  const bool online = t >= layers_;
+  const float threshold = (online ? threshold_ : static_cast<float>(calibration_threshold)) * UNIT * UNIT;
+  unsigned char* segmented = online ? look_seg_.data() : look_out_.data();
+  run_split(run_.workers, height_, 1, [&](int begin, int end) {
+    Padded<float> cone[3];
+    for (Padded<float>& c : cone) c.resize(stride_, 0.0f);
+    const float* rows[3] = {cone[0].at0(), cone[1].at0(), cone[2].at0()};
+    for (int r = begin; r < end; ++r) {
+      row_kernels(run_.wide).convert(bgr.ptr<unsigned char>(r), width_, cone[0].at0(), cone[1].at0(),
+                                     cone[2].at0());
+      const std::size_t at = static_cast<std::size_t>(r) * width_;
+      segment_row(rows, r, threshold, segmented + at, look_match_.data() + at);
+    }
+  });
+  if (!online) return;
+  // Where the filter writes nothing, what the buffer a learning frame
+  // filters into holds stands, as it would for that frame.
+  std::copy(filtered_, filtered_ + N, look_out_.begin());
+  run_split(run_.workers, height_, 1, [&](int begin, int end) {
+    std::vector<unsigned char> column_sums(static_cast<std::size_t>(width_));
+    for (int r = begin; r < end; ++r)
+      filter_row_(settings_, height_, width_, look_seg_.data(),
+                  look_out_.data() + static_cast<std::size_t>(r) * width_, r, column_sums.data());
+  });
+}
+
 void FastModel::calibrate(const cv::Mat& bgr) {
-  set_rate(weights_, rate_);
+  const UpdateWeights& weights = *frame_weights_in_use_;
   SweepTarget t;
   t.width = width_;
   t.height = height_;
@@ -203,8 +290,8 @@ void FastModel::calibrate(const cv::Mat& bgr) {
   t.model = model_.data();
   t.labels = segmented_;
   t.match = match_.data();
-  t.window_weights = weights_.window.data();
-  t.one_d = weights_.one_d.data();
+  t.window_weights = weights.window.data();
+  t.one_d = weights.one_d.data();
   t.threshold = calibration_threshold * UNIT * UNIT;
   calibration_sweep(t, row_kernels(run_.wide), run_.workers, bgr);
   current_ = segmented_;
@@ -234,7 +321,6 @@ void FastModel::prepare_bands(int count) {
 // they were segmented in the first step. Every update reads the model as
 // it was before the frame, so the bands never wait on each other.
 void FastModel::run_online(const cv::Mat& bgr) {
-  set_rate(weights_, rate_);
   const int threads = run_.workers != nullptr ? run_.workers->threads() : 1;
   prepare_bands(std::max(1, std::min(threads, height_ / MIN_BAND_ROWS)));
   run_split(run_.workers, static_cast<int>(bands_.size()), 1, [&](int begin, int end) {
@@ -250,6 +336,12 @@ void FastModel::run_online(const cv::Mat& bgr) {
 }
 
 void FastModel::segment_into(const float* const* cone, int row) {
+  const std::size_t at = static_cast<std::size_t>(row) * width_;
+  segment_row(cone, row, threshold_ * UNIT * UNIT, segmented_ + at, match_.data() + at);
+}
+
+void FastModel::segment_row(const float* const* cone, int row, float threshold, unsigned char* labels,
+                            signed char* match) const {
   SegmentRow s;
   s.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
   s.x = cone[0];
@@ -258,10 +350,9 @@ void FastModel::segment_into(const float* const* cone, int row) {
   s.stride = stride_;
   s.width = width_;
   s.layers = layers_;
-  s.threshold = threshold_ * UNIT * UNIT;
-  const std::size_t at = static_cast<std::size_t>(row) * width_;
-  s.labels = segmented_ + at;
-  s.match = match_.data() + at;
+  s.threshold = threshold;
+  s.labels = labels;
+  s.match = match;
   row_kernels(run_.wide).segment(s);
 }
 
@@ -343,11 +434,12 @@ void FastModel::work_band(const cv::Mat& bgr, Band& band) {
 }
 
 void FastModel::update_target_row(Band& band, int row, int next_segmented) {
+  const UpdateWeights& weights = *frame_weights_in_use_;
   UpdateRow u;
   u.stride = stride_;
   u.layers = layers_;
   u.half = half_;
-  u.separable = weights_.separable;
+  u.separable = weights.separable;
   const int width = 2 * half_ + 1;
   for (int r = 0; r < width; ++r) {
     const int y = row - half_ + r;
@@ -365,21 +457,20 @@ void FastModel::update_target_row(Band& band, int row, int next_segmented) {
                             {ring.units[0].at0(), ring.units[1].at0(), ring.units[2].at0()},
                             ring.teach.at0(),
                             ring.labels.at0()};
-    u.kernel_row[r] =
-        weights_.kernel.data() + static_cast<std::size_t>(kernel_row_for(half_, row, y)) * width;
+    u.kernel_row[r] = weights.kernel.data() + static_cast<std::size_t>(kernel_row_for(half_, row, y)) * width;
   }
-  u.kernel = weights_.kernel.data();
-  u.edge_kernel = weights_.edge.data();
-  u.edge_words = weights_.edge_words.data();
-  u.grow_polynomial = weights_.grow_polynomial;
-  for (int i = 0; i < 4; ++i) u.grow_coefficients[i] = weights_.grow_coefficients[i];
-  u.grow = weights_.grow.data();
-  u.fixed_point = weights_.fixed_point;
-  u.grow_fraction = weights_.grow_fraction.data();
-  u.inverse_fraction = weights_.inverse_fraction.data();
-  u.one_d_fraction = weights_.one_d_fraction.data();
-  u.grow_size = weights_.grow_size;
-  u.one_d = weights_.one_d.data();
+  u.kernel = weights.kernel.data();
+  u.edge_kernel = weights.edge.data();
+  u.edge_words = weights.edge_words.data();
+  u.grow_polynomial = weights.grow_polynomial;
+  for (int i = 0; i < 4; ++i) u.grow_coefficients[i] = weights.grow_coefficients[i];
+  u.grow = weights.grow.data();
+  u.fixed_point = weights.fixed_point;
+  u.grow_fraction = weights.grow_fraction.data();
+  u.inverse_fraction = weights.inverse_fraction.data();
+  u.one_d_fraction = weights.one_d_fraction.data();
+  u.grow_size = weights.grow_size;
+  u.one_d = weights.one_d.data();
   u.model = model_.data() + static_cast<std::size_t>(row) * 3 * layers_ * stride_;
   u.next_model = next_segmented < 0
                      ? nullptr

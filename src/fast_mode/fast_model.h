@@ -73,11 +73,15 @@ class FastModel {
   // the seed teaches nothing, the next layers - 1 calibrate, later ones are
   // online. Throws std::invalid_argument for a frame of another size or
   // type, std::logic_error before the seed. The frame is copied: the
-  // rendering looks for the layers nearest to it.
-  void apply(const cv::Mat& bgr);
+  // rendering looks for the layers nearest to it. learning_rate: negative
+  // the configured one; 0 segments the frame against the model as it
+  // stands and changes nothing a later frame reads (labels() gives its
+  // labels, frames_applied() stays); in (0, 1] the frame learns as in a
+  // model configured with that rate. The caller checks the rate.
+  void apply(const cv::Mat& bgr, double learning_rate = -1.0);
   // The same for a frame the model may keep: it changes places with the
   // last one, which `bgr` then holds, so that nothing is copied.
-  void apply_keeping(cv::Mat& bgr);
+  void apply_keeping(cv::Mat& bgr, double learning_rate = -1.0);
   // The next frame is online, at the last calibration rate.
   void end_calibration();
 
@@ -88,7 +92,7 @@ class FastModel {
   int height() const { return height_; }
   long long frames_applied() const { return frames_applied_; }
   // The last frame's labels, width * height bytes; 255 marks moving objects.
-  const unsigned char* labels() const { return current_; }
+  const unsigned char* labels() const { return showing_look_ ? look_out_.data() : current_; }
   // One layer coordinate (0 x, 1 y, 2 z) of one pixel, in model units.
   short layer_value(int row, int column, int layer, int coordinate) const;
 
@@ -117,13 +121,17 @@ class FastModel {
 
  private:
   void check_frame(const cv::Mat& bgr) const;
-  void run_frame(const cv::Mat& bgr, bool copy);
+  void run_frame(const cv::Mat& bgr, bool copy, double learning_rate);
+  UpdateWeights& weights_for(double learning_rate, long long t);
+  void look(const cv::Mat& bgr);
   void run_online(const cv::Mat& bgr);
   void prepare_bands(int count);
   void calibrate(const cv::Mat& bgr);
   void segment_boundary_rows(const cv::Mat& bgr, Band& band);
   void work_band(const cv::Mat& bgr, Band& band);
   void segment_into(const float* const* cone, int row);
+  void segment_row(const float* const* cone, int row, float threshold, unsigned char* labels,
+                   signed char* match) const;
   void update_target_row(Band& band, int row, int next_segmented);
 
   Parameters parameters_;
@@ -135,9 +143,17 @@ class FastModel {
   float threshold_;
   float learning_rate_;
   UpdateWeights weights_;
-  float rate_a_ = 0.0f;  // the calibration rate's start,
-  float rate_b_ = 0.0f;  // and its end, which the online stretch keeps
-  float rate_ = 0.0f;    // the rate of the last frame that learnt
+  // The kernels the weights are made from, for a frame's own rate, and
+  // the weights of the last such rate.
+  int width_1d_;
+  std::vector<float> kernel_1d_;
+  std::vector<float> kernel_2d_;
+  UpdateWeights frame_weights_;
+  double frame_weights_rate_ = -1.0;
+  UpdateWeights* frame_weights_in_use_ = &weights_;  // this frame's
+  float rate_a_ = 0.0f;                              // the calibration rate's start,
+  float rate_b_ = 0.0f;                              // and its end, which the online stretch keeps
+  float rate_ = 0.0f;                                // the rate of the last frame that learnt
 
   int width_ = 0;
   int height_ = 0;
@@ -152,6 +168,12 @@ class FastModel {
   ModelSettings settings_;                  // for the filter
   cv::Mat last_frame_;                      // 8-bit BGR, for the rendering
   bool copy_rows_ = false;                  // the online pass copies the frame into last_frame_
+  // The labels of a frame segmented without learning, kept apart from the
+  // buffers the next frame reads.
+  std::vector<unsigned char> look_seg_;
+  std::vector<unsigned char> look_out_;
+  std::vector<signed char> look_match_;
+  bool showing_look_ = false;  // the last frame's labels are in look_out_
   long long frames_applied_ = 0;
   std::vector<std::unique_ptr<Band>> bands_;
 };
