@@ -130,7 +130,7 @@ them in turn, and from then on every frame is segmented at once. The masks
 are those of `strellix segment --cold-start` with the same parameters.
 
 Parameters (getX()/setX(value)): Layers, Width1D, Width2D, Threshold,
-LearningRate, MedianFrames, Threads, ShadowValue, PostMedian; see
+LearningRate, MedianFrames, Threads, ShadowValue, PostMedian, Numerics; see
 strellix.Subtractor for their meaning. Once the subtractor has taken a frame
 a setter that would change a parameter raises RuntimeError; clear() drops
 the model and the frames kept.
@@ -180,6 +180,19 @@ is).)");
                                 &BackgroundSubtractorStrellix::setShadowValue);
   def_parameter<int, long long>(c, "PostMedian", "post_median", &BackgroundSubtractorStrellix::getPostMedian,
                                 &BackgroundSubtractorStrellix::setPostMedian);
+  // The numeric mode by its name, as the constructor takes it.
+  c.def("getNumerics", [](SharedBackgroundSubtractor& s) {
+    return s.locked([](BackgroundSubtractorStrellix& b) {
+      return std::string(strellix::numerics_name(b.getNumerics()));
+    });
+  });
+  c.def(
+      "setNumerics",
+      [](SharedBackgroundSubtractor& s, const std::string& name) {
+        const strellix::Numerics numerics = strellix::numerics_named(name);
+        s.locked([&](BackgroundSubtractorStrellix& b) { b.setNumerics(numerics); });
+      },
+      py::arg("value"));
   c.def(
       "clear",
       [](SharedBackgroundSubtractor& s) { s.locked([](BackgroundSubtractorStrellix& b) { b.clear(); }); },

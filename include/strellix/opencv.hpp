@@ -82,6 +82,8 @@ class STRELLIX_API BackgroundSubtractorStrellix : public cv::BackgroundSubtracto
   virtual void setShadowValue(int shadow_value) = 0;
   virtual int getPostMedian() const = 0;
   virtual void setPostMedian(int post_median) = 0;
+  virtual Numerics getNumerics() const = 0;
+  virtual void setNumerics(Numerics numerics) = 0;
   // All of them at once, under the same rules.
   virtual Parameters getParameters() const = 0;
   virtual void setParameters(const Parameters& parameters) = 0;

@@ -37,7 +37,7 @@ bool same_parameters(const Parameters& a, const Parameters& b) {
   return a.layers == b.layers && a.width_1d == b.width_1d && a.width_2d == b.width_2d &&
          a.threshold == b.threshold && a.learning_rate == b.learning_rate &&
          a.median_frames == b.median_frames && a.threads == b.threads && a.shadow_value == b.shadow_value &&
-         a.post_median == b.post_median;
+         a.post_median == b.post_median && a.numerics == b.numerics;
 }
 
 // Refuses parameters out of range as OpenCV does a value out of range.
@@ -66,6 +66,18 @@ void read_real(const cv::FileNode& node, const char* name, double& into) {
     cv::error(cv::Error::StsBadArg, std::string("strellix: ") + name + " must be a number", "read", __FILE__,
               __LINE__);
   into = static_cast<double>(value);
+}
+
+// A numeric mode by its name, when the node is there.
+void read_numerics(const cv::FileNode& node, Numerics& into) {
+  const cv::FileNode value = node["numerics"];
+  if (value.empty()) return;
+  try {
+    if (!value.isString()) throw std::invalid_argument("strellix: numerics must be a name");
+    into = numerics_named(static_cast<std::string>(value));
+  } catch (const std::invalid_argument& e) {
+    cv::error(cv::Error::StsBadArg, e.what(), "read", __FILE__, __LINE__);
+  }
 }
 
 class StrellixSubtractor final : public BackgroundSubtractorStrellix {
@@ -117,6 +129,8 @@ class StrellixSubtractor final : public BackgroundSubtractorStrellix {
   void setShadowValue(int v) override { set(&Parameters::shadow_value, v, "setShadowValue"); }
   int getPostMedian() const override { return parameters_.post_median; }
   void setPostMedian(int v) override { set(&Parameters::post_median, v, "setPostMedian"); }
+  Numerics getNumerics() const override { return parameters_.numerics; }
+  void setNumerics(Numerics v) override { set(&Parameters::numerics, v, "setNumerics"); }
   Parameters getParameters() const override { return parameters_; }
   void setParameters(const Parameters& p) override { change(p, "setParameters"); }
 
@@ -132,7 +146,7 @@ class StrellixSubtractor final : public BackgroundSubtractorStrellix {
     fs << "name" << getDefaultName() << "layers" << p.layers << "width_1d" << p.width_1d << "width_2d"
        << p.width_2d << "threshold" << p.threshold << "learning_rate" << p.learning_rate << "median_frames"
        << p.median_frames << "threads" << p.threads << "shadow_value" << p.shadow_value << "post_median"
-       << p.post_median;
+       << p.post_median << "numerics" << numerics_name(p.numerics);
   }
 
   void read(const cv::FileNode& node) override {
@@ -152,6 +166,7 @@ class StrellixSubtractor final : public BackgroundSubtractorStrellix {
     read_whole(node, "threads", p.threads);
     read_whole(node, "shadow_value", p.shadow_value);
     read_whole(node, "post_median", p.post_median);
+    read_numerics(node, p.numerics);
     change(p, "read");
   }
 

@@ -268,16 +268,6 @@ float Engine::end_rate(float learning_rate) const {
   return static_cast<float>(1.0 / (width_2d_ + 1) * static_cast<double>(learning_rate));
 }
 
-namespace {
-
-// The fast numerics learn at the configured rate alone.
-void require_configured_rate(double learning_rate) {
-  if (learning_rate < 0.0) return;
-  throw std::invalid_argument("strellix: a frame's own learning rate needs the exact numerics");
-}
-
-}  // namespace
-
 // A fresh fast model seeded with the image, in place of the old one only
 // once it stands. It takes the update's kernels and the coherence filter
 // from the exact mode's passes.
@@ -358,8 +348,7 @@ void Engine::apply(const cv::Mat& frame, double learning_rate) {
   const cv::Mat bgr = require_bgr8(frame, "frame");
   check_frame_size(bgr);
   if (fast_) {
-    require_configured_rate(learning_rate);
-    run_fast_frame([&](fast::FastModel& model) { model.apply(bgr); });
+    run_fast_frame([&](fast::FastModel& model) { model.apply(bgr, learning_rate); });
     return;
   }
   Model& m = *model_;
@@ -405,10 +394,9 @@ void Engine::apply(ReadyFrame& frame, double learning_rate) {
     return;
   }
   check_frame_learning_rate(learning_rate);
-  require_configured_rate(learning_rate);
   if (frame.bgr.cols != fast_->width() || frame.bgr.rows != fast_->height() || frame.bgr.type() != CV_8UC3)
     throw std::invalid_argument("strellix: apply() was given no frame of the model's size");
-  run_fast_frame([&](fast::FastModel& model) { model.apply_keeping(frame.bgr); });
+  run_fast_frame([&](fast::FastModel& model) { model.apply_keeping(frame.bgr, learning_rate); });
 }
 
 // A failure inside the passes (memory, threads) leaves the model half

@@ -75,6 +75,7 @@ TEST(OpenCVSubtractor, ParametersFilesAndErrorsFollowOpenCVsConventions) {
   model->setThreads(1);
   model->setShadowValue(127);
   model->setPostMedian(5);
+  model->setNumerics(strellix::Numerics::fast);
   EXPECT_EQ(cv_error_of([&] { model->setPostMedian(4); }), cv::Error::StsOutOfRange);
   EXPECT_EQ(cv_error_of([&] { model->setLayers(0); }), cv::Error::StsOutOfRange);
 
@@ -92,9 +93,13 @@ TEST(OpenCVSubtractor, ParametersFilesAndErrorsFollowOpenCVsConventions) {
   EXPECT_EQ(loaded->getThreads(), 1);
   EXPECT_EQ(loaded->getShadowValue(), 127);
   EXPECT_EQ(loaded->getPostMedian(), 5);
+  EXPECT_EQ(loaded->getNumerics(), strellix::Numerics::fast);
   cv::FileStorage other(R"({"name": "BackgroundSubtractor_MOG2", "history": 500})",
                         cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_JSON);
   EXPECT_EQ(cv_error_of([&] { loaded->read(other.root()); }), cv::Error::StsBadArg);
+  cv::FileStorage unknown(R"({"numerics": "faster"})",
+                          cv::FileStorage::READ | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_JSON);
+  EXPECT_EQ(cv_error_of([&] { loaded->read(unknown.root()); }), cv::Error::StsBadArg);
 
   // Once frames were taken the model stands on its parameters, until clear().
   const std::vector<cv::Mat> frames = scene_with_shadow(6);

@@ -26,15 +26,17 @@ def cv2_script(bs, frames):
     return masks
 
 
-def test_a_cv2_script_runs_and_its_masks_are_those_of_a_seeded_subtractor():
+@pytest.mark.parametrize("numerics", ["exact", "fast"])
+def test_a_cv2_script_runs_and_its_masks_are_those_of_a_seeded_subtractor(numerics):
     frames = scene(40)
     cv2_script(cv2.createBackgroundSubtractorMOG2(), frames)
-    bs = strellix.createBackgroundSubtractor(median_frames=10)
+    bs = strellix.createBackgroundSubtractor(median_frames=10, numerics=numerics)
+    assert bs.getNumerics() == numerics
     assert bs.getBackgroundImage() is None
     assert not bs.apply(frames[30], learningRate=0).any()  # not kept for the seed
     got = cv2_script(bs, frames)
     bs.apply(frames[0], None, 0)  # learns nothing, as the next mask shows
-    s = strellix.Subtractor(median_frames=10)
+    s = strellix.Subtractor(median_frames=10, numerics=numerics)
     s.initialize(frames[:10])
     expected = masks_of(s, frames)
     assert all(not m.any() for m in got[:9])
@@ -54,6 +56,7 @@ def test_mask_options_reach_both_kinds_of_subtractor():
     [
         (lambda bs: bs.setLayers(0), ValueError, "layers must be"),
         (lambda bs: bs.setPostMedian(4), ValueError, "post_median must be"),
+        (lambda bs: bs.setNumerics("Fast"), ValueError, "numerics must be"),
         (lambda bs: bs.setMedianFrames(2**40), ValueError, "median_frames"),
         (lambda bs: bs.apply(np.zeros((30, 40, 3), np.float32)), TypeError, "dtype"),
         (lambda bs: bs.apply(scene(1)[0], None, 1.5), ValueError, "learning rate"),
@@ -69,6 +72,7 @@ def test_refused_values_raise_and_change_nothing(call, error, says):
 def test_parameters_are_set_before_the_first_frame_or_after_clear():
     bs = strellix.createBackgroundSubtractor(median_frames=3)
     bs.setShadowValue(127)
+    bs.setNumerics("fast")
     bs.setThreshold(0.01)
     assert (bs.getShadowValue(), bs.getThreshold(), bs.getMedianFrames()) == (
         127,
@@ -85,6 +89,7 @@ def test_parameters_are_set_before_the_first_frame_or_after_clear():
         bs.apply(frame[:10])
     bs.clear()
     bs.setThreshold(0.02)
+    assert bs.getNumerics() == "fast"
     assert bs.apply(frame[:10]).shape == (10, 40)
 
 
