@@ -33,17 +33,6 @@ std::vector<cv::Mat> scene(int count, int width = 40, int height = 30) {
   return frames;
 }
 
-std::vector<cv::Mat> run_masks(strellix::Subtractor& s, const std::vector<cv::Mat>& frames, std::size_t from,
-                               std::size_t to) {
-  std::vector<cv::Mat> masks;
-  cv::Mat mask;
-  for (std::size_t i = from; i < to; ++i) {
-    s.apply(frames[i], mask);
-    masks.push_back(mask.clone());
-  }
-  return masks;
-}
-
 void expect_same_masks(const std::vector<cv::Mat>& a, const std::vector<cv::Mat>& b) {
   ASSERT_EQ(a.size(), b.size());
   for (std::size_t i = 0; i < a.size(); ++i) EXPECT_TRUE(same_pixels(a[i], b[i])) << "mask " << i;

@@ -133,17 +133,6 @@ TEST(FastNumerics, MasksStayCloseToTheExactMode) {
   EXPECT_LE(cv::countNonZero(values > 2), static_cast<int>(values.total()) / 20);
 }
 
-std::vector<cv::Mat> masks_of(strellix::Subtractor& s, const std::vector<cv::Mat>& frames, std::size_t from,
-                              std::size_t to) {
-  std::vector<cv::Mat> masks;
-  cv::Mat mask;
-  for (std::size_t i = from; i < to; ++i) {
-    s.apply(frames[i], mask);
-    masks.push_back(mask.clone());
-  }
-  return masks;
-}
-
 // Saved in the calibration stretch and in the online stretch, loaded and
 // carried on (frames prepared ahead): the masks and the rendering of the
 // run that never stopped. A fast state does not load as exact, nor an
@@ -153,11 +142,11 @@ TEST(FastNumerics, StatesResumeExactlyAndRefuseTheOtherMode) {
   const std::vector<cv::Mat> frames = scene(40, 33, 21);
   strellix::Subtractor straight(fast_parameters());
   straight.initialize_background(frames.front());
-  const std::vector<cv::Mat> expected = masks_of(straight, frames, 0, frames.size());
+  const std::vector<cv::Mat> expected = run_masks(straight, frames, 0, frames.size());
   for (std::size_t stop : {std::size_t{3}, std::size_t{20}}) {
     strellix::Subtractor first(fast_parameters());
     first.initialize_background(frames.front());
-    masks_of(first, frames, 0, stop);
+    run_masks(first, frames, 0, stop);
     const std::string path = dir.path("fast" + std::to_string(stop));
     first.save(path);
     strellix::Subtractor resumed = strellix::Subtractor::load(path, Numerics::fast);
@@ -391,7 +380,7 @@ TEST(FastNumerics, TakesFramesOfAnySizeAndRefusesWhatDoesNotFit) {
     const std::vector<cv::Mat> frames = scene(9, size.width, size.height);
     strellix::Subtractor s(fast_parameters());
     s.initialize_background(frames[0]);
-    masks_of(s, frames, 0, frames.size());
+    run_masks(s, frames, 0, frames.size());
     EXPECT_EQ(s.frames_applied(), 9);
     EXPECT_EQ(s.background().size(), size);
   }

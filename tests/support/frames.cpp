@@ -77,3 +77,14 @@ bool same_pixels(const cv::Mat& a, const cv::Mat& b) {
   }
   return true;
 }
+
+std::vector<cv::Mat> run_masks(strellix::Subtractor& s, const std::vector<cv::Mat>& frames, std::size_t from,
+                               std::size_t to) {
+  std::vector<cv::Mat> masks;
+  cv::Mat mask;
+  for (std::size_t i = from; i < to; ++i) {
+    s.apply(frames[i], mask);
+    masks.push_back(mask.clone());
+  }
+  return masks;
+}

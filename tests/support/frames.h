@@ -4,8 +4,11 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "strellix/strellix.hpp"
 
 // A frame of one colour (blue, green, red byte order).
 cv::Mat solid_frame(int width, int height, const cv::Vec3b& bgr);
@@ -37,3 +40,7 @@ int count_value(const cv::Mat& mask, int value);
 
 // True when the two images have the same size, type and bytes.
 bool same_pixels(const cv::Mat& a, const cv::Mat& b);
+
+// The masks of frames [from, to) applied to `s` in turn.
+std::vector<cv::Mat> run_masks(strellix::Subtractor& s, const std::vector<cv::Mat>& frames, std::size_t from,
+                               std::size_t to);
