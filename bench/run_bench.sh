@@ -41,7 +41,7 @@ mkdir -p "$scratch"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTRELLIX_BENCH=ON \
   -DSTRELLIX_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target Strellixplus strellix convert_frames bench_stages bench_selfcheck \
+cmake --build "$build" -j2 --target Strellixplus strellix strellix_cli convert_frames bench_stages bench_selfcheck \
   make_sample_scene >/dev/null
 # The benchmark's own helpers first: its checks are only as good as they are.
 "$build/bench_selfcheck"
