@@ -29,6 +29,7 @@ PARAMETERS = {
     "shadow_value": "--shadow-value",
     "post_median": "--post-median",
     "cold_start": "--cold-start",
+    "numerics": "--numerics",
 }
 # Far above any real batch (a thousand inputs take some ten thousand
 # values), far below what would keep the checks busy for a second.
